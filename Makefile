@@ -1,0 +1,43 @@
+# Entry points for people and CI. See README.md.
+.PHONY: demo test deps native asan win32 win64 test-native test-asan test-win64 clean
+
+JOBS ?= 2
+
+deps:
+	bash scripts/install-deps.sh
+
+native: deps
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS)
+
+asan: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+
+win32: deps
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+
+win64: deps
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64 -j $(JOBS)
+
+test-native: native
+	ctest --preset native
+
+test-asan: asan
+	ctest --preset asan
+
+test-win64: win64
+	ctest --preset win64
+
+# Every build that can run here, and every test.
+test: deps
+	bash scripts/run-all-tests.sh
+
+# The main job: build, make a sample archive and clean it.
+demo: native
+	bash scripts/demo.sh
+
+clean:
+	rm -rf build

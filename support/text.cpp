@@ -1,0 +1,68 @@
+#include "support/text.h"
+
+#include "support/diag.h"
+
+char* CopyBounded(char* destination, const char* source, size_t size) {
+  if (size == 0) {
+    SLIM_DEBUG_ASSERT(!"CopyBounded with size 0");
+    return destination;
+  }
+  size_t i = 0;
+  for (; i + 1 < size && source[i] != '\0'; ++i) destination[i] = source[i];
+  destination[i] = '\0';
+  return destination;
+}
+
+bool CopyStringBounded(const void* source, size_t sourceLength, char* destination,
+                       size_t destinationSize, size_t* length) {
+  const auto* bytes = static_cast<const unsigned char*>(source);
+  size_t limit = sourceLength;
+  if (destination && destinationSize < limit) limit = destinationSize;
+  for (size_t i = 0; i < limit; ++i) {
+    if (destination) destination[i] = static_cast<char>(bytes[i]);
+    if (bytes[i] == 0) {
+      if (length) *length = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* FindLastChar(const char* text, char ch) {
+  const char* found = nullptr;
+  for (; *text; ++text)
+    if (*text == ch) found = text;
+  return found;
+}
+
+char* FindLastChar(char* text, char ch) {
+  return const_cast<char*>(FindLastChar(static_cast<const char*>(text), ch));
+}
+
+char* ReplaceChar(char* text, char from, char to) {
+  for (; *text; ++text)
+    if (*text == from) *text = to;
+  return text;
+}
+
+char* CopyLowercase(char* destination, const char* source) {
+  size_t i = 0;
+  for (; source[i]; ++i)
+    destination[i] = static_cast<char>(AsciiLower(static_cast<unsigned char>(source[i])));
+  destination[i] = '\0';
+  return destination;
+}
+
+void SwapNibbles(void* buffer, size_t length) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  for (size_t i = 0; i < length; ++i)
+    bytes[i] = static_cast<unsigned char>((bytes[i] << 4) | (bytes[i] >> 4));
+}
+
+char* SwapNibblesString(char* text) {
+  for (char* p = text; *p; ++p) {
+    auto b = static_cast<unsigned char>(*p);
+    *p = static_cast<char>(static_cast<unsigned char>((b << 4) | (b >> 4)));
+  }
+  return text;
+}

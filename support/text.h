@@ -1,0 +1,36 @@
+#pragma once
+// Small routines on narrow strings and byte buffers. None of them allocates.
+
+#include <cstddef>
+#include <cstdint>
+
+// Copies at most size - 1 characters and terminates. Size 0 writes nothing.
+char* CopyBounded(char* destination, const char* source, size_t size);
+
+// Looks for a terminated string at the start of a buffer that may lack one.
+// Copies byte by byte (when a destination is given) up to and including the
+// first zero within the limit (source length, or the smaller of it and the
+// destination size). True, with the string's length stored, when a zero byte
+// was found.
+bool CopyStringBounded(const void* source, size_t sourceLength, char* destination,
+                       size_t destinationSize, size_t* length);
+
+// Last occurrence of ch before the terminator, or null.
+char* FindLastChar(char* text, char ch);
+const char* FindLastChar(const char* text, char ch);
+
+// Replaces every occurrence in place; returns the terminator's position.
+char* ReplaceChar(char* text, char from, char to);
+
+// Copies with A-Z lowered (the C locale's tolower); the destination must be as
+// large as the source.
+char* CopyLowercase(char* destination, const char* source);
+
+// Exchanges the two 4-bit halves of each byte.
+void SwapNibbles(void* buffer, size_t length);
+char* SwapNibblesString(char* text);
+
+// ASCII-only lowering of one byte (bytes 0x80-0xFF unchanged).
+inline unsigned char AsciiLower(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
+}
