@@ -1,0 +1,97 @@
+#pragma once
+// The entry index: a chained hash table of GrfEntry records keyed by name
+// without regard to ASCII letter case, and the archive-level enumeration.
+
+#include <cstdint>
+
+struct GrfArchive;
+
+// One table entry in memory. The record and its name are one pool allocation
+// (NewEntry); `name` points into it and keeps the case as stored.
+struct GrfEntry {
+  char* name;
+  uint32_t compressedSize;
+  uint32_t alignedSize;
+  uint32_t realSize;
+  uint64_t offset;  // absolute
+  uint8_t flags;
+};
+
+// The values of a record, without the name.
+struct EntryRecord {
+  uint32_t compressedSize;
+  uint32_t alignedSize;
+  uint32_t realSize;
+  uint64_t offset;
+  uint8_t flags;
+};
+
+// One allocation for record and name (copied as given); null when out of memory.
+GrfEntry* NewEntry(const char* name, const EntryRecord& record);
+void ReleaseEntry(GrfEntry* entry);
+
+namespace entryindex {
+constexpr uint32_t kEntryBuckets = 65536;
+constexpr uint32_t kFoldKeys = 0x1;   // keys are lowered (ASCII) before hashing and comparing
+constexpr uint32_t kOwnsValues = 0x2; // the table releases its values with their nodes
+constexpr uint32_t kEntryOptions = kFoldKeys | kOwnsValues;
+}  // namespace entryindex
+
+struct EntryIndex;
+
+using IndexHash = uint32_t (*)(const char* foldedKey, uint32_t bucketCount);
+using EntryLess = bool (*)(const GrfEntry* a, const GrfEntry* b);
+
+// FNV-1a over the key, folded to 16 bits by h ^ (h >> 16), masked to the buckets.
+uint32_t FnvBucket(const char* foldedKey, uint32_t bucketCount);
+
+// bucketCount must be a power of two. Null when out of memory.
+EntryIndex* IndexCreate(uint32_t bucketCount, uint32_t options);
+void IndexSetHash(EntryIndex* table, IndexHash hash);
+// False only when the node cannot be allocated (table unchanged; the caller
+// still owns the entry). An entry of the same folded name is released.
+bool IndexInsert(EntryIndex* table, const char* name, GrfEntry* entry);
+// Null when absent. When the folded copy of a long name cannot be allocated,
+// *outOfMemory (if given) becomes true and the result is null.
+GrfEntry* IndexFind(EntryIndex* table, const char* name, bool* outOfMemory = nullptr);
+// Removes and releases the entry of that name; false when there was none.
+bool IndexRemove(EntryIndex* table, const char* name, bool* outOfMemory = nullptr);
+uint32_t IndexCount(const EntryIndex* table);
+// Bucket order, each chain head to tail; returns the count written (at most length).
+uint32_t IndexCollect(const EntryIndex* table, GrfEntry** array, uint32_t length);
+uint32_t IndexCollectSorted(const EntryIndex* table, GrfEntry** array, uint32_t length,
+                            EntryLess less);
+// Releases every node and (when the table owns them) every entry. Null is fine.
+void IndexDestroy(EntryIndex* table);
+
+// Ascending offset, unsigned 64-bit.
+bool EntryOffsetLess(const GrfEntry* a, const GrfEntry* b);
+
+// ---- archive level ----
+
+// A fresh entry index for the archive (65536 buckets, folding, owning, FNV).
+// Any previous index is destroyed. False when out of memory (no status set).
+bool CreateArchiveIndex(GrfArchive* archive);
+void DestroyArchiveIndex(GrfArchive* archive);
+
+// Looks a name up. Not found leaves the status alone, except that a failed
+// fold allocation sets GRF_E_OUT_OF_MEMORY in the archive.
+GrfEntry* FindEntry(GrfArchive* archive, const char* name);
+
+// Raises maxAlignedSize/maxRealSize and inserts, replacing an entry of the
+// same name. On failure the entry is released and false returned (no status set).
+bool InsertEntry(GrfArchive* archive, GrfEntry* entry);
+
+namespace enumerate {
+constexpr uint32_t kStopIsFailure = 0x2;
+constexpr uint32_t kByOffset = 0x4;
+constexpr uint32_t kMode = kStopIsFailure | kByOffset;
+}  // namespace enumerate
+
+using EnumerateCallback = bool (*)(uint32_t position, uint32_t total, GrfEntry* entry,
+                                   void* user);
+
+// Walks a snapshot of the entries; sets GRF_STATE_ENUMERATING meanwhile.
+// Out of memory: GRF_E_OUT_OF_MEMORY. A stop with kStopIsFailure: GRF_E_ABORTED.
+bool EnumerateEntries(GrfArchive* archive, EnumerateCallback callback, void* user,
+                      uint32_t mode);

@@ -1,0 +1,136 @@
+#pragma once
+// On-disk constants of GRF archives and little-endian load/store helpers.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace grf {
+
+constexpr uint32_t kHeaderSize = 46;        // classic and wide headers
+constexpr uint32_t kTrailerSize = 9;
+constexpr uint32_t kNewArchiveSize = 54;    // classic header + empty 0x200 table prefix
+constexpr uint32_t kKeyAreaOffset = 16;
+constexpr uint32_t kKeyAreaSize = 14;
+constexpr uint32_t kHeaderTableOffset = 30; // start of the rewritable header fields
+constexpr uint32_t kTrailerMarker = 0x12;
+
+constexpr char kClassicSignature[16] = "Master of Magic";  // 15 characters + NUL
+constexpr char kWideSignature[14] = "Event Horizon";      // 13 characters + NUL
+constexpr unsigned char kWideSignatureTail[2] = {0x52, 0x4C};
+
+// Table versions and families (version & 0xFF00).
+constexpr uint32_t kVersion12 = 0x12;
+constexpr uint32_t kVersion100 = 0x100;
+constexpr uint32_t kVersion103 = 0x103;
+constexpr uint32_t kVersion200 = 0x200;
+constexpr uint32_t kVersion300 = 0x300;
+constexpr uint32_t kFamilyMask = 0xFF00;
+constexpr uint32_t kFamily12 = 0x0000;
+constexpr uint32_t kFamily1xx = 0x0100;
+constexpr uint32_t kFamily200 = 0x0200;
+constexpr uint32_t kFamily300 = 0x0300;
+
+constexpr uint32_t kPrefix200Size = 8;
+constexpr uint32_t kPrefix300Size = 12;
+
+// Fixed record parts after the name.
+constexpr uint32_t kRecord12Fixed = 14;      // length, type, position, stored, real
+constexpr uint32_t kRecord1xxTail = 17;
+constexpr uint32_t kRecord200Tail = 17;
+constexpr uint32_t kRecord300Tail = 21;
+constexpr uint8_t kType12Compressed = 1;
+constexpr uint8_t kType12Skip = 2;
+constexpr uint32_t kOffset1xxCompressedBias = 715;  // compressedSize + realSize + 715
+constexpr uint32_t kOffset1xxAlignedBias = 37579;   // alignedSize + 37579
+constexpr uint32_t kName1xxOverhead = 6;             // 2 bytes before the name, 4 after
+
+// The placeholder record that tables of versions 0x100-0x300 may carry.
+constexpr uint32_t kPlaceholderCompressed = 1097;
+constexpr uint32_t kPlaceholderAligned = 1812;
+constexpr uint32_t kPlaceholderReal = 1372;
+constexpr uint64_t kPlaceholderOffset = 1418;  // absolute; stored 1372
+
+constexpr uint32_t kEventCookie = 0x40047A11;
+constexpr uint32_t kEventDiscard = 4;
+constexpr uint32_t kEventRecord = 5;
+
+// Detail codes (GrfArchive::lastDetail).
+namespace detail {
+constexpr uint32_t kSizeQuery = 0xA0000001;
+constexpr uint32_t kTableAlloc = 0xA0000010;
+constexpr uint32_t kHandleAlloc = 0xA0000011;
+constexpr uint32_t kIndexCreate = 0xA0000012;
+constexpr uint32_t kEntryAlloc = 0xA0000013;
+constexpr uint32_t kEntryInsert = 0xA0000014;
+constexpr uint32_t kSpaceMapCreate = 0xA0000015;
+constexpr uint32_t kSpaceMapAdd = 0xA0000016;
+constexpr uint32_t kSpaceMapFill = 0xA0000017;
+constexpr uint32_t kInflateAlloc = 0xA0000018;
+constexpr uint32_t kLzssAlloc = 0xA0000019;
+constexpr uint32_t kHeaderUnreadable = 0xA0000020;
+constexpr uint32_t kSignature = 0xA0000021;
+constexpr uint32_t kUnknownFamily = 0xA0000022;
+constexpr uint32_t kVersionAbove103 = 0xA0000023;
+constexpr uint32_t kVersionAbove200 = 0xA0000024;
+constexpr uint32_t kVersionNot12 = 0xA0000025;
+constexpr uint32_t kVersionAbove300 = 0xA0000026;
+constexpr uint32_t kTablePastEnd = 0xA0000030;
+constexpr uint32_t kEmpty200Table = 0xA0000031;
+constexpr uint32_t kPrefixUnreadable = 0xA0000032;
+constexpr uint32_t kTable1xxTooLarge = 0xA0000040;
+constexpr uint32_t kEmpty1xxTable = 0xA0000041;
+constexpr uint32_t kTable1xxUnreadable = 0xA0000042;
+constexpr uint32_t kRecord1xxNoLength = 0xA0000043;
+constexpr uint32_t kRecord1xxNamePastEnd = 0xA0000044;
+constexpr uint32_t kName1xxTooShort = 0xA0000046;
+constexpr uint32_t kName1xxNotBlocks = 0xA0000047;
+constexpr uint32_t kName1xxNoNul = 0xA0000048;
+constexpr uint32_t kRecord1xxShort = 0xA0000049;
+constexpr uint32_t kTable200Unreadable = 0xA0000050;
+constexpr uint32_t kRecord200NoNul = 0xA0000051;
+constexpr uint32_t kRecord200Short = 0xA0000052;
+constexpr uint32_t kInflate = 0xA0000060;
+constexpr uint32_t kTrailerTable = 0xA0000070;
+constexpr uint32_t kEmpty12Table = 0xA0000071;
+constexpr uint32_t kTable12Unreadable = 0xA0000072;
+constexpr uint32_t kRecord12NamePastEnd = 0xA0000073;
+constexpr uint32_t kName12NoNul = 0xA0000075;
+constexpr uint32_t kRecord12Short = 0xA0000076;
+constexpr uint32_t kLzss = 0xA0000080;
+constexpr uint32_t kTable300Unreadable = 0xA0000090;
+constexpr uint32_t kRecord300NoNul = 0xA0000091;
+constexpr uint32_t kRecord300Short = 0xA0000092;
+}  // namespace detail
+
+inline uint16_t LoadU16(const void* p) {
+  const auto* b = static_cast<const unsigned char*>(p);
+  return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+inline uint32_t LoadU32(const void* p) {
+  const auto* b = static_cast<const unsigned char*>(p);
+  return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+         (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+}
+inline uint64_t LoadU64(const void* p) {
+  const auto* b = static_cast<const unsigned char*>(p);
+  return static_cast<uint64_t>(LoadU32(b)) | (static_cast<uint64_t>(LoadU32(b + 4)) << 32);
+}
+inline void StoreU16(void* p, uint16_t v) {
+  auto* b = static_cast<unsigned char*>(p);
+  b[0] = static_cast<unsigned char>(v);
+  b[1] = static_cast<unsigned char>(v >> 8);
+}
+inline void StoreU32(void* p, uint32_t v) {
+  auto* b = static_cast<unsigned char*>(p);
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+inline void StoreU64(void* p, uint64_t v) {
+  auto* b = static_cast<unsigned char*>(p);
+  for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// alignedSize for a compressed size: rounded up to a multiple of 8 (0 stays 0).
+// The result wraps for sizes within 7 of 2^32; callers check for that.
+inline uint32_t AlignBlock(uint32_t size) { return (size + 7u) & ~7u; }
+
+}  // namespace grf

@@ -1,0 +1,126 @@
+#pragma once
+// GRF archive library: the archive handle and its operations.
+//
+// Every operation returns a boolean and leaves a status code in the archive
+// (GrfGetLastStatus); some failures also leave a detail code
+// (GrfGetLastDetail), which successes never clear. Buffers handed out by the
+// library come from the memory pool (support/pool.h). Nothing throws.
+
+#include <cstdint>
+
+struct GrfArchive;  // defined in grf/archive.h; opaque to users of the library
+struct GrfStream;   // defined in grf/stream.h
+
+// ---- status codes: bit 31 = failure, bit 29 set in every code ----
+constexpr uint32_t GRF_S_OK = 0x20000000;
+constexpr uint32_t GRF_S_STILL_OPEN = 0x20000001;
+constexpr uint32_t GRF_S_UNCHANGED = 0x20000004;
+constexpr uint32_t GRF_E_OUT_OF_MEMORY = 0xA0000001;
+constexpr uint32_t GRF_E_BAD_DATA = 0xA0000002;
+constexpr uint32_t GRF_E_IO = 0xA0000003;
+constexpr uint32_t GRF_E_IO_GROW = 0xA0000004;
+constexpr uint32_t GRF_E_NAME_CLASS = 0xA0000005;
+constexpr uint32_t GRF_E_NOT_FOUND = 0xA0000006;
+constexpr uint32_t GRF_E_UNSUPPORTED = 0xA0000008;
+constexpr uint32_t GRF_E_ABORTED = 0xA000000C;
+constexpr uint32_t GRF_E_READ_ONLY = 0xA000000D;
+constexpr uint32_t GRF_E_BUFFER_TOO_SMALL = 0xA000000E;
+constexpr uint32_t GRF_E_OPEN_FAILED = 0xA0000011;
+constexpr uint32_t GRF_E_CREATE_FAILED = 0xA0000012;
+constexpr uint32_t GRF_E_LIMIT = 0xA0000013;
+constexpr uint32_t GRF_E_CODEC_IO = 0xA0000014;
+constexpr uint32_t GRF_E_CODEC = 0xA0FFFFFF;
+
+constexpr bool GrfFailed(uint32_t status) { return (status & 0x80000000u) != 0; }
+
+// ---- open flags and state bits (GrfArchive::flags) ----
+constexpr uint32_t GRF_OPEN_READ_ONLY = 0x1;
+constexpr uint32_t GRF_OPEN_SEQUENTIAL = 0x2;
+constexpr uint32_t GRF_OPEN_TRACK_SPACE = 0x4;
+constexpr uint32_t GRF_OPEN_LIMIT_NAMES = 0x8;
+constexpr uint32_t GRF_OPEN_REUSE_GAPS = 0x10;
+constexpr uint32_t GRF_OPEN_DEFER_TABLE = 0x20;
+constexpr uint32_t GRF_OPEN_BACKSLASH_NAMES = 0x40;
+constexpr uint32_t GRF_OPEN_NO_SEED = 0x80;
+constexpr uint32_t GRF_OPEN_KEEP_VERSION = 0x100;
+constexpr uint32_t GRF_OPEN_APPEND_ONLY = 0x10000000;
+constexpr uint32_t GRF_STATE_ENUMERATING = 0x20000000;
+constexpr uint32_t GRF_STATE_CLOSING = 0x40000000;
+constexpr uint32_t GRF_STATE_DIRTY = 0x80000000;
+
+// ---- entry flags ----
+constexpr uint8_t ENTRY_COMPRESSED = 0x01;
+constexpr uint8_t ENTRY_CIPHER_MIXED = 0x02;
+constexpr uint8_t ENTRY_CIPHER_HEADER = 0x04;
+
+// ---- header kinds ----
+constexpr int32_t HEADER_TAIL = 1;
+constexpr int32_t HEADER_CLASSIC = 2;
+constexpr int32_t HEADER_WIDE = 3;
+
+// What an enumeration callback sees of one entry. `name` is valid during the
+// callback only.
+struct EntryView {
+  uint32_t realSize;
+  uint32_t storedSize;  // the entry's aligned (stored block) size
+  const char* name;
+  uint32_t reserved;    // always 0
+};
+
+// Codec hook: zlib's compress/uncompress signature and result codes
+// (destination, destination length in/out, source, source length).
+using GrfCodecHook = int (*)(unsigned char* destination, unsigned long* destinationLength,
+                             const unsigned char* source, unsigned long sourceLength);
+
+// Event hook: (archive, event code, event data, cookie); must answer 0.
+using GrfEventHook = int (*)(GrfArchive* archive, uint32_t code, void* data, uint32_t cookie);
+
+// Enumeration callback: 1-based position, total, the entry, user value.
+// Answer true to go on, false to stop.
+using GrfEntryCallback = bool (*)(uint32_t position, uint32_t total, const EntryView* entry,
+                                  void* user);
+
+// ---- open and lifecycle ----
+bool GrfOpen(const char* path, uint32_t flags, uint32_t* status, GrfArchive** archive);
+bool GrfOpenFile(const char* path, uint32_t flags, uint32_t* status, uint32_t* detail,
+                 GrfArchive** archive);
+// The archive takes its own reference on the stream.
+bool GrfOpenStream(GrfStream* stream, uint32_t flags, uint32_t* status, uint32_t* detail,
+                   GrfArchive** archive);
+// Completes a load deferred by GRF_OPEN_DEFER_TABLE; can be repeated after a failure.
+bool GrfLoadTable(GrfArchive* archive);
+void GrfRetain(GrfArchive* archive, GrfArchive** handle);
+// Drops the caller's reference and nulls the variable; the last reference
+// discards unfinalized changes and frees the archive.
+void GrfClose(GrfArchive** archive);
+
+// ---- queries ----
+bool GrfForEachEntry(GrfArchive* archive, GrfEntryCallback callback, void* user);
+uint64_t GrfGetFileSize(const GrfArchive* archive);
+uint32_t GrfGetMaxRealSize(const GrfArchive* archive);
+uint32_t GrfGetLastStatus(const GrfArchive* archive);
+uint32_t GrfGetLastDetail(const GrfArchive* archive);
+
+// ---- codec hooks (null installs the built-in zlib hook) ----
+void GrfSetCompressHook(GrfArchive* archive, GrfCodecHook hook);
+void GrfSetUncompressHook(GrfArchive* archive, GrfCodecHook hook);
+
+// ---- reading ----
+// Decodes the named entry into the buffer. The real size is stored first, so
+// a size query (null buffer, capacity 0) learns it even though it fails with
+// GRF_E_BUFFER_TOO_SMALL for a non-empty entry.
+bool GrfReadEntry(GrfArchive* archive, const char* name, void* buffer, uint32_t capacity,
+                  uint32_t* realSize);
+
+// ---- changes (transfer module) ----
+// realSize 0: the data is stored uncompressed.
+bool GrfPutCompressed(GrfArchive* archive, const char* name, const void* data,
+                      uint32_t compressedSize, uint32_t realSize);
+// Compresses through the archive's compress hook.
+bool GrfPutData(GrfArchive* archive, const char* name, const void* data, uint32_t size);
+bool GrfCopyEntry(GrfArchive* target, GrfArchive* source, const char* name, void* work,
+                  uint32_t workCapacity);
+bool GrfLinkEntry(GrfArchive* archive, const char* existingName, const char* newName);
+
+// ---- commit (table writer module) ----
+bool GrfFinalize(GrfArchive* archive);
