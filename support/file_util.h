@@ -59,7 +59,8 @@ bool OpenFileShared(const char* name, uint32_t flags, FileHandle* handle);
 bool OpenExistingForRead(const char* name, uint32_t flagsAndAttributes, FileHandle* handle);
 
 // The seven CreateFileA arguments; a null result with error 120 becomes
-// kInvalidFile. `security` and `templateFile` are passed through on Windows.
+// kInvalidFile. `security` and `templateFile` are passed through on Windows
+// (a templateFile of kInvalidFile or 0 means none); elsewhere they are ignored.
 FileHandle CreateFileChecked(const char* name, uint32_t access, uint32_t share, void* security,
                              uint32_t disposition, uint32_t flagsAndAttributes,
                              FileHandle templateFile);
@@ -92,14 +93,23 @@ bool ReopenDeleteOnClose(const char* name, FileHandle* handle);
 
 // Creates "<folder>[\]<prefix:4><NNNN>.tmp" (hidden, temporary) and returns its
 // 16-bit number; with a non-zero number only formats the name. 0 with a
-// non-zero last error is failure (0 with error 0 is the number 0).
+// non-zero last error is failure (0 with error 0 is the number 0). The
+// separator is a backslash on Windows and '/' elsewhere.
 uint32_t CreateUniqueTempFile(const char* folder, const char* prefix, uint32_t number,
                               char* name, uint32_t size);
 
+// Test seam for CreateUniqueTempFile's search: a non-zero `candidates` fixes
+// the starting tick and the number of names tried; 0 restores the system tick
+// and 65536 candidates.
+void SetUniqueTempSearchForTest(uint32_t startTick, uint32_t candidates);
+
 // Lets the user pick an existing file (Windows only; elsewhere fails with 120).
+// With `several` non-null, several files may be chosen and *several tells
+// whether they were.
 bool ChooseOpenFile(void* owner, const char* filter, char* path, uint32_t size, bool* several);
 
 bool LoadLibraryByName(const char* name, LibraryHandle* module);
+// Null when the module is null or does not export the symbol.
 void* GetLibrarySymbol(LibraryHandle module, const char* symbol);
 bool FreeLibraryModule(LibraryHandle module);
 

@@ -32,6 +32,7 @@ constexpr uint32_t kFilenameExcedRange = 206;
 constexpr uint32_t kNoMoreFiles = 18;
 constexpr uint32_t kNotSupported = 50;
 constexpr uint32_t kGenFailure = 31;
+constexpr uint32_t kFileTooLarge = 223;
 }  // namespace syserr
 
 uint32_t GetSystemError();

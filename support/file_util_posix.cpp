@@ -1,0 +1,370 @@
+// POSIX backend of the file utilities. The contracts are those of the Win32
+// backend; errno is translated into the same error codes.
+//
+// Share modes have no POSIX counterpart: they are accepted and ignored, so
+// every open behaves like the most permissive Windows share mode. The hidden
+// and temporary attributes are ignored too. Delete-on-close removes the name
+// right after opening; the file's data goes when the last descriptor closes.
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+
+#include "support/file_util.h"
+#include "support/file_util_backend.h"
+#include "support/sys_error.h"
+
+namespace {
+
+// The descriptor inside a handle, or -1 (which the calls reject with EBADF).
+int Fd(FileHandle handle) {
+  if (handle < 0 || handle > INT_MAX) return -1;
+  return static_cast<int>(handle);
+}
+
+bool FailErrno() {
+  SetSystemError(ErrorFromErrno(errno));
+  return false;
+}
+
+int Whence(uint32_t method) {
+  switch (method) {
+    case fileio::kFileBegin: return SEEK_SET;
+    case fileio::kFileCurrent: return SEEK_CUR;
+    case fileio::kFileEnd: return SEEK_END;
+    default: return -1;
+  }
+}
+
+// Applies the access hints of the Windows flags to an open descriptor.
+void ApplyScanHints(int fd, uint32_t flags) {
+  if (flags & fileio::kFlagSequentialScan) {
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  } else if (flags & fileio::kFlagRandomAccess) {
+    posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  }
+}
+
+// The CreateFileA equivalent: access rights, creation disposition and the
+// flags that have a POSIX meaning (write-through, scan hints,
+// delete-on-close, read-only attribute of a new file).
+FileHandle OpenPosix(const char* name, uint32_t access, uint32_t disposition, uint32_t flags) {
+  if (name == nullptr) {
+    SetSystemError(syserr::kInvalidParameter);
+    return kInvalidFile;
+  }
+  const bool reading = (access & fileio::kGenericRead) != 0;
+  const bool writing = (access & fileio::kGenericWrite) != 0;
+  int oflags = O_CLOEXEC | (writing ? (reading ? O_RDWR : O_WRONLY) : O_RDONLY);
+  switch (disposition) {
+    case fileio::kCreateNew: oflags |= O_CREAT | O_EXCL; break;
+    case fileio::kCreateAlways: oflags |= O_CREAT | O_TRUNC; break;
+    case fileio::kOpenExisting: break;
+    case fileio::kOpenAlways: oflags |= O_CREAT; break;
+    case fileio::kTruncateExisting:
+      if (!writing) {
+        SetSystemError(syserr::kInvalidParameter);
+        return kInvalidFile;
+      }
+      oflags |= O_TRUNC;
+      break;
+    default:
+      SetSystemError(syserr::kInvalidParameter);
+      return kInvalidFile;
+  }
+  if (flags & fileio::kFlagWriteThrough) oflags |= O_DSYNC;
+  const mode_t mode = (flags & fileio::kAttributeReadOnly) ? 0444 : 0666;
+
+  // Non-blocking only for the open itself, so that a FIFO cannot stall it.
+  int fd;
+  do {
+    fd = open(name, oflags | O_NONBLOCK, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    FailErrno();
+    return kInvalidFile;
+  }
+  // Only regular files are files here: a folder, device or FIFO is refused,
+  // as Windows refuses a folder.
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(fd);
+    SetSystemError(syserr::kAccessDenied);
+    return kInvalidFile;
+  }
+  if (flags & fileio::kFlagDeleteOnClose) {
+    // Removing the name cannot wait for the close; a file whose name cannot
+    // be removed is refused, as Windows refuses one it may not delete.
+    if (unlink(name) != 0) {
+      const int err = errno;
+      close(fd);
+      SetSystemError(ErrorFromErrno(err));
+      return kInvalidFile;
+    }
+  }
+  ApplyScanHints(fd, flags);
+  SetSystemError(syserr::kSuccess);
+  return static_cast<FileHandle>(fd);
+}
+
+bool CurrentPosition(int fd, int64_t* position) {
+  const off_t at = lseek(fd, 0, SEEK_CUR);
+  if (at < 0) return FailErrno();
+  *position = static_cast<int64_t>(at);
+  return true;
+}
+
+// The absolute position a move by `distance` from `method` would reach.
+bool TargetPosition(int fd, int64_t distance, uint32_t method, int64_t* target) {
+  int64_t base = 0;
+  switch (method) {
+    case fileio::kFileBegin: break;
+    case fileio::kFileCurrent:
+      if (!CurrentPosition(fd, &base)) return false;
+      break;
+    case fileio::kFileEnd: {
+      struct stat st;
+      if (fstat(fd, &st) != 0) return FailErrno();
+      base = static_cast<int64_t>(st.st_size);
+      break;
+    }
+    default:
+      SetSystemError(syserr::kInvalidParameter);
+      return false;
+  }
+  if ((distance > 0 && base > INT64_MAX - distance) || base + distance < 0) {
+    SetSystemError(syserr::kNegativeSeek);
+    return false;
+  }
+  *target = base + distance;
+  return true;
+}
+
+}  // namespace
+
+// --- Opening and closing ----------------------------------------------------
+
+bool OpenFileShared(const char* name, uint32_t flags, FileHandle* handle) {
+  *handle = OpenPosix(name, fileio::kGenericRead, fileio::kOpenExisting,
+                      flags & (fileio::kFlagWriteThrough | fileio::kFlagRandomAccess |
+                               fileio::kFlagSequentialScan | fileio::kFlagDeleteOnClose));
+  return IsValidHandle(*handle);
+}
+
+bool OpenExistingForRead(const char* name, uint32_t flagsAndAttributes, FileHandle* handle) {
+  // One attempt stands for all four share modes.
+  *handle = OpenPosix(name, fileio::kGenericRead, fileio::kOpenExisting, flagsAndAttributes);
+  return IsValidHandle(*handle);
+}
+
+FileHandle CreateFileChecked(const char* name, uint32_t access, uint32_t /*share*/,
+                             void* /*security*/, uint32_t disposition,
+                             uint32_t flagsAndAttributes, FileHandle /*templateFile*/) {
+  return OpenPosix(name, access, disposition, flagsAndAttributes);
+}
+
+bool CloseFileHandle(FileHandle* handle) {
+  const int fd = Fd(*handle);
+  *handle = kInvalidFile;
+  // The descriptor is released even when close reports an error.
+  if (close(fd) != 0 && errno != EINTR) return FailErrno();
+  return true;
+}
+
+bool ReopenDeleteOnClose(const char* name, FileHandle* handle) {
+  *handle = OpenPosix(name, fileio::kGenericRead | fileio::kGenericWrite, fileio::kCreateAlways,
+                      fileio::kFlagDeleteOnClose | fileio::kAttributeTemporary);
+  return IsValidHandle(*handle);
+}
+
+bool RemoveFile(const char* name) {
+  if (name == nullptr) {
+    SetSystemError(syserr::kInvalidParameter);
+    return false;
+  }
+  if (unlink(name) != 0) return FailErrno();
+  return true;
+}
+
+// --- Positions ---------------------------------------------------------------
+
+bool SeekFile32(FileHandle handle, int32_t distance, uint32_t method) {
+  return SeekFile64(handle, distance, nullptr, method);
+}
+
+bool SeekFile64(FileHandle handle, int64_t distance, uint64_t* newPosition, uint32_t method) {
+  const int fd = Fd(handle);
+  const int whence = Whence(method);
+  if (whence < 0) {
+    SetSystemError(syserr::kInvalidParameter);
+    return false;
+  }
+  const off_t at = lseek(fd, static_cast<off_t>(distance), whence);
+  if (at < 0) {
+    // With a valid descriptor and method, EINVAL means a position before 0.
+    SetSystemError(errno == EINVAL ? syserr::kNegativeSeek : ErrorFromErrno(errno));
+    return false;
+  }
+  if (newPosition) *newPosition = static_cast<uint64_t>(at);
+  return true;
+}
+
+bool SetFileEnd64(FileHandle handle, int64_t distance, uint32_t method) {
+  // ftruncate does not move the file position, so it is kept on every path.
+  const int fd = Fd(handle);
+  int64_t target = 0;
+  if (!TargetPosition(fd, distance, method, &target)) return false;
+  int rc;
+  do {
+    rc = ftruncate(fd, static_cast<off_t>(target));
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    // A descriptor opened for reading only is refused with EINVAL or EBADF.
+    SetSystemError((errno == EINVAL || errno == EBADF) ? syserr::kAccessDenied
+                                                       : ErrorFromErrno(errno));
+    return false;
+  }
+  return true;
+}
+
+// --- Reading and writing -----------------------------------------------------
+
+bool ReadFromFile(FileHandle handle, void* buffer, uint32_t count, uint32_t* moved) {
+  // Reads until `count` bytes or the end of the file, like ReadFile on a file.
+  const int fd = Fd(handle);
+  auto* out = static_cast<unsigned char*>(buffer);
+  uint32_t done = 0;
+  bool ok = true;
+  while (done < count) {
+    const ssize_t got = read(fd, out + done, count - done);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ok = FailErrno();
+      break;
+    }
+    if (got == 0) break;
+    done += static_cast<uint32_t>(got);
+  }
+  if (moved) *moved = done;
+  return ok;
+}
+
+bool ReadExact(FileHandle handle, void* buffer, uint32_t count, uint32_t* bytesRead) {
+  uint32_t got = 0;
+  const bool ok = ReadFromFile(handle, buffer, count, &got);
+  if (bytesRead) *bytesRead = got;
+  if (!ok) return false;
+  if (got != count) {
+    SetSystemError(syserr::kHandleEof);
+    return false;
+  }
+  return true;
+}
+
+bool WriteToFile(FileHandle handle, const void* buffer, uint32_t count, uint32_t* moved) {
+  // Writes everything or fails, like WriteFile on a file.
+  const int fd = Fd(handle);
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  uint32_t done = 0;
+  bool ok = true;
+  while (done < count) {
+    const ssize_t put = write(fd, in + done, count - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      ok = FailErrno();
+      break;
+    }
+    done += static_cast<uint32_t>(put);
+  }
+  if (moved) *moved = done;
+  return ok;
+}
+
+bool FlushFile(FileHandle handle) {
+  if (fsync(Fd(handle)) != 0) return FailErrno();
+  return true;
+}
+
+bool QueryFileSize(FileHandle handle, uint64_t* size) {
+  struct stat st;
+  if (fstat(Fd(handle), &st) != 0) return FailErrno();
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+// --- Sizes -------------------------------------------------------------------
+
+bool GetFileSize64(const char* name, uint64_t* size) {
+  // The directory entry gives the size without opening the file, whoever
+  // holds it. A folder, which has no size of its own, reads as 0.
+  if (name == nullptr) {
+    SetSystemError(syserr::kInvalidParameter);
+    return false;
+  }
+  struct stat st;
+  if (stat(name, &st) != 0) return FailErrno();
+  if (size) *size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+// --- Dialog and libraries ----------------------------------------------------
+
+bool ChooseOpenFile(void*, const char*, char*, uint32_t, bool* several) {
+  if (several) *several = false;
+  SetSystemError(syserr::kCallNotImplemented);
+  return false;
+}
+
+bool LoadLibraryByName(const char* name, LibraryHandle* module) {
+  void* h = name ? dlopen(name, RTLD_NOW | RTLD_LOCAL) : nullptr;
+  *module = h;
+  if (h == nullptr) {
+    SetSystemError(syserr::kModNotFound);
+    return false;
+  }
+  return true;
+}
+
+void* GetLibrarySymbol(LibraryHandle module, const char* symbol) {
+  // A null module would search the whole process (RTLD_DEFAULT).
+  if (module == nullptr) {
+    SetSystemError(syserr::kInvalidHandle);
+    return nullptr;
+  }
+  void* address = symbol ? dlsym(module, symbol) : nullptr;
+  if (address == nullptr) SetSystemError(syserr::kProcNotFound);
+  return address;
+}
+
+bool FreeLibraryModule(LibraryHandle module) {
+  if (module == nullptr || dlclose(module) != 0) {
+    SetSystemError(syserr::kInvalidHandle);
+    return false;
+  }
+  return true;
+}
+
+// --- Backend probes ----------------------------------------------------------
+
+uint32_t fileio_backend::CurrentTick() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                               static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+bool fileio_backend::ProbeAttributes(const char* name, uint32_t* attributes) {
+  struct stat st;
+  if (name == nullptr || stat(name, &st) != 0) {
+    SetSystemError(name ? ErrorFromErrno(errno) : syserr::kInvalidParameter);
+    return false;
+  }
+  *attributes = S_ISDIR(st.st_mode) ? 0x10u : fileio::kAttributeNormal;
+  return true;
+}
