@@ -1,0 +1,313 @@
+// The entry index: chained hash table over ASCII-folded names with a last-hit
+// cache, and the snapshot enumeration of an archive's entries.
+
+#include "grf/entry_index.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "grf/archive.h"
+#include "support/pool.h"
+#include "support/text.h"
+
+namespace {
+
+struct IndexNode {
+  IndexNode* next;
+  IndexNode* prev;
+  const char* key;  // the folded copy that follows the node
+  GrfEntry* value;
+};
+
+using KeyFold = void (*)(char* destination, const char* source, size_t length);
+using KeyCompare = int (*)(const char* a, const char* b);
+using ValueRelease = void (*)(GrfEntry* value, void* user);
+
+void FoldAscii(char* destination, const char* source, size_t length) {
+  for (size_t i = 0; i < length; ++i)
+    destination[i] = static_cast<char>(AsciiLower(static_cast<unsigned char>(source[i])));
+  destination[length] = '\0';
+}
+
+void CopyKey(char* destination, const char* source, size_t length) {
+  std::memcpy(destination, source, length);
+  destination[length] = '\0';
+}
+
+void ReleaseWithPool(GrfEntry* value, void*) { ReleaseEntry(value); }
+
+int CompareBytes(const char* a, const char* b) { return std::strcmp(a, b); }
+
+// Folded keys of names shorter than this are built on the stack.
+constexpr size_t kStackKey = 256;
+
+}  // namespace
+
+struct EntryIndex {
+  IndexNode** heads;
+  IndexNode** tails;
+  uint32_t count;
+  uint32_t bucketCount;
+  uint32_t inlineValueSize;
+  uint32_t options;
+  IndexHash hash;
+  void* segmentCombiner;  // unused: keys are always folded whole
+  KeyFold fold;
+  KeyCompare compare;
+  ValueRelease release;
+  void* releaseUser;
+  IndexNode* lastHit;
+  int32_t lastHitBucket;
+  void* liveIterators;    // no operation here creates one
+};
+
+GrfEntry* NewEntry(const char* name, const EntryRecord& record) {
+  const size_t length = std::strlen(name);
+  auto* entry = static_cast<GrfEntry*>(PoolAlloc(sizeof(GrfEntry) + length + 1));
+  if (!entry) return nullptr;
+  entry->name = reinterpret_cast<char*>(entry + 1);
+  std::memcpy(entry->name, name, length + 1);
+  entry->compressedSize = record.compressedSize;
+  entry->alignedSize = record.alignedSize;
+  entry->realSize = record.realSize;
+  entry->offset = record.offset;
+  entry->flags = record.flags;
+  return entry;
+}
+
+void ReleaseEntry(GrfEntry* entry) {
+  if (entry) PoolFree(entry);
+}
+
+uint32_t FnvBucket(const char* foldedKey, uint32_t bucketCount) {
+  uint32_t h = 0x811C9DC5u;
+  for (const auto* p = reinterpret_cast<const unsigned char*>(foldedKey); *p; ++p) {
+    h ^= *p;
+    h *= 16777619u;
+  }
+  h ^= h >> 16;
+  return h & (bucketCount - 1);
+}
+
+EntryIndex* IndexCreate(uint32_t bucketCount, uint32_t options) {
+  if (bucketCount == 0 || (bucketCount & (bucketCount - 1)) != 0) return nullptr;
+  const size_t arrayBytes = sizeof(IndexNode*) * static_cast<size_t>(bucketCount);
+  auto* block = static_cast<unsigned char*>(PoolAllocZeroed(sizeof(EntryIndex) + 2 * arrayBytes));
+  if (!block) return nullptr;
+  auto* table = reinterpret_cast<EntryIndex*>(block);
+  table->heads = reinterpret_cast<IndexNode**>(block + sizeof(EntryIndex));
+  table->tails = reinterpret_cast<IndexNode**>(block + sizeof(EntryIndex) + arrayBytes);
+  table->bucketCount = bucketCount;
+  table->options = options;
+  table->hash = FnvBucket;
+  table->fold = (options & entryindex::kFoldKeys) ? FoldAscii : CopyKey;
+  table->compare = CompareBytes;
+  table->release = (options & entryindex::kOwnsValues) ? ReleaseWithPool : nullptr;
+  table->lastHitBucket = -1;
+  return table;
+}
+
+void IndexSetHash(EntryIndex* table, IndexHash hash) { table->hash = hash ? hash : FnvBucket; }
+
+namespace {
+
+IndexNode* LookupFolded(EntryIndex* table, const char* folded, uint32_t bucket) {
+  if (table->lastHit && table->lastHitBucket == static_cast<int32_t>(bucket) &&
+      table->compare(table->lastHit->key, folded) == 0)
+    return table->lastHit;
+  for (IndexNode* node = table->heads[bucket]; node; node = node->next) {
+    if (table->compare(node->key, folded) == 0) {
+      table->lastHit = node;
+      table->lastHitBucket = static_cast<int32_t>(bucket);
+      return node;
+    }
+  }
+  return nullptr;
+}
+
+// Looks a name up through a temporary folded copy.
+IndexNode* Lookup(EntryIndex* table, const char* name, uint32_t* bucketOut, bool* outOfMemory) {
+  if (outOfMemory) *outOfMemory = false;
+  const size_t length = std::strlen(name);
+  char stackKey[kStackKey];
+  char* folded = stackKey;
+  if (length >= kStackKey) {
+    folded = static_cast<char*>(PoolAlloc(length + 1));
+    if (!folded) {
+      if (outOfMemory) *outOfMemory = true;
+      return nullptr;
+    }
+  }
+  table->fold(folded, name, length);
+  const uint32_t bucket = table->hash(folded, table->bucketCount);
+  IndexNode* node = LookupFolded(table, folded, bucket);
+  if (folded != stackKey) PoolFree(folded);
+  if (bucketOut) *bucketOut = bucket;
+  return node;
+}
+
+void Unlink(EntryIndex* table, IndexNode* node, uint32_t bucket) {
+  if (node->prev) node->prev->next = node->next;
+  else table->heads[bucket] = node->next;
+  if (node->next) node->next->prev = node->prev;
+  else table->tails[bucket] = node->prev;
+  if (table->lastHit == node) {
+    table->lastHit = nullptr;
+    table->lastHitBucket = -1;
+  }
+  --table->count;
+}
+
+void DropNode(EntryIndex* table, IndexNode* node, GrfEntry* keep) {
+  if (table->release && node->value != keep) table->release(node->value, table->releaseUser);
+  PoolFree(node);
+}
+
+}  // namespace
+
+bool IndexInsert(EntryIndex* table, const char* name, GrfEntry* entry) {
+  const size_t length = std::strlen(name);
+  auto* node = static_cast<IndexNode*>(PoolAlloc(sizeof(IndexNode) + length + 1));
+  if (!node) return false;
+  char* key = reinterpret_cast<char*>(node + 1);
+  table->fold(key, name, length);
+  node->key = key;
+  node->value = entry;
+  const uint32_t bucket = table->hash(key, table->bucketCount);
+  if (IndexNode* old = LookupFolded(table, key, bucket)) {
+    Unlink(table, old, bucket);
+    DropNode(table, old, entry);
+  }
+  node->next = nullptr;
+  node->prev = table->tails[bucket];
+  if (node->prev) node->prev->next = node;
+  else table->heads[bucket] = node;
+  table->tails[bucket] = node;
+  ++table->count;
+  return true;
+}
+
+GrfEntry* IndexFind(EntryIndex* table, const char* name, bool* outOfMemory) {
+  IndexNode* node = Lookup(table, name, nullptr, outOfMemory);
+  return node ? node->value : nullptr;
+}
+
+bool IndexRemove(EntryIndex* table, const char* name, bool* outOfMemory) {
+  uint32_t bucket = 0;
+  IndexNode* node = Lookup(table, name, &bucket, outOfMemory);
+  if (!node) return false;
+  Unlink(table, node, bucket);
+  DropNode(table, node, nullptr);
+  return true;
+}
+
+uint32_t IndexCount(const EntryIndex* table) { return table ? table->count : 0; }
+
+uint32_t IndexCollect(const EntryIndex* table, GrfEntry** array, uint32_t length) {
+  uint32_t n = 0;
+  for (uint32_t b = 0; b < table->bucketCount && n < length; ++b) {
+    for (IndexNode* node = table->heads[b]; node && n < length; node = node->next)
+      array[n++] = node->value;
+  }
+  return n;
+}
+
+uint32_t IndexCollectSorted(const EntryIndex* table, GrfEntry** array, uint32_t length,
+                            EntryLess less) {
+  const uint32_t n = IndexCollect(table, array, length);
+  std::sort(array, array + n, less);
+  return n;
+}
+
+void IndexDestroy(EntryIndex* table) {
+  if (!table) return;
+  for (uint32_t b = 0; b < table->bucketCount; ++b) {
+    IndexNode* node = table->heads[b];
+    while (node) {
+      IndexNode* next = node->next;
+      DropNode(table, node, nullptr);
+      node = next;
+    }
+  }
+  PoolFree(table);
+}
+
+bool EntryOffsetLess(const GrfEntry* a, const GrfEntry* b) { return a->offset < b->offset; }
+
+bool CreateArchiveIndex(GrfArchive* archive) {
+  DestroyArchiveIndex(archive);
+  archive->entries = IndexCreate(entryindex::kEntryBuckets, entryindex::kEntryOptions);
+  if (!archive->entries) return false;
+  IndexSetHash(archive->entries, FnvBucket);
+  return true;
+}
+
+void DestroyArchiveIndex(GrfArchive* archive) {
+  IndexDestroy(archive->entries);
+  archive->entries = nullptr;
+}
+
+GrfEntry* FindEntry(GrfArchive* archive, const char* name) {
+  if (!archive->entries) return nullptr;
+  bool outOfMemory = false;
+  GrfEntry* entry = IndexFind(archive->entries, name, &outOfMemory);
+  if (outOfMemory) SetStatus(archive, GRF_E_OUT_OF_MEMORY);
+  return entry;
+}
+
+bool InsertEntry(GrfArchive* archive, GrfEntry* entry) {
+  archive->maxAlignedSize = std::max(archive->maxAlignedSize, entry->alignedSize);
+  archive->maxRealSize = std::max(archive->maxRealSize, entry->realSize);
+  if (!archive->entries || !IndexInsert(archive->entries, entry->name, entry)) {
+    ReleaseEntry(entry);
+    return false;
+  }
+  return true;
+}
+
+bool EnumerateEntries(GrfArchive* archive, EnumerateCallback callback, void* user,
+                      uint32_t mode) {
+  const uint32_t count = IndexCount(archive->entries);
+  if (count == 0) return true;
+  auto* array = static_cast<GrfEntry**>(PoolAlloc(sizeof(GrfEntry*) * static_cast<size_t>(count)));
+  if (!array) return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  if (mode & enumerate::kByOffset)
+    IndexCollectSorted(archive->entries, array, count, EntryOffsetLess);
+  else
+    IndexCollect(archive->entries, array, count);
+
+  if (archive->enumerationDepth++ == 0) archive->flags |= GRF_STATE_ENUMERATING;
+  bool stopped = false;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!callback(i + 1, count, array[i], user)) {
+      stopped = true;
+      break;
+    }
+  }
+  bool result = true;
+  if (stopped && (mode & enumerate::kStopIsFailure)) result = Fail(archive, GRF_E_ABORTED);
+  if (--archive->enumerationDepth == 0) archive->flags &= ~GRF_STATE_ENUMERATING;
+  PoolFree(array);
+  return result;
+}
+
+namespace {
+
+struct ViewAdapter {
+  GrfEntryCallback callback;
+  void* user;
+};
+
+bool CallWithView(uint32_t position, uint32_t total, GrfEntry* entry, void* user) {
+  const auto* adapter = static_cast<const ViewAdapter*>(user);
+  const EntryView view{entry->realSize, entry->alignedSize, entry->name, 0};
+  return adapter->callback(position, total, &view, adapter->user);
+}
+
+}  // namespace
+
+bool GrfForEachEntry(GrfArchive* archive, GrfEntryCallback callback, void* user) {
+  archive->lastStatus = GRF_S_OK;
+  ViewAdapter adapter{callback, user};
+  return EnumerateEntries(archive, CallWithView, &adapter, enumerate::kMode);
+}
