@@ -1,0 +1,315 @@
+// The archive handle: new archives, header arithmetic, open flags, deferred
+// load, references, hooks.
+
+#include <cstring>
+
+#include "grf/archive.h"
+#include "grf/codec.h"
+#include "grf/stream.h"
+#include "tests/grf/grf_test_util.h"
+
+namespace {
+
+using grftest::Opened;
+using grftest::OpenPath;
+using grftest::TempFile;
+
+TEST(Handle, EmptyWritableFileBecomesTheNewArchiveImage) {
+  TempFile file("new");
+  ASSERT_TRUE(file.Write({}));
+  grftest::PoolBalance balance;
+  Opened o = OpenPath(file.path(), GRF_OPEN_NO_SEED);
+  ASSERT_TRUE(o.ok) << std::hex << o.status;
+  EXPECT_EQ(GrfGetFileSize(o.archive), 54u);
+  EXPECT_EQ(o.archive->version, 0x200u);
+  EXPECT_EQ(o.archive->headerKind, HEADER_CLASSIC);
+  EXPECT_TRUE(grftest::ListEntries(o.archive).empty());
+  GrfClose(&o.archive);
+  balance.Expect();
+
+  const fixture::Bytes bytes = file.Read();
+  ASSERT_EQ(bytes.size(), 54u);
+  EXPECT_EQ(std::memcmp(bytes.data(), "Master of Magic\0", 16), 0);
+  for (int i = 16; i < 30; ++i) EXPECT_EQ(bytes[i], 0) << i;
+  const uint8_t tail[24] = {0, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0, 0, 2, 0, 0,
+                            0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(bytes.data() + 30, tail, sizeof(tail)), 0);
+
+  // Reopens as an empty 0x200 archive, read-only too.
+  o = OpenPath(file.path(), GRF_OPEN_READ_ONLY);
+  ASSERT_TRUE(o.ok);
+  EXPECT_EQ(o.archive->entryCount, 0u);
+  GrfClose(&o.archive);
+}
+
+TEST(Handle, NewArchiveSeedStaysWithinItsRange) {
+  for (int i = 0; i < 20; ++i) {
+    TempFile file("seed");
+    ASSERT_TRUE(file.Write({}));
+    Opened o = OpenPath(file.path(), 0);
+    ASSERT_TRUE(o.ok);
+    GrfClose(&o.archive);
+    const fixture::Bytes bytes = file.Read();
+    const uint32_t seed = bytes[34] | bytes[35] << 8 | bytes[36] << 16 | bytes[37] << 24;
+    const uint32_t count = bytes[38] | bytes[39] << 8 | bytes[40] << 16 | bytes[41] << 24;
+    EXPECT_LE(seed, 5u);
+    EXPECT_EQ(count - seed, 7u);
+  }
+}
+
+TEST(Handle, EmptyFileOpenedReadOnlyIsRefused) {
+  TempFile file("empty-ro");
+  ASSERT_TRUE(file.Write({}));
+  Opened o = OpenPath(file.path(), GRF_OPEN_READ_ONLY);
+  EXPECT_FALSE(o.ok);
+  EXPECT_EQ(o.status, GRF_E_READ_ONLY);
+  EXPECT_EQ(o.archive, nullptr);
+  EXPECT_TRUE(file.Read().empty());
+}
+
+TEST(Handle, MissingFileFailsReadOnlyAndIsCreatedWritable) {
+  TempFile file("missing");
+  uint32_t status = 0, detail = 0x1234;
+  GrfArchive* archive = reinterpret_cast<GrfArchive*>(&status);  // must stay untouched
+  EXPECT_FALSE(GrfOpenFile(file.c_str(), 33, &status, &detail, &archive));
+  EXPECT_EQ(status, GRF_E_OPEN_FAILED);
+  EXPECT_EQ(detail, 0x1234u);
+  EXPECT_EQ(archive, reinterpret_cast<GrfArchive*>(&status));
+
+  ASSERT_TRUE(GrfOpen(file.c_str(), 0, &status, &archive));
+  EXPECT_EQ(status, GRF_S_OK);
+  GrfClose(&archive);
+  EXPECT_EQ(file.Read().size(), 54u);
+}
+
+TEST(Handle, ClassicHeaderArithmeticAndTrailerCount) {
+  // Seed 5, count field 112: 100 entries.
+  fixture::ArchiveSpec spec;
+  spec.seed = 5;
+  for (int i = 0; i < 100; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof(name), "e%d", i);
+    spec.entries.push_back(fixture::Entry(name, name));
+  }
+  fixture::BuiltArchive built = fixture::BuildArchive(spec);
+  ASSERT_EQ(built.bytes[38], 112);
+  ASSERT_EQ(built.bytes[34], 5);
+  TempFile file("arith");
+  ASSERT_TRUE(file.Write(built.bytes));
+  Opened o = OpenPath(file.path(), GRF_OPEN_READ_ONLY);
+  ASSERT_TRUE(o.ok);
+  EXPECT_EQ(o.archive->entryCount, 100u);
+  EXPECT_EQ(grftest::ListEntries(o.archive).size(), 100u);
+  GrfClose(&o.archive);
+
+  // Trailer count bytes 00 00 01 00: one entry.
+  fixture::ArchiveSpec tail;
+  tail.header = fixture::HeaderKind::Tail;
+  tail.version = 0x12;
+  tail.entries.push_back(fixture::Entry("one.txt", "one", fixture::Storage::Stored));
+  built = fixture::BuildArchive(tail);
+  const size_t n = built.bytes.size();
+  ASSERT_EQ(built.bytes[n - 5], 0);
+  ASSERT_EQ(built.bytes[n - 4], 0);
+  ASSERT_EQ(built.bytes[n - 3], 1);
+  ASSERT_EQ(built.bytes[n - 2], 0);
+  ASSERT_TRUE(file.Write(built.bytes));
+  // Opened for writing, a trailer archive still becomes read-only.
+  o = OpenPath(file.path(), 0);
+  ASSERT_TRUE(o.ok);
+  EXPECT_EQ(o.archive->entryCount, 1u);
+  EXPECT_EQ(o.archive->headerKind, HEADER_TAIL);
+  EXPECT_TRUE(o.archive->flags & GRF_OPEN_READ_ONLY);
+  GrfClose(&o.archive);
+}
+
+TEST(Handle, WideSignatureIgnoresBytes14And15) {
+  fixture::ArchiveSpec spec;
+  spec.header = fixture::HeaderKind::Wide;
+  spec.wideSignatureTail[0] = 0;
+  spec.wideSignatureTail[1] = 0;
+  spec.entries.push_back(fixture::Entry("w.txt", "wide"));
+  TempFile file("wide00");
+  ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+  Opened o = OpenPath(file.path(), GRF_OPEN_READ_ONLY);
+  ASSERT_TRUE(o.ok);
+  EXPECT_EQ(o.archive->headerKind, HEADER_WIDE);
+  GrfClose(&o.archive);
+}
+
+int CountingFailHook(unsigned char*, unsigned long*, const unsigned char*, unsigned long) {
+  return -1;
+}
+
+TEST(Handle, DeferredLoadCanBeRetriedAfterAFailure) {
+  fixture::ArchiveSpec spec;
+  spec.entries.push_back(fixture::Entry("a.txt", "alpha"));
+  TempFile file("defer");
+  ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+  grftest::PoolBalance balance;
+  Opened o = OpenPath(file.path(), GRF_OPEN_READ_ONLY | GRF_OPEN_DEFER_TABLE);
+  ASSERT_TRUE(o.ok);
+  uint32_t size = 0;
+  EXPECT_FALSE(GrfReadEntry(o.archive, "a.txt", nullptr, 0, &size));
+  EXPECT_EQ(GrfGetLastStatus(o.archive), GRF_E_NOT_FOUND);
+
+  GrfSetUncompressHook(o.archive, CountingFailHook);
+  EXPECT_FALSE(GrfLoadTable(o.archive));
+  EXPECT_EQ(GrfGetLastStatus(o.archive), GRF_E_CODEC_IO);
+  EXPECT_EQ(GrfGetLastDetail(o.archive), 0xA0000060u);
+  EXPECT_TRUE(o.archive->flags & GRF_OPEN_DEFER_TABLE);
+  EXPECT_EQ(o.archive->entries, nullptr);
+
+  GrfSetUncompressHook(o.archive, nullptr);  // back to zlib
+  ASSERT_TRUE(GrfLoadTable(o.archive));
+  EXPECT_EQ(GrfGetLastDetail(o.archive), 0xA0000060u);  // never cleared by success
+  EXPECT_EQ(grftest::ListEntries(o.archive).size(), 1u);
+  // A second load leaves the index alone.
+  EntryIndex* index = o.archive->entries;
+  EXPECT_TRUE(GrfLoadTable(o.archive));
+  EXPECT_EQ(o.archive->entries, index);
+  GrfClose(&o.archive);
+  balance.Expect();
+}
+
+TEST(Handle, HookFailuresAtOpenReportTheirStatus) {
+  fixture::ArchiveSpec spec;
+  spec.entries.push_back(fixture::Entry("a.txt", "alpha"));
+  fixture::BuiltArchive built = fixture::BuildArchive(spec);
+  TempFile file("hooks");
+  ASSERT_TRUE(file.Write(built.bytes));
+  struct Case {
+    GrfCodecHook hook;
+    uint32_t status;
+  };
+  const Case cases[] = {
+      {[](unsigned char*, unsigned long*, const unsigned char*, unsigned long) { return -4; },
+       GRF_E_OUT_OF_MEMORY},
+      {[](unsigned char*, unsigned long*, const unsigned char*, unsigned long) { return -1; },
+       GRF_E_CODEC_IO},
+      {[](unsigned char*, unsigned long*, const unsigned char*, unsigned long) { return -3; },
+       GRF_E_BAD_DATA},
+      // Success with a wrong length is bad data too.
+      {[](unsigned char*, unsigned long* n, const unsigned char*, unsigned long) {
+         *n -= 1;
+         return 0;
+       },
+       GRF_E_BAD_DATA},
+  };
+  for (const Case& c : cases) {
+    Opened o = OpenPath(file.path(), GRF_OPEN_READ_ONLY | GRF_OPEN_DEFER_TABLE);
+    ASSERT_TRUE(o.ok);
+    GrfSetUncompressHook(o.archive, c.hook);
+    EXPECT_FALSE(GrfLoadTable(o.archive));
+    EXPECT_EQ(GrfGetLastStatus(o.archive), c.status);
+    EXPECT_EQ(GrfGetLastDetail(o.archive), 0xA0000060u);
+    GrfClose(&o.archive);
+  }
+}
+
+TEST(Handle, RetainAndCloseCountReferences) {
+  TempFile file("refs");
+  ASSERT_TRUE(file.Write({}));
+  grftest::PoolBalance balance;
+  Opened o = OpenPath(file.path(), 0);
+  ASSERT_TRUE(o.ok);
+  GrfArchive* second = nullptr;
+  GrfRetain(o.archive, &second);
+  EXPECT_EQ(second, o.archive);
+  GrfClose(&o.archive);
+  EXPECT_EQ(o.archive, nullptr);
+  EXPECT_EQ(GrfGetLastStatus(second), GRF_S_STILL_OPEN);
+  EXPECT_TRUE(grftest::ListEntries(second).empty());  // still usable
+  GrfClose(&second);
+  EXPECT_EQ(second, nullptr);
+  balance.Expect();
+}
+
+TEST(Handle, SetHookNullRestoresTheBuiltIns) {
+  TempFile file("hookreset");
+  ASSERT_TRUE(file.Write({}));
+  Opened o = OpenPath(file.path(), 0);
+  ASSERT_TRUE(o.ok);
+  EXPECT_EQ(o.archive->uncompressHook, DefaultUncompressHook);
+  EXPECT_EQ(o.archive->compressHook, DefaultCompressHook);
+  GrfSetUncompressHook(o.archive, CountingFailHook);
+  GrfSetCompressHook(o.archive, CountingFailHook);
+  GrfSetUncompressHook(o.archive, nullptr);
+  GrfSetCompressHook(o.archive, nullptr);
+  EXPECT_EQ(o.archive->uncompressHook, DefaultUncompressHook);
+  EXPECT_EQ(o.archive->compressHook, DefaultCompressHook);
+  EXPECT_EQ(o.archive->eventCookie, 0x40047A11u);
+  GrfClose(&o.archive);
+}
+
+uint32_t g_events[3];
+uint32_t g_lastRecord[2];
+
+int RecordingHook(GrfArchive* archive, uint32_t code, void* data, uint32_t cookie) {
+  EXPECT_EQ(cookie, 0x40047A11u);
+  EXPECT_NE(archive, nullptr);
+  if (code == 5) {
+    ++g_events[0];
+    std::memcpy(g_lastRecord, data, sizeof(g_lastRecord));
+  } else if (code == 4) {
+    ++g_events[1];
+    EXPECT_EQ(data, nullptr);
+  } else {
+    ++g_events[2];
+  }
+  return 0;
+}
+
+TEST(Handle, EventHookHearsRecordsAndTheDiscard) {
+  fixture::ArchiveSpec spec;
+  spec.entries.push_back(fixture::Entry("a.txt", "alpha"));
+  spec.entries.push_back(fixture::Placeholder());
+  spec.entries.push_back(fixture::Entry("b.txt", "beta"));
+  TempFile file("events");
+  ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+  Opened o = OpenPath(file.path(), GRF_OPEN_READ_ONLY | GRF_OPEN_DEFER_TABLE);
+  ASSERT_TRUE(o.ok);
+  std::memset(g_events, 0, sizeof(g_events));
+  o.archive->eventHook = RecordingHook;
+  ASSERT_TRUE(GrfLoadTable(o.archive));
+  // Two entered records (the placeholder is skipped) plus the closing {3, 3}.
+  EXPECT_EQ(g_events[0], 3u);
+  EXPECT_EQ(g_lastRecord[0], 3u);
+  EXPECT_EQ(g_lastRecord[1], 3u);
+  GrfClose(&o.archive);
+  EXPECT_EQ(g_events[1], 1u);
+  EXPECT_EQ(g_events[2], 0u);
+}
+
+TEST(Handle, CloseOfADirtyArchiveCutsTheFileBack) {
+  TempFile file("discard");
+  ASSERT_TRUE(file.Write({}));
+  Opened o = OpenPath(file.path(), 0);
+  ASSERT_TRUE(o.ok);
+  // Data appended behind the last finalized state, as a put would.
+  const char junk[100] = {1};
+  ASSERT_TRUE(StreamWriteAtExact(o.archive->stream, 54, junk, sizeof(junk)));
+  o.archive->flags |= GRF_STATE_DIRTY;
+  GrfClose(&o.archive);
+  EXPECT_EQ(file.Read().size(), 54u);
+}
+
+TEST(Handle, OpenStreamTakesItsOwnReference) {
+  fixture::ArchiveSpec spec;
+  spec.entries.push_back(fixture::Entry("a.txt", "alpha"));
+  TempFile file("stream");
+  ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+  grftest::PoolBalance balance;
+  GrfStream* stream = nullptr;
+  ASSERT_TRUE(FileStreamOpenRead(file.c_str(), 0, nullptr, &stream));
+  GrfArchive* archive = nullptr;
+  uint32_t status = 0, detail = 0;
+  ASSERT_TRUE(GrfOpenStream(stream, GRF_OPEN_READ_ONLY, &status, &detail, &archive));
+  EXPECT_EQ(stream->refCount, 2u);
+  GrfClose(&archive);
+  EXPECT_EQ(stream->refCount, 1u);
+  StreamRelease(&stream);
+  balance.Expect();
+}
+
+}  // namespace
