@@ -1,0 +1,204 @@
+// The entry index and the enumeration over it.
+
+#include <cstring>
+#include <string>
+
+#include "grf/archive.h"
+#include "grf/entry_index.h"
+#include "tests/grf/grf_test_util.h"
+
+namespace {
+
+GrfEntry* Make(const char* name, uint64_t offset = 0) {
+  EntryRecord record{1, 8, 1, offset, 0};
+  return NewEntry(name, record);
+}
+
+class Index : public testing::Test {
+ protected:
+  void SetUp() override {
+    table_ = IndexCreate(entryindex::kEntryBuckets, entryindex::kEntryOptions);
+    ASSERT_NE(table_, nullptr);
+  }
+  void TearDown() override {
+    IndexDestroy(table_);
+    balance_.Expect();
+  }
+  grftest::PoolBalance balance_;
+  EntryIndex* table_ = nullptr;
+};
+
+TEST_F(Index, FindsWithoutRegardToAsciiCaseAndKeepsTheStoredName) {
+  ASSERT_TRUE(IndexInsert(table_, "data\\Texture\\A.BMP", Make("data\\Texture\\A.BMP")));
+  GrfEntry* found = IndexFind(table_, "DATA\\texture\\a.bmp");
+  ASSERT_NE(found, nullptr);
+  EXPECT_STREQ(found->name, "data\\Texture\\A.BMP");
+  // Only ASCII letters fold; high bytes and separators stay distinct.
+  EXPECT_EQ(IndexFind(table_, "data/Texture/A.BMP"), nullptr);
+  ASSERT_TRUE(IndexInsert(table_, "\xC0.txt", Make("\xC0.txt")));
+  EXPECT_EQ(IndexFind(table_, "\xE0.txt"), nullptr);
+  EXPECT_EQ(IndexCount(table_), 2u);
+}
+
+TEST_F(Index, LaterInsertReplacesAndReleasesTheEarlier) {
+  ASSERT_TRUE(IndexInsert(table_, "a.txt", Make("a.txt")));
+  ASSERT_TRUE(IndexInsert(table_, "A.TXT", Make("A.TXT")));
+  EXPECT_EQ(IndexCount(table_), 1u);
+  EXPECT_STREQ(IndexFind(table_, "a.txt")->name, "A.TXT");
+  ASSERT_TRUE(IndexInsert(table_, "data/a.txt", Make("data/a.txt")));
+  ASSERT_TRUE(IndexInsert(table_, "data\\a.txt", Make("data\\a.txt")));
+  EXPECT_EQ(IndexCount(table_), 3u);
+  EXPECT_TRUE(IndexRemove(table_, "DATA/A.TXT"));
+  EXPECT_FALSE(IndexRemove(table_, "data/a.txt"));
+  EXPECT_EQ(IndexCount(table_), 2u);
+}
+
+TEST(IndexHash, FnvOfTheFoldedKey) {
+  // FNV-1a("a") = 0xE40C292C; folded: 0xE40C292C ^ 0xE40C = 0xE40CCD20.
+  EXPECT_EQ(FnvBucket("a", 65536), 0xCD20u);
+  EXPECT_EQ(FnvBucket("", 65536), 0x1CD9u);
+}
+
+uint32_t SameBucket(const char*, uint32_t) { return 7; }
+
+TEST_F(Index, ChainsSurviveRemovalAndTheLastHitCache) {
+  IndexSetHash(table_, SameBucket);
+  const char* names[] = {"one", "two", "three", "four"};
+  for (const char* n : names) ASSERT_TRUE(IndexInsert(table_, n, Make(n)));
+  ASSERT_NE(IndexFind(table_, "three"), nullptr);  // cached
+  EXPECT_TRUE(IndexRemove(table_, "three"));
+  EXPECT_EQ(IndexFind(table_, "three"), nullptr);
+  EXPECT_TRUE(IndexRemove(table_, "one"));   // head
+  EXPECT_TRUE(IndexRemove(table_, "four"));  // tail
+  ASSERT_NE(IndexFind(table_, "TWO"), nullptr);
+  ASSERT_TRUE(IndexInsert(table_, "five", Make("five")));
+  GrfEntry* all[4] = {};
+  ASSERT_EQ(IndexCollect(table_, all, 4), 2u);
+  EXPECT_STREQ(all[0]->name, "two");
+  EXPECT_STREQ(all[1]->name, "five");
+}
+
+TEST_F(Index, LongNamesFoldThroughThePoolAndFailCleanly) {
+  const std::string longName(1000, 'X');
+  std::string lower(1000, 'x');
+  ASSERT_TRUE(IndexInsert(table_, longName.c_str(), Make(longName.c_str())));
+  ASSERT_NE(IndexFind(table_, lower.c_str()), nullptr);
+  bool outOfMemory = false;
+  lower.back() = 'y';  // not found, so no cache hit can answer first
+  PoolInjectFailures(0, 1);
+  EXPECT_EQ(IndexFind(table_, lower.c_str(), &outOfMemory), nullptr);
+  PoolInjectFailures(0, 0);
+  EXPECT_TRUE(outOfMemory);
+  // A failed node allocation leaves the table as it was; the caller keeps the entry.
+  GrfEntry* entry = Make("new.txt");
+  PoolInjectFailures(0, 1);
+  EXPECT_FALSE(IndexInsert(table_, "new.txt", entry));
+  PoolInjectFailures(0, 0);
+  EXPECT_EQ(IndexCount(table_), 1u);
+  ReleaseEntry(entry);
+}
+
+// ---- enumeration ----
+
+struct Walk {
+  int calls = 0;
+  int stopAt = 0;
+  std::vector<uint64_t> offsets;
+  bool sawEnumerating = true;
+  GrfArchive* archive = nullptr;
+};
+
+bool Visit(uint32_t position, uint32_t total, GrfEntry* entry, void* user) {
+  auto* walk = static_cast<Walk*>(user);
+  ++walk->calls;
+  EXPECT_EQ(position, static_cast<uint32_t>(walk->calls));
+  EXPECT_EQ(total, IndexCount(walk->archive->entries));
+  walk->offsets.push_back(entry->offset);
+  walk->sawEnumerating &= (walk->archive->flags & GRF_STATE_ENUMERATING) != 0;
+  return walk->calls != walk->stopAt;
+}
+
+class Enumeration : public testing::Test {
+ protected:
+  void SetUp() override {
+    archive_ = GrfArchive{};
+    ASSERT_TRUE(CreateArchiveIndex(&archive_));
+    const uint64_t offsets[] = {900, 46, 500, 46, 0x100000000ull};
+    const char* names[] = {"e", "a", "c", "b", "z"};
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(InsertEntry(&archive_, Make(names[i], offsets[i])));
+  }
+  void TearDown() override {
+    DestroyArchiveIndex(&archive_);
+    balance_.Expect();
+  }
+  grftest::PoolBalance balance_;
+  GrfArchive archive_{};
+};
+
+TEST_F(Enumeration, VisitsInAscendingOffsetOrder) {
+  Walk walk;
+  walk.archive = &archive_;
+  EXPECT_TRUE(EnumerateEntries(&archive_, Visit, &walk, enumerate::kMode));
+  EXPECT_EQ(walk.offsets, (std::vector<uint64_t>{46, 46, 500, 900, 0x100000000ull}));
+  EXPECT_TRUE(walk.sawEnumerating);
+  EXPECT_EQ(archive_.flags & GRF_STATE_ENUMERATING, 0u);
+  EXPECT_EQ(archive_.enumerationDepth, 0);
+}
+
+TEST_F(Enumeration, AStopIsReportedAsAborted) {
+  for (int stopAt : {3, 5}) {
+    Walk walk;
+    walk.archive = &archive_;
+    walk.stopAt = stopAt;
+    archive_.lastStatus = GRF_S_OK;
+    EXPECT_FALSE(EnumerateEntries(&archive_, Visit, &walk, enumerate::kMode));
+    EXPECT_EQ(walk.calls, stopAt);
+    EXPECT_EQ(archive_.lastStatus, GRF_E_ABORTED);
+    EXPECT_EQ(archive_.flags & GRF_STATE_ENUMERATING, 0u);
+  }
+  // Without mode 0x2 a stop is no failure.
+  Walk walk;
+  walk.archive = &archive_;
+  walk.stopAt = 2;
+  EXPECT_TRUE(EnumerateEntries(&archive_, Visit, &walk, enumerate::kByOffset));
+}
+
+TEST_F(Enumeration, OutOfMemoryBeforeAnyCall) {
+  Walk walk;
+  walk.archive = &archive_;
+  PoolInjectFailures(0, 1);
+  EXPECT_FALSE(EnumerateEntries(&archive_, Visit, &walk, enumerate::kMode));
+  PoolInjectFailures(0, 0);
+  EXPECT_EQ(walk.calls, 0);
+  EXPECT_EQ(archive_.lastStatus, GRF_E_OUT_OF_MEMORY);
+}
+
+bool NeverCalled(uint32_t, uint32_t, const EntryView*, void*) {
+  ADD_FAILURE() << "callback on an empty archive";
+  return false;
+}
+
+TEST(EnumerationEmpty, EmptyIndexReturnsTrueWithoutCalls) {
+  GrfArchive archive{};
+  ASSERT_TRUE(CreateArchiveIndex(&archive));
+  EXPECT_TRUE(GrfForEachEntry(&archive, NeverCalled, nullptr));
+  DestroyArchiveIndex(&archive);
+}
+
+bool CheckView(uint32_t, uint32_t, const EntryView* view, void* user) {
+  EXPECT_EQ(view->reserved, 0u);
+  EXPECT_EQ(view->storedSize, 8u);
+  EXPECT_EQ(view->realSize, 1u);
+  ++*static_cast<int*>(user);
+  return true;
+}
+
+TEST_F(Enumeration, PublicViewCarriesSizesAndName) {
+  int calls = 0;
+  archive_.lastStatus = GRF_E_IO;
+  EXPECT_TRUE(GrfForEachEntry(&archive_, CheckView, &calls));
+  EXPECT_EQ(calls, 5);
+  EXPECT_EQ(archive_.lastStatus, GRF_S_OK);
+}
+
+}  // namespace
