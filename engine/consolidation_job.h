@@ -1,0 +1,51 @@
+#pragma once
+// One consolidation job: a source archive becomes its "-cleaned" copy beside
+// it. The job talks to whoever started it only through its JobHost.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/job_host.h"
+#include "engine/progress.h"
+#include "grf/grf.h"
+
+struct ConsolidationJob {
+  JobHost* host;              // shows the job's texts and answers its questions
+  char sourcePath[260];       // the dropped archive
+  uint32_t linkedCount;       // entries stored as links (set by a complete pass)
+  uint32_t unreadableCount;   // entries copied undecoded (set by a complete pass)
+  uint32_t bestCompression;   // 1: recompress every written entry at level 9
+  JobProgress progress;       // progress bar percentage and completion estimate
+  char soundPath[260];        // WAV file to play when the job succeeds, or empty
+};
+
+// How a job ended.
+enum class JobOutcome {
+  SourceNotOpened,     // "Failed to open source archive."
+  OverwriteDeclined,   // an existing cleaned copy was kept
+  DestinationFailed,   // "Failed to create destination archive."
+  PassFailed,          // an entry could not be transferred, or a stop was requested
+  FinalizeFailed,      // the table could not be written
+  NothingSaved,        // report shown; the copy was not smaller and is deleted
+  CleanedCopyKept,     // report shown; the copy is kept
+};
+
+// A zero-filled job record from the memory pool, ready to run; null when out
+// of memory. The path is copied bounded.
+ConsolidationJob* CreateConsolidationJob(JobHost* host, const char* sourcePath,
+                                         bool bestCompression, const char* soundPath);
+
+// Runs the job to its end and frees the record. Returns how it ended.
+JobOutcome ExecuteConsolidationJob(ConsolidationJob* job);
+
+// Thread routine around ExecuteConsolidationJob: takes ownership of the
+// record (passed as the thread argument) and returns 0.
+uint32_t RunConsolidationJob(void* job);
+
+// Opens a source archive read-only with the codec library's hooks installed,
+// and completes its table load. On success *archive holds one reference.
+bool OpenSourceArchive(const char* path, GrfArchive** archive);
+
+// "<path up to its last '.'>-cleaned.<extension>" ("grf" when the path has no
+// dot), bounded to `capacity` characters.
+void BuildDestinationName(const char* sourcePath, char* name, size_t capacity);

@@ -1,0 +1,37 @@
+#pragma once
+// The entry pass: every entry of the source archive is transferred into the
+// destination once — linked to an identical entry already written, copied
+// (recompressed at level 9 with the best-compression option), or copied
+// undecoded when it cannot be read.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "grf/grf.h"
+
+struct ConsolidationJob;
+
+// Called before each entry with its 1-based position and the entry count;
+// false stops the pass.
+using EntryProgressCallback = bool (*)(uint32_t current, uint32_t total, void* context);
+
+// True when every entry was handled; the job's linkedCount and
+// unreadableCount are then set. False after a failure that has already been
+// reported through the job's host (or after a stop request, which shows
+// nothing).
+bool ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
+                        EntryProgressCallback progress, void* progressContext,
+                        ConsolidationJob* job);
+
+// Names ending in .gnd, .gat, .act or .str (ASCII case ignored) are matched
+// only among themselves.
+bool IsIsolatedExtension(const char* name);
+
+// -1, 0 or 1: a shorter buffer sorts first, then bytes compare unsigned.
+int CompareBuffers(const void* first, size_t firstLength, const void* second,
+                   size_t secondLength);
+
+// Compresses into a new pool buffer (released by the caller with PoolFree).
+// Returns zlib's status; on failure the buffer is null.
+int CompressToNewBuffer(const void* data, uint32_t length, int level,
+                        uint32_t* compressedLength, unsigned char** buffer);
