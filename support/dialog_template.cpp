@@ -1,0 +1,260 @@
+#include "support/dialog_template.h"
+
+#include <cstring>
+
+#include "support/diag.h"
+
+namespace dlg {
+const char16_t kButtonClass[2] = {0xFFFF, 0x0080};
+const char16_t kEditClass[2] = {0xFFFF, 0x0081};
+const char16_t kStaticClass[2] = {0xFFFF, 0x0082};
+const char16_t kProgressClass[18] = u"msctls_progress32";
+const char16_t kFallbackFace[13] = u"MS Shell Dlg";
+}  // namespace dlg
+
+namespace {
+
+constexpr size_t kHeaderFixed = 30;      // through the menu and class words
+constexpr size_t kHeaderNoFont = 32;     // plus the empty title
+constexpr size_t kFontFixed = 38;        // plus point size, weight, italic, charset
+constexpr size_t kItemFixed = 24;        // helpID .. id
+constexpr size_t kItemTrailer = 4;       // empty title and extra count
+constexpr size_t kMaxFaceUnits = dlg::kFaceUnits - 1;
+
+void Store16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Store32(uint8_t* p, uint32_t v) {
+  Store16(p, static_cast<uint16_t>(v));
+  Store16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+
+void StoreUnits(uint8_t* p, const char16_t* units, size_t count) {
+  for (size_t i = 0; i < count; ++i) Store16(p + 2 * i, static_cast<uint16_t>(units[i]));
+}
+
+size_t Units(const char16_t* text) {
+  size_t n = 0;
+  while (text[n] != 0) ++n;
+  return n;
+}
+
+size_t BoundedUnits(const char16_t* text, size_t limit) {
+  size_t n = 0;
+  while (n < limit && text[n] != 0) ++n;
+  return n;
+}
+
+bool AddChecked(size_t* total, size_t add) {
+  if (add > SIZE_MAX - *total) return false;
+  *total += add;
+  return true;
+}
+
+bool RoundUp4(size_t* n) {
+  if (*n > SIZE_MAX - 3) return false;
+  *n = (*n + 3) & ~static_cast<size_t>(3);
+  return true;
+}
+
+bool IsOrdinal(const char16_t* cls) { return cls[0] == 0xFFFF; }
+
+// Byte length of a control's class field: the ordinal pair or the terminated name.
+bool ClassBytes(const char16_t* cls, size_t* bytes) {
+  if (IsOrdinal(cls)) {
+    *bytes = 4;
+    return true;
+  }
+  size_t units = Units(cls);
+  if (units >= SIZE_MAX / 2 - 1) return false;
+  *bytes = 2 * (units + 1);
+  return true;
+}
+
+bool ItemLength(const DialogItemSpec& item, size_t* length) {
+  size_t cls = 0;
+  if (!ClassBytes(item.className, &cls)) return false;
+  size_t n = kItemFixed;
+  if (!AddChecked(&n, cls) || !AddChecked(&n, kItemTrailer) || !RoundUp4(&n)) return false;
+  *length = n;
+  return true;
+}
+
+// The font fields that go into the header.
+struct HeaderFont {
+  const char16_t* face;
+  size_t faceUnits;
+  uint16_t pointSize;
+  uint16_t weight;
+  uint8_t italic;
+  uint8_t charSet;
+};
+
+bool IsWingdings(const char16_t* face) {
+  static const char16_t kWingdings[] = u"Wingdings";
+  size_t i = 0;
+  for (; kWingdings[i] != 0; ++i)
+    if (face[i] != kWingdings[i]) return false;
+  return face[i] == 0;
+}
+
+HeaderFont ChooseFont(const DialogSpec& spec, const DialogFont& message) {
+  HeaderFont f{};
+  if (spec.faceName) {
+    f.face = spec.faceName;
+    f.faceUnits = Units(spec.faceName);
+    f.pointSize = spec.pointSize;
+    f.charSet = IsWingdings(spec.faceName) ? dlg::kSymbolCharSet : dlg::kAnsiCharSet;
+  } else {
+    f.face = message.faceName;
+    f.faceUnits = BoundedUnits(message.faceName, kMaxFaceUnits);
+    f.pointSize = spec.pointSize ? spec.pointSize : message.pointSize;
+    f.weight = message.weight;
+    f.italic = message.italic;
+    f.charSet = message.charSet;
+  }
+  return f;
+}
+
+void WriteHeader(uint8_t* p, size_t headerLength, const DialogSpec& spec, const HeaderFont* font) {
+  std::memset(p, 0, headerLength);
+  Store16(p + 0, 1);
+  Store16(p + 2, 0xFFFF);
+  Store32(p + 8, spec.exStyle);
+  Store32(p + 12, spec.style | dlg::kVisible);
+  Store16(p + 16, spec.itemCount);
+  Store16(p + 18, static_cast<uint16_t>(spec.x));
+  Store16(p + 20, static_cast<uint16_t>(spec.y));
+  Store16(p + 22, static_cast<uint16_t>(spec.cx));
+  Store16(p + 24, static_cast<uint16_t>(spec.cy));
+  // menu, class and title stay 0
+  if (font) {
+    Store16(p + 32, font->pointSize);
+    Store16(p + 34, font->weight);
+    p[36] = font->italic;
+    p[37] = font->charSet;
+    StoreUnits(p + 38, font->face, font->faceUnits);  // terminator already zero
+  }
+}
+
+void WriteItem(uint8_t* p, size_t itemLength, const DialogItemSpec& item) {
+  std::memset(p, 0, itemLength);
+  uint32_t style = item.style | dlg::kVisible;
+  if ((item.style & (dlg::kChild | dlg::kPopup)) == 0) style |= dlg::kChild;
+  Store32(p + 4, item.exStyle);
+  Store32(p + 8, style);
+  Store16(p + 12, static_cast<uint16_t>(item.x));
+  Store16(p + 14, static_cast<uint16_t>(item.y));
+  Store16(p + 16, static_cast<uint16_t>(item.cx));
+  Store16(p + 18, static_cast<uint16_t>(item.cy));
+  Store32(p + 20, item.id);
+  if (IsOrdinal(item.className))
+    StoreUnits(p + 24, item.className, 2);
+  else
+    StoreUnits(p + 24, item.className, Units(item.className));
+  // title and extra count stay 0
+}
+
+}  // namespace
+
+DialogFont FallbackDialogFont() {
+  DialogFont f{};
+  std::memcpy(f.faceName, dlg::kFallbackFace, sizeof dlg::kFallbackFace);
+  f.pointSize = dlg::kFallbackPointSize;
+  return f;
+}
+
+bool BuildDialogTemplateFor(const DialogSpec* spec, const DialogFont* messageFont,
+                            void* buffer, size_t* length) {
+  if (!length) return false;
+  size_t given = *length;
+  *length = 0;
+  if (!spec || (spec->itemCount != 0 && !spec->items)) return false;
+  for (uint16_t i = 0; i < spec->itemCount; ++i) {
+    if (!spec->items[i].className) {
+      SLIM_DEBUG_ASSERT(spec->items[i].className != nullptr);
+      return false;
+    }
+  }
+
+  const DialogFont fallback = FallbackDialogFont();
+  HeaderFont font{};
+  const bool withFont = (spec->style & dlg::kSetFont) != 0;
+  size_t headerLength = kHeaderNoFont;
+  if (withFont) {
+    font = ChooseFont(*spec, messageFont ? *messageFont : fallback);
+    if (font.faceUnits >= (SIZE_MAX - kFontFixed) / 2 - 4) return false;
+    headerLength = kFontFixed + 2 * (font.faceUnits + 1);
+    RoundUp4(&headerLength);
+  }
+  static_assert(kHeaderFixed + 2 == kHeaderNoFont);
+
+  size_t total = headerLength;
+  for (uint16_t i = 0; i < spec->itemCount; ++i) {
+    size_t itemLength = 0;
+    if (!ItemLength(spec->items[i], &itemLength) || !AddChecked(&total, itemLength)) return false;
+  }
+  *length = total;
+  if (!buffer) return false;
+
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  if (headerLength > given) return false;
+  WriteHeader(out, headerLength, *spec, withFont ? &font : nullptr);
+  size_t offset = headerLength;
+  for (uint16_t i = 0; i < spec->itemCount; ++i) {
+    size_t itemLength = 0;
+    ItemLength(spec->items[i], &itemLength);
+    if (itemLength > given - offset) return false;
+    WriteItem(out + offset, itemLength, spec->items[i]);
+    offset += itemLength;
+  }
+  return true;
+}
+
+int32_t MulDivRounded(int32_t a, int32_t b, int32_t c) {
+  if (c == 0) return -1;
+  int64_t num = static_cast<int64_t>(a) * b;
+  int64_t den = c;
+  if (den < 0) {
+    num = -num;
+    den = -den;
+  }
+  int64_t q = num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den);
+  if (q > INT32_MAX || q < INT32_MIN) return -1;
+  return static_cast<int32_t>(q);
+}
+
+uint16_t PointSizeFromHeight(int32_t lfHeight, int pixelsPerInch) {
+  if (pixelsPerInch <= 0) pixelsPerInch = 96;
+  if (lfHeight == 0) return dlg::kFallbackPointSize;
+  int64_t magnitude = lfHeight < 0 ? -static_cast<int64_t>(lfHeight) : lfHeight;
+  if (magnitude > INT32_MAX) magnitude = INT32_MAX;
+  int32_t points = MulDivRounded(static_cast<int32_t>(magnitude), 72, pixelsPerInch);
+  if (points <= 0) return dlg::kFallbackPointSize;
+  return points > 0xFFFF ? uint16_t{0xFFFF} : static_cast<uint16_t>(points);
+}
+
+// The main window. DS_SETFONT | DS_FIXEDSYS with no face: the message font.
+namespace {
+// WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER | DS_SETFONT | DS_FIXEDSYS
+constexpr uint32_t kMainStyle = 0x00CA0848;
+constexpr uint32_t kAcceptFiles = 0x00000010;  // WS_EX_ACCEPTFILES
+constexpr uint32_t kNoPrefix = 0x00000080;     // SS_NOPREFIX
+constexpr uint32_t kDisabled = 0x08000000;     // WS_DISABLED
+constexpr uint32_t kRight = 0x00000002;        // SS_RIGHT
+constexpr uint32_t kSmooth = 0x00000001;       // PBS_SMOOTH
+
+const DialogItemSpec kMainWindowItems[] = {
+    {dlg::kStaticClass, kDisabled | kNoPrefix, 0, mainwnd::kPromptId, 7, 7, 186, 8},
+    {dlg::kProgressClass, kSmooth, 0, mainwnd::kProgressId, 7, 22, 186, 15},
+    {dlg::kStaticClass, kNoPrefix, 0, mainwnd::kStatusId, 7, 45, 186, 8},
+    {dlg::kStaticClass, kNoPrefix, 0, mainwnd::kEstimateId, 7, 61, 186, 8},
+    {dlg::kStaticClass, kDisabled | kNoPrefix | kRight, 0, mainwnd::kFootnoteId, 7, 84, 186, 8},
+};
+}  // namespace
+
+const DialogSpec kMainWindowDialog = {
+    nullptr, kMainStyle, kAcceptFiles, 5, 0, 0, 0, 200, 100, kMainWindowItems,
+};
