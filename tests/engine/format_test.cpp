@@ -33,14 +33,6 @@ TEST(FormatBounded, TruncatesAndAlwaysTerminates) {
   EXPECT_EQ(buffer[0], '#');
 }
 
-TEST(FormatBounded, HandlesTheFormatsTheJobUses) {
-  char buffer[64];
-  FormatBounded(buffer, sizeof buffer, "%.*f|%.*f", 3, 999 * 0.001, 0, 123456 * 0.001);
-  EXPECT_STREQ(buffer, "0.999|123");
-  FormatBounded(buffer, sizeof buffer, "%u%% %llu", 25u, 18446744073709551615ull);
-  EXPECT_STREQ(buffer, "25% 18446744073709551615");
-}
-
 TEST(PercentOf, EntryPositions) {
   // Three entries: 33, 66, 100 as they begin.
   EXPECT_EQ(PercentOf(1, 3), 33);
