@@ -18,11 +18,26 @@ uint64_t SpanEnd(uint64_t start, uint64_t length) {
   return end < start ? UINT64_MAX : end;
 }
 
+// The array grows by a fixed step; builds reserve their expected size first.
+constexpr uint32_t kGrowStep = 32;
+
 bool GrowFor(FreeSpaceMap* map, uint32_t extra) {
   if (map->count + extra <= map->capacity) return true;
-  uint32_t wanted = std::max<uint32_t>(map->capacity * 2, map->count + extra);
-  wanted = std::max<uint32_t>(wanted, 8);
-  return FreeSpaceReserve(map, wanted);
+  if (map->capacity > UINT32_MAX - kGrowStep) return false;
+  return FreeSpaceReserve(map, std::max(map->capacity + kGrowStep, map->count + extra));
+}
+
+// Index of the first range whose end is at or beyond `position` (ranges are
+// disjoint and sorted, so their ends are sorted too). `touching` counts a
+// range that ends exactly at `position`.
+uint32_t FirstEndingFrom(const FreeSpaceMap* map, uint64_t position, bool touching) {
+  const FreeRange* begin = map->ranges;
+  const FreeRange* end = map->ranges + map->count;
+  const FreeRange* found =
+      std::partition_point(begin, end, [position, touching](const FreeRange& r) {
+        return touching ? r.end < position : r.end <= position;
+      });
+  return static_cast<uint32_t>(found - begin);
 }
 
 }  // namespace
@@ -67,8 +82,7 @@ bool FreeSpaceAdd(FreeSpaceMap* map, uint64_t start, uint64_t length) {
   if (length == 0) return true;
   uint64_t end = SpanEnd(start, length);
   // First range that ends at or after start (may touch), last one that starts at or before end.
-  uint32_t first = 0;
-  while (first < map->count && map->ranges[first].end < start) ++first;
+  uint32_t first = map->count ? FirstEndingFrom(map, start, true) : 0;
   uint32_t last = first;
   while (last < map->count && map->ranges[last].start <= end) {
     start = std::min(start, map->ranges[last].start);
@@ -93,8 +107,7 @@ bool FreeSpaceAdd(FreeSpaceMap* map, uint64_t start, uint64_t length) {
 bool FreeSpaceRemove(FreeSpaceMap* map, uint64_t start, uint64_t length) {
   if (length == 0) return true;
   const uint64_t end = SpanEnd(start, length);
-  uint32_t i = 0;
-  while (i < map->count && map->ranges[i].end <= start) ++i;
+  uint32_t i = map->count ? FirstEndingFrom(map, start, false) : 0;
   while (i < map->count && map->ranges[i].start < end) {
     FreeRange& r = map->ranges[i];
     if (r.start < start && r.end > end) {

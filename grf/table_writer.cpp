@@ -1,0 +1,219 @@
+// File table writing: the record sequence of the index in offset order,
+// compressed behind its prefix, then the header that points to it.
+
+#include "grf/table_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "grf/archive.h"
+#include "grf/entry_index.h"
+#include "grf/format.h"
+#include "grf/free_space_map.h"
+#include "grf/stream.h"
+#include "grf/transfer.h"
+#include "support/pool.h"
+
+namespace {
+
+struct PoolBuffer {
+  void* bytes = nullptr;
+  PoolBuffer() = default;
+  PoolBuffer(const PoolBuffer&) = delete;
+  PoolBuffer& operator=(const PoolBuffer&) = delete;
+  ~PoolBuffer() {
+    if (bytes) PoolFree(bytes);
+  }
+};
+
+constexpr uint64_t kMax32 = 0xFFFFFFFFull;
+
+bool BuildTable(GrfArchive* archive, bool wide, WrittenTable* table) {
+  const uint32_t count = IndexCount(archive->entries);
+  const uint32_t tail = wide ? grf::kRecord300Tail : grf::kRecord200Tail;
+  uint64_t usedEnd = 0;
+  uint32_t plainLength = 0;
+  uint32_t packedLength = 0;
+  PoolBuffer packed;
+
+  if (count > 0) {
+    PoolBuffer sorted;
+    const uint64_t arrayBytes = static_cast<uint64_t>(count) * sizeof(GrfEntry*);
+    if (arrayBytes > pool::kMaxBlock || !(sorted.bytes = PoolAlloc(static_cast<size_t>(arrayBytes))))
+      return Fail(archive, GRF_E_OUT_OF_MEMORY);
+    auto** entries = static_cast<GrfEntry**>(sorted.bytes);
+    IndexCollectSorted(archive->entries, entries, count, EntryOffsetLess);
+    if (!wide && entries[count - 1]->offset > kMax32) return Fail(archive, GRF_E_LIMIT);
+
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+      total += std::strlen(entries[i]->name) + 1 + tail;
+      usedEnd = std::max(usedEnd, entries[i]->offset + entries[i]->alignedSize);
+    }
+    // The prefix keeps the uncompressed length in 32 bits.
+    if (total > kMax32) return Fail(archive, GRF_E_LIMIT);
+    plainLength = static_cast<uint32_t>(total);
+
+    PoolBuffer plain;
+    if (total > pool::kMaxBlock || !(plain.bytes = PoolAlloc(static_cast<size_t>(total))))
+      return Fail(archive, GRF_E_OUT_OF_MEMORY);
+    auto* p = static_cast<unsigned char*>(plain.bytes);
+    for (uint32_t i = 0; i < count; ++i) {
+      const GrfEntry* e = entries[i];
+      const size_t nameBytes = std::strlen(e->name) + 1;
+      std::memcpy(p, e->name, nameBytes);
+      p += nameBytes;
+      grf::StoreU32(p, e->compressedSize);
+      grf::StoreU32(p + 4, e->alignedSize);
+      grf::StoreU32(p + 8, e->realSize);
+      p[12] = e->flags;
+      // Blockless entries (offset 0) wrap to 0 - 46, as readers expect.
+      if (wide) {
+        grf::StoreU64(p + 13, e->offset - grf::kHeaderSize);
+      } else {
+        grf::StoreU32(p + 13, static_cast<uint32_t>(e->offset - grf::kHeaderSize));
+      }
+      p += tail;
+    }
+    packed.bytes = CompressWithHook(archive, plain.bytes, plainLength, &packedLength);
+    if (!packed.bytes) return false;
+  }
+
+  unsigned char prefix[grf::kPrefix300Size] = {};
+  const uint32_t prefixSize = wide ? grf::kPrefix300Size : grf::kPrefix200Size;
+  const uint32_t lengthsAt = wide ? 4 : 0;
+  grf::StoreU32(prefix + lengthsAt, packedLength);
+  grf::StoreU32(prefix + lengthsAt + 4, plainLength);
+
+  const uint64_t storedLength = static_cast<uint64_t>(prefixSize) + packedLength;
+  uint64_t position = 0;
+  bool appended = true;
+  if (!AllocateSpace(archive, storedLength, &position, &appended)) return false;
+  const uint32_t failure = appended ? GRF_E_IO_GROW : GRF_E_IO;
+  if (!StreamWriteAtExact(archive->stream, position, prefix, prefixSize))
+    return Fail(archive, failure);
+  if (packedLength > 0 && !StreamWriteExact(archive->stream, packed.bytes, packedLength))
+    return Fail(archive, failure);
+  if (!MarkSpaceUsed(archive, position, storedLength)) return Fail(archive, GRF_E_OUT_OF_MEMORY);
+
+  table->position = position;
+  table->compressedLength = packedLength;
+  table->entryCount = count;
+  table->usedEnd = std::max(usedEnd, position + storedLength);
+  return true;
+}
+
+bool WriteLayout(GrfArchive* archive, uint32_t version) {
+  WrittenTable table{};
+  const bool built = version == grf::kVersion300 ? BuildTable300(archive, &table)
+                                                  : BuildTable200(archive, &table);
+  return built && WriteHeader(archive, table, version);
+}
+
+// Rebuilds the map from the table just written; a free range at the end of
+// the file is cut off. Failures here leave the finalize successful.
+void RefreshFreeSpace(GrfArchive* archive) {
+  if (!BuildFreeSpaceMap(archive)) {
+    archive->lastStatus = GRF_S_OK;
+    return;
+  }
+  FreeSpaceMap* map = archive->freeSpace;
+  if (map->count == 0) return;
+  const FreeRange last = map->ranges[map->count - 1];
+  if (last.end != archive->fileSize) return;
+  if (!StreamSetSize(archive->stream, last.start)) return;
+  // The file ends with its last used byte now; a later discard must not cut
+  // below it, and the cut range is no longer part of the file.
+  archive->fileSize = last.start;
+  FreeSpaceRemove(map, last.start, last.end - last.start);
+}
+
+}  // namespace
+
+bool BuildTable200(GrfArchive* archive, WrittenTable* table) {
+  return BuildTable(archive, false, table);
+}
+
+bool BuildTable300(GrfArchive* archive, WrittenTable* table) {
+  return BuildTable(archive, true, table);
+}
+
+bool WriteHeader(GrfArchive* archive, const WrittenTable& table, uint32_t version) {
+  int32_t kind = archive->headerKind;
+  bool whole = false;
+  if (kind == HEADER_CLASSIC && table.position > kMax32) {
+    if (archive->flags & GRF_OPEN_KEEP_VERSION) return Fail(archive, GRF_E_LIMIT);
+    kind = HEADER_WIDE;
+    whole = true;
+  }
+  if (kind != HEADER_CLASSIC && kind != HEADER_WIDE) return Fail(archive, GRF_E_UNSUPPORTED);
+
+  unsigned char header[grf::kHeaderSize] = {};
+  const uint64_t stored = table.position - grf::kHeaderSize;
+  if (kind == HEADER_CLASSIC) {
+    const uint32_t seed = HeaderSeed(archive, static_cast<uint32_t>(stored));
+    grf::StoreU32(header + 30, static_cast<uint32_t>(stored));
+    grf::StoreU32(header + 34, seed);
+    grf::StoreU32(header + 38, seed + table.entryCount + 7u);
+  } else {
+    std::memcpy(header, grf::kWideSignature, sizeof(grf::kWideSignature));
+    std::memcpy(header + sizeof(grf::kWideSignature), grf::kWideSignatureTail,
+                sizeof(grf::kWideSignatureTail));
+    grf::StoreU64(header + 30, stored);
+    grf::StoreU32(header + 38, table.entryCount);
+  }
+  grf::StoreU32(header + 42, version);
+
+  const bool written =
+      whole ? StreamWriteAtExact(archive->stream, 0, header, grf::kHeaderSize)
+            : StreamWriteAtExact(archive->stream, grf::kHeaderTableOffset,
+                                 header + grf::kHeaderTableOffset,
+                                 grf::kHeaderSize - grf::kHeaderTableOffset);
+  if (!written) return Fail(archive, GRF_E_IO);
+  if (whole) archive->headerKind = HEADER_WIDE;
+
+  StreamFlush(archive->stream);
+  uint64_t size = 0;
+  if (StreamGetSize(archive->stream, &size)) {
+    archive->fileSize = size;
+  } else {
+    // The header already points at the new table: a later discard must not
+    // cut into anything it refers to.
+    archive->fileSize = std::max(archive->fileSize, table.usedEnd);
+  }
+  archive->entryCount = table.entryCount;
+  archive->version = version;
+  archive->tablePosition = table.position;
+  archive->tableSize = table.compressedLength;
+  return true;
+}
+
+bool WriteTable(GrfArchive* archive) {
+  switch (VersionFamily(archive)) {
+    case grf::kFamily1xx:
+      if (archive->flags & GRF_OPEN_KEEP_VERSION) return Fail(archive, GRF_E_UNSUPPORTED);
+      [[fallthrough]];
+    case grf::kFamily200:
+      if (WriteLayout(archive, grf::kVersion200)) return true;
+      if (archive->lastStatus != GRF_E_LIMIT || (archive->flags & GRF_OPEN_KEEP_VERSION))
+        return false;
+      return WriteLayout(archive, grf::kVersion300);
+    case grf::kFamily300:
+      return WriteLayout(archive, grf::kVersion300);
+    default:
+      return Fail(archive, GRF_E_UNSUPPORTED);
+  }
+}
+
+bool GrfFinalize(GrfArchive* archive) {
+  archive->lastStatus = GRF_S_OK;
+  if (!IsDirty(archive)) {
+    SetStatus(archive, GRF_S_UNCHANGED);
+    return true;
+  }
+  if (archive->flags & GRF_STATE_ENUMERATING) return Fail(archive, GRF_E_READ_ONLY);
+  if (!WriteTable(archive)) return false;
+  archive->flags &= ~GRF_STATE_DIRTY;
+  if (archive->freeSpace) RefreshFreeSpace(archive);
+  return true;
+}

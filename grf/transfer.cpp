@@ -1,0 +1,258 @@
+// Entry transfer: put, copy and link, the change gate, block placement and
+// compression through the archive's hook.
+
+#include "grf/transfer.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+#include "grf/archive.h"
+#include "grf/entry_index.h"
+#include "grf/entry_reader.h"
+#include "grf/format.h"
+#include "grf/free_space_map.h"
+#include "grf/stream.h"
+#include "grf/table_loader.h"
+#include "support/pool.h"
+
+namespace {
+
+// A pool buffer released at the end of the scope unless it was lent.
+struct Scratch {
+  unsigned char* bytes = nullptr;
+  bool owned = false;
+  Scratch() = default;
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  ~Scratch() {
+    if (owned && bytes) PoolFree(bytes);
+  }
+  bool Take(void* lent, uint32_t lentCapacity, uint32_t needed) {
+    if (lent && lentCapacity >= needed) {
+      bytes = static_cast<unsigned char*>(lent);
+      return true;
+    }
+    bytes = static_cast<unsigned char*>(PoolAlloc(needed));
+    owned = bytes != nullptr;
+    return owned;
+  }
+};
+
+// Changes need a writable archive, no running enumeration and a loaded
+// table: without the index a finalize would write an empty table.
+bool RefuseChange(GrfArchive* archive) {
+  if (ChangesRefused(archive) || !archive->entries) return !Fail(archive, GRF_E_READ_ONLY);
+  return false;
+}
+
+bool NameTooLong(const GrfArchive* archive, const char* name) {
+  return (archive->flags & GRF_OPEN_LIMIT_NAMES) && std::strlen(name) > transfer::kMaxLimitedName;
+}
+
+bool UsesGaps(const GrfArchive* archive) {
+  return (archive->flags & GRF_OPEN_REUSE_GAPS) && !(archive->flags & GRF_OPEN_APPEND_ONLY) &&
+         archive->freeSpace != nullptr;
+}
+
+// Inputs whose zlib bound no longer fits 32 bits.
+constexpr uint32_t kMaxCompressInput = 0xFF000000u;
+
+}  // namespace
+
+int NameClass(const char* name) { return IsHeaderCipherName(name) ? 1 : 0; }
+
+bool GrfBeginChange(GrfArchive* archive) {
+  if (IsDirty(archive) || VersionFamily(archive) >= grf::kFamily200) return true;
+  if (archive->flags & GRF_OPEN_KEEP_VERSION) return Fail(archive, GRF_E_UNSUPPORTED);
+  archive->flags |= GRF_STATE_DIRTY;
+  if (GrfFinalize(archive)) return true;
+  // Whatever the failed rewrite appended would otherwise count as table
+  // bytes of the old layout; cut it off and stay clean.
+  const uint32_t failure = archive->lastStatus;
+  DiscardChanges(archive);
+  archive->lastStatus = failure;
+  return false;
+}
+
+unsigned char* CompressWithHook(GrfArchive* archive, const void* data, uint32_t size,
+                                uint32_t* compressedSize) {
+  *compressedSize = 0;
+  if (size > kMaxCompressInput) {
+    Fail(archive, GRF_E_OUT_OF_MEMORY);
+    return nullptr;
+  }
+  uint64_t capacity = compressBound(size);
+  for (uint32_t attempt = 0;; ++attempt) {
+    if (capacity == 0 || capacity > pool::kMaxBlock || capacity > 0xFFFFFFFFull) {
+      Fail(archive, GRF_E_OUT_OF_MEMORY);
+      return nullptr;
+    }
+    auto* output = static_cast<unsigned char*>(PoolAlloc(static_cast<size_t>(capacity)));
+    if (!output) {
+      Fail(archive, GRF_E_OUT_OF_MEMORY);
+      return nullptr;
+    }
+    unsigned long length = static_cast<unsigned long>(capacity);
+    const int result =
+        archive->compressHook(output, &length, static_cast<const unsigned char*>(data), size);
+    if (result == Z_OK) {
+      // A hook that claims more than the buffer, or nothing for something,
+      // produced no usable stream.
+      if (length > capacity || (length == 0 && size != 0)) {
+        PoolFree(output);
+        Fail(archive, GRF_E_CODEC);
+        return nullptr;
+      }
+      *compressedSize = static_cast<uint32_t>(length);
+      return output;
+    }
+    PoolFree(output);
+    if (result == Z_BUF_ERROR && attempt < transfer::kMaxCompressRetries) {
+      capacity = static_cast<uint64_t>(length) + transfer::kCompressRetryGrowth;
+      continue;
+    }
+    if (result == Z_MEM_ERROR) {
+      Fail(archive, GRF_E_OUT_OF_MEMORY);
+    } else if (result == Z_ERRNO) {
+      Fail(archive, GRF_E_CODEC_IO);
+    } else {
+      Fail(archive, GRF_E_CODEC);
+    }
+    return nullptr;
+  }
+}
+
+bool AllocateSpace(GrfArchive* archive, uint64_t length, uint64_t* position, bool* appended) {
+  if (UsesGaps(archive) && FreeSpaceBestFit(archive->freeSpace, length, position)) {
+    *appended = false;
+    return true;
+  }
+  *appended = true;
+  if (!StreamGetSize(archive->stream, position)) return Fail(archive, GRF_E_IO);
+  return true;
+}
+
+bool WriteStoredBlock(GrfArchive* archive, const void* data, uint32_t compressedSize,
+                      uint32_t alignedSize, uint64_t* position) {
+  bool appended = true;
+  if (!AllocateSpace(archive, alignedSize, position, &appended)) return false;
+  const uint32_t failure = appended ? GRF_E_IO_GROW : GRF_E_IO;
+  if (!StreamWriteAtExact(archive->stream, *position, data, compressedSize))
+    return Fail(archive, failure);
+  if (alignedSize > compressedSize) {
+    static const unsigned char kZeros[8] = {};
+    if (!StreamWriteExact(archive->stream, kZeros, alignedSize - compressedSize))
+      return Fail(archive, failure);
+  }
+  // Left free, the span could be handed out again and overwritten; nothing
+  // refers to it yet, so failing here loses nothing.
+  if (!MarkSpaceUsed(archive, *position, alignedSize)) return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  return true;
+}
+
+bool PutEntry(GrfArchive* archive, const char* name, const void* data, uint32_t compressedSize,
+              uint32_t realSize, uint8_t flags) {
+  if (RefuseChange(archive)) return false;
+  if (NameTooLong(archive, name)) return Fail(archive, GRF_E_LIMIT);
+  if (!GrfBeginChange(archive)) return false;
+  // The aligned size would wrap to a small number.
+  if (compressedSize > 0xFFFFFFF8u) return Fail(archive, GRF_E_LIMIT);
+  const uint32_t alignedSize = grf::AlignBlock(compressedSize);
+
+  uint64_t position = 0;
+  if (alignedSize > 0 && !WriteStoredBlock(archive, data, compressedSize, alignedSize, &position))
+    return false;
+
+  GrfEntry* entry = NewEntry(name, EntryRecord{compressedSize, alignedSize, realSize, position, flags});
+  if (!entry) return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  if (!InsertEntry(archive, entry)) return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  archive->flags |= GRF_STATE_DIRTY;
+  return true;
+}
+
+bool GrfPutCompressed(GrfArchive* archive, const char* name, const void* data,
+                      uint32_t compressedSize, uint32_t realSize) {
+  archive->lastStatus = GRF_S_OK;
+  if (realSize == 0) return PutEntry(archive, name, data, compressedSize, compressedSize, 0);
+  return PutEntry(archive, name, data, compressedSize, realSize, ENTRY_COMPRESSED);
+}
+
+bool GrfPutData(GrfArchive* archive, const char* name, const void* data, uint32_t size) {
+  if (size == 0) return PutEntry(archive, name, nullptr, 0, 0, 0);
+  // Refused changes are told before the work of compressing.
+  if (RefuseChange(archive)) return false;
+  uint32_t compressedSize = 0;
+  unsigned char* compressed = CompressWithHook(archive, data, size, &compressedSize);
+  if (!compressed) return false;
+  const bool ok = PutEntry(archive, name, compressed, compressedSize, size, ENTRY_COMPRESSED);
+  PoolFree(compressed);
+  return ok;
+}
+
+bool CopyEntryData(GrfArchive* target, const char* name, GrfArchive* source,
+                   const GrfEntry* entry, void* work, uint32_t workCapacity) {
+  if (!name) name = entry->name;
+  if (entry->alignedSize == 0) return PutEntry(target, name, nullptr, 0, 0, 0);
+
+  const bool compressed = (entry->flags & ENTRY_COMPRESSED) != 0;
+  const bool lzss = compressed && VersionFamily(source) == grf::kFamily12;
+  // An LZSS entry without content would need a zero-byte buffer; it is just empty.
+  if (lzss && entry->realSize == 0) return PutEntry(target, name, nullptr, 0, 0, 0);
+  // Never take more than the block holds.
+  if (compressed && !CheckCompressedSize(source, entry)) return false;
+  if (!compressed && entry->alignedSize < entry->realSize) return Fail(source, GRF_E_BAD_DATA);
+
+  Scratch scratch;
+  if (!scratch.Take(work, workCapacity, entry->alignedSize))
+    return Fail(target, GRF_E_OUT_OF_MEMORY);
+
+  if (lzss) {
+    Scratch plain;
+    if (!plain.Take(nullptr, 0, entry->realSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
+    if (!ReadEntryData(source, entry, plain.bytes, entry->realSize, nullptr, scratch.bytes,
+                       entry->alignedSize))
+      return false;
+    return GrfPutData(target, name, plain.bytes, entry->realSize);
+  }
+
+  if (!ReadStoredBlock(source, entry, scratch.bytes, entry->alignedSize, nullptr)) return false;
+  if (compressed) {
+    const auto flags =
+        static_cast<uint8_t>(entry->flags & ~(ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER));
+    return PutEntry(target, name, scratch.bytes, entry->compressedSize, entry->realSize, flags);
+  }
+  return GrfPutData(target, name, scratch.bytes, entry->realSize);
+}
+
+bool GrfCopyEntry(GrfArchive* target, GrfArchive* source, const char* name, void* work,
+                  uint32_t workCapacity) {
+  target->lastStatus = GRF_S_OK;
+  if (RefuseChange(target)) return false;
+  bool outOfMemory = false;
+  const GrfEntry* entry =
+      source->entries ? IndexFind(source->entries, name, &outOfMemory) : nullptr;
+  if (!entry) return Fail(target, outOfMemory ? GRF_E_OUT_OF_MEMORY : GRF_E_NOT_FOUND);
+  return CopyEntryData(target, nullptr, source, entry, work, workCapacity);
+}
+
+bool GrfLinkEntry(GrfArchive* archive, const char* existingName, const char* newName) {
+  if (RefuseChange(archive)) return false;
+  if (NameTooLong(archive, newName)) return Fail(archive, GRF_E_LIMIT);
+  if (VersionFamily(archive) == grf::kFamily1xx && NameClass(existingName) != NameClass(newName))
+    return Fail(archive, GRF_E_NAME_CLASS);
+  if (!GrfBeginChange(archive)) return false;
+
+  bool outOfMemory = false;
+  const GrfEntry* existing = IndexFind(archive->entries, existingName, &outOfMemory);
+  if (!existing) return Fail(archive, outOfMemory ? GRF_E_OUT_OF_MEMORY : GRF_E_NOT_FOUND);
+  // The values are copied before the insertion may release `existing` (a
+  // link to itself).
+  const EntryRecord record{existing->compressedSize, existing->alignedSize, existing->realSize,
+                           existing->offset, existing->flags};
+  GrfEntry* link = NewEntry(newName, record);
+  if (!link) return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  if (!InsertEntry(archive, link)) return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  archive->flags |= GRF_STATE_DIRTY;
+  return true;
+}
