@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "grf/grf.h"
 #include "grf/stream.h"
 
 namespace faultstream {
@@ -212,6 +213,18 @@ bool OpenFile(const std::string& path, Plan* plan, GrfStream** stream) {
   const bool ok = Wrap(inner, plan, stream);
   StreamRelease(&inner);
   return ok;
+}
+
+GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uint32_t* status) {
+  GrfStream* stream = nullptr;
+  if (!OpenFile(path, plan, &stream)) {
+    if (status) *status = GRF_E_CREATE_FAILED;
+    return nullptr;
+  }
+  GrfArchive* archive = nullptr;
+  GrfOpenStream(stream, flags, status, nullptr, &archive);
+  StreamRelease(&stream);
+  return archive;
 }
 
 }  // namespace faultstream

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <string>
 
+struct GrfArchive;
 struct GrfStream;
 
 namespace faultstream {
@@ -69,5 +70,10 @@ bool Wrap(GrfStream* inner, Plan* plan, GrfStream** stream);
 // Opens (or creates) a file for reading and writing, as an archive opened for
 // writing does, and wraps it.
 bool OpenFile(const std::string& path, Plan* plan, GrfStream** stream);
+
+// OpenFile, then GrfOpenStream with the flags; the archive holds the only
+// stream reference. Null on failure (*status, if given, says why).
+GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags,
+                        uint32_t* status = nullptr);
 
 }  // namespace faultstream
