@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/dialog_template_win32.h"
 #include "support/privilege.h"
 #include "support/window_place.h"
 #include "tests/support/display_win32.h"
@@ -116,6 +117,7 @@ struct Observed {
   bool classicSeparators = false;
   bool secondRequestRefused = false;
   bool focusMovedOffDisabled = false;
+  bool focusMovedOffHidden = false;
   bool placed = false;
   bool panelPainted = false;
   bool buttonKeepsSystemColours = false;
@@ -152,6 +154,15 @@ void CALLBACK InspectAboutBox(HWND, UINT, UINT_PTR timer, DWORD) {
   o.homepage = ItemText(about, about::kHomepageId);
   o.homepageVisible = IsWindowVisible(GetDlgItem(about, about::kHomepageId)) != FALSE;
   o.classicSeparators = GetDlgItem(about, about::kSeparatorId) != nullptr;
+  if (o.homepageVisible) {
+    // Hiding the focused button moves the focus on first; showing it again restores it.
+    HWND homepage = GetDlgItem(about, about::kHomepageId);
+    SetFocus(homepage);
+    ShowDlgItem(about, about::kHomepageId, 0);
+    o.focusMovedOffHidden = GetFocus() != homepage && !IsWindowVisible(homepage);
+    ShowDlgItem(about, about::kHomepageId, 1);
+    o.homepageVisible = IsWindowVisible(homepage) != FALSE;
+  }
 
   // A second request from inside the box's own modal loop shows nothing.
   ShowAboutBox(o.info);
@@ -235,6 +246,48 @@ TEST(AboutBox, LiveBoxShowsTheInformationAndClosesOnEscape) {
   o = RunAboutBox(info);
   ASSERT_TRUE(o.found);
   EXPECT_TRUE(o.homepageVisible);
+  EXPECT_TRUE(o.focusMovedOffHidden);
   EXPECT_EQ(o.homepage, "&Homepage");
   DestroyWindow(owner);
+}
+
+namespace {
+
+struct LayoutCheck {
+  const DialogSpec* spec;
+  bool allControls = false;
+};
+
+INT_PTR CALLBACK CheckLayoutAtInit(HWND dialog, UINT message, WPARAM, LPARAM lParam) {
+  if (message != WM_INITDIALOG) return 0;
+  auto* check = reinterpret_cast<LayoutCheck*>(lParam);
+  bool ok = true;
+  for (uint16_t i = 0; i < check->spec->itemCount; ++i) {
+    const DialogItemSpec& item = check->spec->items[i];
+    char cls[32] = {};
+    HWND control = GetDlgItem(dialog, item.id);
+    const char* want = item.className[1] == 0x0080 ? "Button"
+                       : item.className[1] == 0x0081 ? "Edit"
+                                                      : "Static";
+    ok = ok && control && GetClassNameA(control, cls, sizeof cls) && lstrcmpiA(cls, want) == 0;
+  }
+  HWND text = GetDlgItem(dialog, about::kTextId);
+  ok = ok && (GetWindowLongA(text, GWL_STYLE) & (ES_READONLY | ES_MULTILINE)) ==
+                 (ES_READONLY | ES_MULTILINE);
+  check->allControls = ok;
+  EndDialog(dialog, 0);
+  return 1;
+}
+
+}  // namespace
+
+TEST(AboutBox, BothLayoutsCreateTheirControls) {
+  SKIP_WITHOUT_DISPLAY();
+  for (const DialogSpec* spec : {&kAboutDialogVista, &kAboutDialogClassic}) {
+    LayoutCheck check{spec};
+    EXPECT_EQ(RunDialogFromSpec(GetModuleHandleA(nullptr), spec, nullptr, &CheckLayoutAtInit,
+                                reinterpret_cast<LPARAM>(&check)),
+              0);
+    EXPECT_TRUE(check.allControls) << spec->itemCount;
+  }
 }
