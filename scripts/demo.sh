@@ -1,5 +1,20 @@
 #!/usr/bin/env bash
-# Until the console front end lands, the main job is the native test suite.
+# The main job on a built-in sample: makes a "fat" archive (duplicates stored
+# twice, stored and weakly packed entries, enciphered blocks) and cleans it
+# with slimwick-cli, which prints the report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-ctest --preset native
+build=${BUILD_DIR:-build/native}
+work=build/demo
+mkdir -p "$work"
+rm -f "$work/sample.grf" "$work/sample-cleaned.grf"
+"$build/tests/make-sample-archive" "$work/sample.grf" --entries 400 --megabytes 6 --duplicates 30
+echo
+set +e
+"$build/slimwick-cli" --yes "$work/sample.grf"
+status=$?
+set -e
+echo
+ls -l "$work"
+echo "slimwick-cli exit status: $status (0 = cleaned copy kept)"
+[ "$status" -eq 0 ]

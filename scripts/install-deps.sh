@@ -6,7 +6,7 @@ packages=(
   cmake make g++ zlib1g-dev googletest libgtest-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libz-mingw-w64-dev binutils-mingw-w64
   wine wine64 xvfb xauth imagemagick x11-apps
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev time
 )
 
 missing=()

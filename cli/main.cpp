@@ -1,0 +1,141 @@
+// slimwick-cli: the consolidation job without a window.
+//
+//   slimwick-cli [--best] [--yes] [--codec LIBRARY] ARCHIVE
+//
+// Exit status: 0 when the cleaned copy was kept, 1 when nothing was saved
+// (no copy left behind), 2 on any failure.
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/terminal_host.h"
+#include "engine/codec_library.h"
+#include "engine/consolidation_job.h"
+#include "engine/format.h"
+#include "support/file_util.h"
+#include "support/pool.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define SLIM_ISATTY _isatty
+#define SLIM_FILENO _fileno
+#else
+#include <unistd.h>
+#define SLIM_ISATTY isatty
+#define SLIM_FILENO fileno
+#endif
+
+namespace {
+
+constexpr const char kVersion[] = "1.5.0.47";
+constexpr int kExitKept = 0;
+constexpr int kExitNothingSaved = 1;
+constexpr int kExitFailure = 2;
+
+void PrintUsage(FILE* out) {
+  std::fprintf(out,
+               "Usage: slimwick-cli [--best] [--yes] [--codec LIBRARY] ARCHIVE\n"
+               "\n"
+               "Writes a consolidated copy of a GRF archive beside it (data.grf ->\n"
+               "data-cleaned.grf): identical entries become links, enciphered entries are\n"
+               "deciphered. The copy is kept only when it is smaller than the original.\n"
+               "\n"
+               "  --best          recompress every entry with zlib at level 9\n"
+               "  --yes           discard an existing cleaned copy without asking\n"
+               "  --codec LIBRARY read the archive with a codec library's compress and\n"
+               "                  uncompress instead of zlib\n"
+               "  --help          show this text\n"
+               "  --version       show the version\n"
+               "\n"
+               "Exit status: 0 copy kept, 1 nothing saved, 2 failure.\n");
+}
+
+void OnInterrupt(int) { TerminalHost::stopRequested.store(true); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  SetPoolOptions(pool::kAssertNullFree | pool::kAssertZeroSize | pool::kAssertBadGuard);
+  bool best = false;
+  bool yes = false;
+  const char* codec = nullptr;
+  const char* archive = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      PrintUsage(stdout);
+      return 0;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::printf("slimwick-cli %s\n", kVersion);
+      return 0;
+    }
+    if (std::strcmp(arg, "--best") == 0) {
+      best = true;
+    } else if (std::strcmp(arg, "--yes") == 0 || std::strcmp(arg, "-y") == 0) {
+      yes = true;
+    } else if (std::strcmp(arg, "--codec") == 0) {
+      if (++i == argc) {
+        std::fprintf(stderr, "--codec needs a library path.\n");
+        return kExitFailure;
+      }
+      codec = argv[i];
+    } else if (arg[0] == '-' && arg[1] != '\0' && !archive) {
+      std::fprintf(stderr, "Unknown option '%s'.\n\n", arg);
+      PrintUsage(stderr);
+      return kExitFailure;
+    } else if (!archive) {
+      archive = arg;
+    } else {
+      std::fprintf(stderr, "Please name only one fatty archive at a time.\n");
+      return kExitFailure;
+    }
+  }
+  if (!archive) {
+    PrintUsage(stderr);
+    return kExitFailure;
+  }
+  if (std::strlen(archive) >= kPathCapacity) {
+    std::fprintf(stderr,
+                 "Cannot pull the dropped archive from that location. Please move it elsewhere "
+                 "and try again.\n");
+    return kExitFailure;
+  }
+  if (codec) {
+    if (std::strlen(codec) >= sizeof CodecLibraryPath) {
+      std::fprintf(stderr, "The codec library path is too long.\n");
+      return kExitFailure;
+    }
+    LibraryHandle module = nullptr;
+    const bool usable = LoadLibraryByName(codec, &module) && HasCodecExports(module);
+    if (module) FreeLibraryModule(module);
+    if (!usable) {
+      std::fprintf(stderr,
+                   "'%s' is not a codec library: it must load and export compress (or "
+                   "compress2) and uncompress.\n",
+                   codec);
+      return kExitFailure;
+    }
+    SetCodecLibraryPath(codec);
+  }
+
+  std::signal(SIGINT, OnInterrupt);
+  const bool interactive = SLIM_ISATTY(SLIM_FILENO(stdout)) && SLIM_ISATTY(SLIM_FILENO(stdin));
+  TerminalHost host(interactive, yes);
+  ConsolidationJob* job = CreateConsolidationJob(&host, archive, best, nullptr);
+  if (!job) {
+    std::fprintf(stderr,
+                 "Your memory seems to be occupied by a heavy-weight as well. Try again later.\n");
+    return kExitFailure;
+  }
+  switch (ExecuteConsolidationJob(job)) {
+    case JobOutcome::CleanedCopyKept:
+      return kExitKept;
+    case JobOutcome::NothingSaved:
+    case JobOutcome::OverwriteDeclined:
+      return kExitNothingSaved;
+    default:
+      return kExitFailure;
+  }
+}

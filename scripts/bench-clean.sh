@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Benchmark of a whole cleaning run: an archive of about 200 MB with ~50,000
+# entries and 30 % duplicates, cleaned in the default mode and with --best.
+# Prints MB/s of source, entries/s, peak memory, and the floor of the
+# unavoidable work (read every block, decipher and inflate once, CRC-32)
+# measured on the same archive, so the ratio job/floor is visible.
+#
+#   scripts/bench-clean.sh [ENTRIES] [MEGABYTES]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+entries=${1:-50000}
+megabytes=${2:-200}
+build=${BUILD_DIR:-build/native}
+[ -x "$build/slimwick-cli" ] || { echo "build the native preset first (make native)"; exit 1; }
+work=$(mktemp -d /tmp/slimwick-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+"$build/tests/make-sample-archive" "$work/big.grf" --entries "$entries" --megabytes "$megabytes" --duplicates 30 --seed 7
+size=$(stat -c %s "$work/big.grf")
+cat "$work/big.grf" >/dev/null   # warm the page cache once, as the runs below do too
+
+measure() {  # label, command...
+  local label=$1; shift
+  local out
+  out=$( { /usr/bin/time -f "%e %M" "$@" >/dev/null 2>"$work/err"; } 2>&1 ) || true
+  local secs kb
+  read -r secs kb < <(tail -n 1 "$work/err")
+  awk -v l="$label" -v s="$secs" -v kb="$kb" -v b="$size" -v n="$entries" \
+    'BEGIN { printf "%-14s %7.2f s  %8.1f MB/s  %9.0f entries/s  peak %7.1f MB\n", l, s, b/1e6/s, n/s, kb/1024 }'
+  echo "$secs" > "$work/last"
+}
+
+echo "archive: $((size / 1000000)) MB, $entries entries"
+measure "floor" "$build/tests/bench-read-floor" "$work/big.grf"
+floor=$(cat "$work/last")
+rm -f "$work/big-cleaned.grf"
+measure "default" "$build/slimwick-cli" --yes "$work/big.grf"
+default=$(cat "$work/last")
+rm -f "$work/big-cleaned.grf"
+measure "--best" "$build/slimwick-cli" --yes --best "$work/big.grf"
+best=$(cat "$work/last")
+awk -v f="$floor" -v d="$default" -v b="$best" \
+  'BEGIN { printf "job/floor: default %.2fx, --best %.2fx\n", d/f, b/f }'
