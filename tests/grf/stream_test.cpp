@@ -5,85 +5,31 @@
 
 #include "grf/stream.h"
 #include "support/sys_error.h"
+#include "tests/grf/mem_stream.h"
 #include "tests/grf/grf_test_util.h"
 
 namespace {
 
-// An in-memory type without the 64-bit slots and without a 64-bit size.
-struct MemFile {
-  fixture::Bytes bytes;
-  uint64_t position = 0;
-  int calls = 0;
-  bool closed = false;
-};
+using grftest::MemFile;
 
-struct MemState {
-  MemFile* file;
-};
-
-MemFile* Mem(void* state) { return static_cast<MemState*>(state)->file; }
-
-bool MemRead(void* state, void* buffer, uint32_t length, uint32_t* moved) {
-  MemFile* f = Mem(state);
-  ++f->calls;
-  const uint64_t left = f->position < f->bytes.size() ? f->bytes.size() - f->position : 0;
-  *moved = static_cast<uint32_t>(std::min<uint64_t>(left, length));
-  std::memcpy(buffer, f->bytes.data() + f->position, *moved);
-  f->position += *moved;
-  return true;
-}
-bool MemWrite(void*, const void*, uint32_t, uint32_t*) { return false; }
-bool MemReadAt32(void* state, uint32_t position, void* buffer, uint32_t length, uint32_t* moved) {
-  Mem(state)->position = position;
-  return MemRead(state, buffer, length, moved);
-}
-bool MemWriteAt32(void*, uint32_t, const void*, uint32_t, uint32_t*) { return false; }
-bool MemSetSize32(void* state, uint32_t size) {
-  ++Mem(state)->calls;
-  Mem(state)->bytes.resize(size);
-  return true;
-}
-bool MemGetSize32(void* state, uint32_t* size) {
-  ++Mem(state)->calls;
-  *size = static_cast<uint32_t>(Mem(state)->bytes.size());
-  return true;
-}
-bool MemFlush(void*) { return true; }
-void MemClose(void* state) { Mem(state)->closed = true; }
-bool MemControl(void* state, uint32_t direction, uint32_t kind, void* data, uint32_t length,
-                uint32_t* out) {
-  if (direction == stream::kGet && kind == stream::kTypeInfo && length >= 12) {
-    const StreamTypeInfo info{sizeof(MemState), sizeof(MemFile*), 0};
-    std::memcpy(data, &info, sizeof(info));
-    if (out) *out = sizeof(info);
-    return true;
-  }
-  if (state && direction == stream::kSet && kind == stream::kHandle && length == sizeof(MemFile*)) {
-    std::memcpy(state, data, sizeof(MemFile*));
-    return true;
-  }
-  return false;
-}
-
-const GrfStreamOps kMemOps = {MemClose,  MemRead,     MemWrite,   MemReadAt32,
-                              MemWriteAt32, MemSetSize32, MemGetSize32, MemFlush,
-                              MemControl, nullptr,     nullptr};
-const GrfStreamOps kOtherOps = kMemOps;
-constexpr uint32_t kMemTag = 0x4D454D31;
+// Any table will do for registrations that are never used.
+const GrfStreamOps kOtherOps = *grftest::MemStreamOps();
+constexpr uint32_t kOtherTag = 0x4F544852;
 
 TEST(Stream, RegistryFallbacksAndReferences) {
   EXPECT_TRUE(FileStreamRegistered());
-  EXPECT_FALSE(StreamRegisterType(stream::kFileTag, &kMemOps));  // tag present
-  ASSERT_TRUE(StreamRegisterType(kMemTag, &kMemOps));
+  EXPECT_FALSE(StreamRegisterType(stream::kFileTag, &kOtherOps));  // tag present
 
   MemFile file;
   file.bytes = fixture::ToBytes("0123456789");
-  MemFile* data = &file;
   GrfStream* stream = nullptr;
-  EXPECT_FALSE(StreamCreate(kMemTag, &data, 3, &stream));  // creation data of the wrong size
-  ASSERT_TRUE(StreamCreate(kMemTag, &data, sizeof(data), &stream));
+  ASSERT_TRUE(grftest::MemStreamCreate(&file, &stream));  // registers the memory type
   EXPECT_EQ(stream->refCount, 1u);
-  EXPECT_EQ(stream->typeTag, kMemTag);
+  EXPECT_EQ(stream->typeTag, grftest::kMemStreamTag);
+  MemFile* data = &file;
+  GrfStream* other = nullptr;
+  EXPECT_FALSE(StreamCreate(grftest::kMemStreamTag, &data, 3, &other));  // wrong data size
+  EXPECT_EQ(other, nullptr);
 
   // Beyond 4 GiB without slot 9 the type is not called.
   char buffer[4];
@@ -116,9 +62,9 @@ TEST(Stream, RegistryFallbacksAndReferences) {
 
   // Four types at most. Other test types of this binary (the fault-injecting
   // stream) may hold a slot already, so fill up to the limit.
-  uint32_t tag = kMemTag + 1;
-  while (tag < kMemTag + 8 && StreamRegisterType(tag, &kOtherOps)) ++tag;
-  EXPECT_LE(tag - kMemTag, stream::kMaxTypes - 1);  // the file type holds one slot
+  uint32_t tag = kOtherTag;
+  while (tag < kOtherTag + 8 && StreamRegisterType(tag, &kOtherOps)) ++tag;
+  EXPECT_LE(tag - kOtherTag, stream::kMaxTypes - 2);  // file and memory types hold two
   EXPECT_FALSE(StreamRegisterType(tag, &kOtherOps));
   EXPECT_EQ(StreamFindType(tag), nullptr);
   EXPECT_EQ(StreamFindType(stream::kFileTag) != nullptr, true);
