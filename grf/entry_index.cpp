@@ -17,6 +17,7 @@ struct IndexNode {
   IndexNode* prev;
   const char* key;  // the folded copy that follows the node
   GrfEntry* value;
+  uint32_t keyHash; // FNV-1a of the folded key, compared before the key itself
 };
 
 using KeyFold = void (*)(char* destination, const char* source, size_t length);
@@ -79,12 +80,17 @@ void ReleaseEntry(GrfEntry* entry) {
   if (entry) PoolFree(entry);
 }
 
-uint32_t FnvBucket(const char* foldedKey, uint32_t bucketCount) {
+uint32_t FnvHash(const char* key) {
   uint32_t h = 0x811C9DC5u;
-  for (const auto* p = reinterpret_cast<const unsigned char*>(foldedKey); *p; ++p) {
+  for (const auto* p = reinterpret_cast<const unsigned char*>(key); *p; ++p) {
     h ^= *p;
     h *= 16777619u;
   }
+  return h;
+}
+
+uint32_t FnvBucket(const char* foldedKey, uint32_t bucketCount) {
+  uint32_t h = FnvHash(foldedKey);
   h ^= h >> 16;
   return h & (bucketCount - 1);
 }
@@ -111,12 +117,13 @@ void IndexSetHash(EntryIndex* table, IndexHash hash) { table->hash = hash ? hash
 
 namespace {
 
-IndexNode* LookupFolded(EntryIndex* table, const char* folded, uint32_t bucket) {
+IndexNode* LookupFolded(EntryIndex* table, const char* folded, uint32_t keyHash,
+                        uint32_t bucket) {
   if (table->lastHit && table->lastHitBucket == static_cast<int32_t>(bucket) &&
-      table->compare(table->lastHit->key, folded) == 0)
+      table->lastHit->keyHash == keyHash && table->compare(table->lastHit->key, folded) == 0)
     return table->lastHit;
   for (IndexNode* node = table->heads[bucket]; node; node = node->next) {
-    if (table->compare(node->key, folded) == 0) {
+    if (node->keyHash == keyHash && table->compare(node->key, folded) == 0) {
       table->lastHit = node;
       table->lastHitBucket = static_cast<int32_t>(bucket);
       return node;
@@ -139,8 +146,9 @@ IndexNode* Lookup(EntryIndex* table, const char* name, uint32_t* bucketOut, bool
     }
   }
   table->fold(folded, name, length);
+  const uint32_t keyHash = FnvHash(folded);
   const uint32_t bucket = table->hash(folded, table->bucketCount);
-  IndexNode* node = LookupFolded(table, folded, bucket);
+  IndexNode* node = LookupFolded(table, folded, keyHash, bucket);
   if (folded != stackKey) PoolFree(folded);
   if (bucketOut) *bucketOut = bucket;
   return node;
@@ -173,8 +181,9 @@ bool IndexInsert(EntryIndex* table, const char* name, GrfEntry* entry) {
   table->fold(key, name, length);
   node->key = key;
   node->value = entry;
+  node->keyHash = FnvHash(key);
   const uint32_t bucket = table->hash(key, table->bucketCount);
-  if (IndexNode* old = LookupFolded(table, key, bucket)) {
+  if (IndexNode* old = LookupFolded(table, key, node->keyHash, bucket)) {
     Unlink(table, old, bucket);
     DropNode(table, old, entry);
   }

@@ -42,6 +42,8 @@ struct EntryIndex;
 using IndexHash = uint32_t (*)(const char* foldedKey, uint32_t bucketCount);
 using EntryLess = bool (*)(const GrfEntry* a, const GrfEntry* b);
 
+// FNV-1a over the bytes of a key (without the terminator).
+uint32_t FnvHash(const char* key);
 // FNV-1a over the key, folded to 16 bits by h ^ (h >> 16), masked to the buckets.
 uint32_t FnvBucket(const char* foldedKey, uint32_t bucketCount);
 
