@@ -122,3 +122,29 @@ TEST(Lzss, BadReferencesAreResultThree) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random streams into buffers of exactly the capacity: the decoder must never
+// write past it, and every result must be one of the four.
+TEST(Lzss, RandomInputStaysInBounds) {
+  uint32_t x = 12345;
+  auto next = [&] { return x = x * 1664525u + 1013904223u; };
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<unsigned char> in(next() % 64);
+    for (unsigned char& b : in) b = static_cast<unsigned char>(next() >> 24);
+    if (!in.empty() && round % 2) in[0] = 0;  // mostly literals: gives references something to copy
+    uint32_t capacity = next() % 48;
+    std::vector<unsigned char> out(capacity);
+    uint32_t length = capacity;
+    int rc = LzssDecode(out.data(), &length, in.data(), static_cast<uint32_t>(in.size()));
+    ASSERT_GE(rc, lzss::kOk);
+    ASSERT_LE(rc, lzss::kBadReference);
+    ASSERT_LE(length, capacity);
+    if (rc == lzss::kOutputFull || rc == lzss::kBadReference) {
+      ASSERT_EQ(length, 0u);
+    }
+  }
+}
+
+}  // namespace
