@@ -6,7 +6,9 @@
 // and temporary attributes are ignored too. Delete-on-close removes the name
 // right after opening; the file's data goes when the last descriptor closes.
 
+#include <cstring>
 #include <dlfcn.h>
+#include <link.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -338,6 +340,15 @@ void* GetLibrarySymbol(LibraryHandle module, const char* symbol) {
     return nullptr;
   }
   void* address = symbol ? dlsym(module, symbol) : nullptr;
+  // dlsym also searches the library's dependencies; like GetProcAddress, only
+  // the library's own exports count.
+  if (address != nullptr) {
+    Dl_info owner{};
+    struct link_map* map = nullptr;
+    if (dladdr(address, &owner) == 0 || dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map ||
+        !owner.dli_fname || !map->l_name || std::strcmp(owner.dli_fname, map->l_name) != 0)
+      address = nullptr;
+  }
   if (address == nullptr) SetSystemError(syserr::kProcNotFound);
   return address;
 }
