@@ -46,6 +46,10 @@ TEST(Finalize, NewArchiveLayoutAfterPuts) {
     ASSERT_NE(ar.a, nullptr);
     image = file.Read();
     ASSERT_EQ(image.size(), 54u);
+    // Without a seed: position 0, seed 0, count field 7, version 0x200, empty prefix.
+    const Bytes fields = {0, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0, 0, 2, 0, 0,
+                          0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_TRUE(grftest::Slice(image, 30, 24) == fields);
     const Bytes a = fixture::MakeContent(13, 1);
     const Bytes b = fixture::MakeContent(100, 2, false);
     ASSERT_TRUE(GrfPutCompressed(ar.a, "zeta\\a.bin", a.data(), 13, 99));
