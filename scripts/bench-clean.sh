@@ -5,17 +5,21 @@
 # unavoidable work (read every block, decipher and inflate once, CRC-32)
 # measured on the same archive, so the ratio job/floor is visible.
 #
-#   scripts/bench-clean.sh [ENTRIES] [MEGABYTES]
+#   scripts/bench-clean.sh [ENTRIES] [MEGABYTES] [STORED-PERCENT]
+#
+# STORED-PERCENT is the share of entries kept uncompressed in the source
+# (default 10): the job must deflate those, which the floor does not count.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 entries=${1:-50000}
 megabytes=${2:-200}
+stored=${3:-10}
 build=${BUILD_DIR:-build/native}
 [ -x "$build/slimwick-cli" ] || { echo "build the native preset first (make native)"; exit 1; }
 work=$(mktemp -d /tmp/slimwick-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-"$build/tests/make-sample-archive" "$work/big.grf" --entries "$entries" --megabytes "$megabytes" --duplicates 30 --seed 7
+"$build/tests/make-sample-archive" "$work/big.grf" --entries "$entries" --megabytes "$megabytes" --duplicates 30 --stored "$stored" --seed 7
 size=$(stat -c %s "$work/big.grf")
 cat "$work/big.grf" >/dev/null   # warm the page cache once, as the runs below do too
 
@@ -30,7 +34,7 @@ measure() {  # label, command...
   echo "$secs" > "$work/last"
 }
 
-echo "archive: $((size / 1000000)) MB, $entries entries"
+echo "archive: $((size / 1000000)) MB, $entries entries, 30 % duplicates, $stored % stored"
 measure "floor" "$build/tests/bench-read-floor" "$work/big.grf"
 floor=$(cat "$work/last")
 rm -f "$work/big-cleaned.grf"
