@@ -19,6 +19,7 @@ step "native tests" ctest --preset native
 step "asan build" build asan
 step "asan tests" ctest --preset asan
 step "win32 build" build win32
+step "win32 executable check" ctest --test-dir build/win32 -R "^executable$" --output-on-failure
 step "win64 build" build win64
 step "win64 tests" ctest --preset win64
 
