@@ -167,6 +167,12 @@ uint64_t FileSize(const std::string& path) { return apptest::ReadBytes(path).siz
 
 std::string Cleaned(const std::string& stem) { return Folder() / (stem + "-cleaned.grf"); }
 
+std::string EntryName(const char* format, int a, int b = 0) {
+  char name[64];
+  std::snprintf(name, sizeof name, format, a, b);
+  return name;
+}
+
 // An archive whose entries come in three identical copies each: two of every
 // three become links.
 std::string WriteFatArchive(const std::string& stem, int distinct, size_t size,
@@ -176,8 +182,7 @@ std::string WriteFatArchive(const std::string& stem, int distinct, size_t size,
     const fixture::Bytes content = fixture::MakeContent(size, 1000 + i);
     for (int copy = 0; copy < 3; ++copy)
       spec.entries.push_back(fixture::Entry(
-          "data\\copy" + std::to_string(copy) + "\\item" + std::to_string(i) + ".txt", content,
-          storage));
+          EntryName("data\\copy%d\\item%d.txt", copy, i), content, storage));
   }
   const std::string path = Folder() / (stem + ".grf");
   EXPECT_TRUE(fixture::WriteBytesToFile(path, fixture::BuildArchiveBytes(spec)));
@@ -479,7 +484,7 @@ TEST(MainWindow, SlimArchiveIsJustFineAndLeavesNoCopy) {
   // archive of uncompressed entries without duplicates.
   fixture::ArchiveSpec spec;
   for (int i = 0; i < 12; ++i)
-    spec.entries.push_back(fixture::Entry("slim\\item" + std::to_string(i) + ".txt",
+    spec.entries.push_back(fixture::Entry(EntryName("slim\\item%d.txt", i),
                                           fixture::MakeContent(3000, 50 + i),
                                           fixture::Storage::Stored));
   const std::string fixturePath = Folder() / "slimfixture.grf";
@@ -570,7 +575,7 @@ TEST(MainWindow, ClosingDuringAJobStopsItAndLeavesNoCopy) {
   ASSERT_TRUE(gui::WaitUntil(
       [] {
         const std::vector<uint32_t> positions = gui::ProgressHistory();
-        return !positions.empty() && positions.back() >= 2 && positions.back() < 100;
+        return !positions.empty() && positions.back() >= 1 && positions.back() < 100;
       },
       60000))
       << "the job did not get going";
