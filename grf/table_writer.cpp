@@ -164,12 +164,16 @@ bool WriteHeader(GrfArchive* archive, const WrittenTable& table, uint32_t versio
   }
   grf::StoreU32(header + 42, version);
 
-  const bool written =
-      whole ? StreamWriteAtExact(archive->stream, 0, header, grf::kHeaderSize)
-            : StreamWriteAtExact(archive->stream, grf::kHeaderTableOffset,
-                                 header + grf::kHeaderTableOffset,
-                                 grf::kHeaderSize - grf::kHeaderTableOffset);
-  if (!written) return Fail(archive, GRF_E_IO);
+  // The bytes this write replaces are kept: a failed or short write puts
+  // them back, so that the header still points at the previous table.
+  const uint32_t at = whole ? 0 : grf::kHeaderTableOffset;
+  const uint32_t span = grf::kHeaderSize - at;
+  unsigned char previous[grf::kHeaderSize];
+  if (!StreamReadAtExact(archive->stream, at, previous, span)) return Fail(archive, GRF_E_IO);
+  if (!StreamWriteAtExact(archive->stream, at, header + at, span)) {
+    StreamWriteAtExact(archive->stream, at, previous, span);
+    return Fail(archive, GRF_E_IO);
+  }
   if (whole) archive->headerKind = HEADER_WIDE;
 
   StreamFlush(archive->stream);
