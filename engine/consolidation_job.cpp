@@ -106,6 +106,9 @@ JobOutcome RunSteps(ConsolidationJob* job) {
   GrfArchive* destination = nullptr;
   if (!GrfOpen(destinationName, 0, nullptr, &destination)) {
     host->ShowError("Failed to create destination archive.");
+    // No file of that name existed: whatever the failed open created (an
+    // empty file, a partial header on a full disk) is removed.
+    RemoveFile(destinationName);
     GrfClose(&source);
     return JobOutcome::DestinationFailed;
   }
