@@ -68,8 +68,8 @@ TEST_P(VersionMatrix, CleanedCopyMatchesTheSource) {
 
   Bytes bytes;
   ASSERT_TRUE(fixture::ReadBytesFromFile(cleaned, &bytes));
-  fixture::InspectedArchive written;
-  ASSERT_TRUE(fixture::InspectArchive(bytes, &written, &why)) << why;
+  const fixture::WrittenArchive written = fixture::ParseWrittenArchive(bytes);
+  ASSERT_TRUE(written.ok);
   EXPECT_EQ(written.version, 0x200u);
   std::set<uint64_t> blocks;
   for (const auto& r : written.records) {

@@ -77,12 +77,11 @@ class JobTest : public ::testing::Test {
     EXPECT_NE(job, nullptr);
     return ExecuteConsolidationJob(job);
   }
-  fixture::InspectedArchive Cleaned() {
-    fixture::InspectedArchive a;
+  fixture::WrittenArchive Cleaned() {
     Bytes bytes;
     EXPECT_TRUE(fixture::ReadBytesFromFile(cleaned_, &bytes));
-    std::string why;
-    EXPECT_TRUE(fixture::InspectArchive(bytes, &a, &why)) << why;
+    fixture::WrittenArchive a = fixture::ParseWrittenArchive(bytes);
+    EXPECT_TRUE(a.ok);
     cleanedBytes_ = bytes;
     return a;
   }
@@ -169,7 +168,7 @@ TEST_F(JobTest, IdenticalContentsAreLinkedWithinTheirExtensionClass) {
                   fixture::Entry("q.gat", same, fixture::Storage::Stored)};
   const Bytes before = fixture::BuildArchiveBytes(spec);
   EXPECT_EQ(Run(spec), JobOutcome::CleanedCopyKept);
-  fixture::InspectedArchive a = Cleaned();
+  fixture::WrittenArchive a = Cleaned();
   ASSERT_EQ(a.records.size(), 5u);
   const auto* ra = a.Find("a.txt");
   const auto* rb = a.Find("b.txt");
@@ -202,7 +201,7 @@ TEST_F(JobTest, EqualChecksumsWithDifferentContentAreBothWritten) {
   spec.entries = {fixture::Entry("one.bin", first), fixture::Entry("two.bin", second),
                   fixture::Entry("three.bin", second)};
   Run(spec);
-  fixture::InspectedArchive a = Cleaned();
+  fixture::WrittenArchive a = Cleaned();
   ASSERT_EQ(a.records.size(), 3u);
   EXPECT_NE(a.Find("one.bin")->offset, a.Find("two.bin")->offset);
   EXPECT_EQ(a.Find("three.bin")->offset, a.Find("two.bin")->offset);
@@ -223,7 +222,7 @@ TEST_F(JobTest, EmptyEntriesAreCopiedNeverLinked) {
   spec.entries = {fixture::Entry("e1.txt", ""), fixture::Entry("e2.txt", ""),
                   fixture::Entry("big.txt", fixture::MakeContent(4000, 3), fixture::Storage::Stored)};
   EXPECT_EQ(Run(spec), JobOutcome::CleanedCopyKept);
-  fixture::InspectedArchive a = Cleaned();
+  fixture::WrittenArchive a = Cleaned();
   ASSERT_EQ(a.records.size(), 3u);
   for (const char* n : {"e1.txt", "e2.txt"}) {
     const auto* r = a.Find(n);
@@ -251,7 +250,7 @@ TEST_F(JobTest, UnreadableEntriesAreCopiedAsTheyAreAndCounted) {
   spec.entries = {CodecEntry("odd1.bin", plain), CodecEntry("odd2.bin", plain),
                   fixture::Entry("pad.txt", fixture::MakeContent(9000, 6), fixture::Storage::Stored)};
   EXPECT_EQ(Run(spec), JobOutcome::CleanedCopyKept);
-  fixture::InspectedArchive a = Cleaned();
+  fixture::WrittenArchive a = Cleaned();
   const auto* r1 = a.Find("odd1.bin");
   const auto* r2 = a.Find("odd2.bin");
   ASSERT_TRUE(r1 && r2);
@@ -273,7 +272,7 @@ TEST_F(JobTest, WithTheCodecLibraryTheSameEntriesAreReadAndDeduplicated) {
   spec.entries = {CodecEntry("odd1.bin", plain), CodecEntry("odd2.bin", plain)};
   spec.tableCodec = fixture::TableCodec::XorZlib;  // the library reads the whole archive
   Run(spec);
-  fixture::InspectedArchive a = Cleaned();
+  fixture::WrittenArchive a = Cleaned();
   ASSERT_EQ(a.records.size(), 2u);
   EXPECT_EQ(a.Find("odd1.bin")->offset, a.Find("odd2.bin")->offset);
   EXPECT_EQ(host_.Count(HostCall::kShowError), 0u);
@@ -284,7 +283,7 @@ TEST_F(JobTest, BestCompressionWritesLevelNineData) {
   spec.entries = {fixture::Entry("a.txt", fixture::MakeContent(20000, 9), fixture::Storage::Zlib),
                   fixture::Entry("b.txt", fixture::MakeContent(7000, 10), fixture::Storage::Stored)};
   EXPECT_EQ(Run(spec, true), JobOutcome::CleanedCopyKept);
-  fixture::InspectedArchive a = Cleaned();
+  fixture::WrittenArchive a = Cleaned();
   for (const auto& r : a.records) {
     Bytes block = fixture::StoredBlock(cleanedBytes_, r);
     ASSERT_GE(block.size(), 2u);

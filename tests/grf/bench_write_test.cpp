@@ -3,6 +3,8 @@
 // finalized. Prints the times and the table size; checks only that the
 // result reopens whole.
 
+#include <zlib.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +50,7 @@ TEST(BenchWrite, DISABLED_PutSmallEntriesAndFinalize) {
   const uint64_t tableSize = ar->tableSize;
   GrfClose(&ar);
 
-  const grftest::RawArchive raw = grftest::ParseWritten(file.Read());
+  const fixture::WrittenArchive raw = fixture::ParseWrittenArchive(file.Read());
   ASSERT_TRUE(raw.ok);
   std::printf("entries            %u (%.1f MB of content)\n", count, rawBytes / 1e6);
   std::printf("puts               %.3f s (%.0f entries/s)\n", putSeconds, count / putSeconds);

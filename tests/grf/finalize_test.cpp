@@ -30,9 +30,9 @@ Archive OpenWritable(const TempFile& file, uint32_t flags = 0) {
   return r;
 }
 
-std::vector<std::string> Names(const grftest::RawArchive& raw) {
+std::vector<std::string> Names(const fixture::WrittenArchive& raw) {
   std::vector<std::string> names;
-  for (const grftest::RawRecord& r : raw.records) names.push_back(r.name);
+  for (const fixture::WrittenRecord& r : raw.records) names.push_back(r.name);
   return names;
 }
 
@@ -71,7 +71,7 @@ TEST(Finalize, NewArchiveLayoutAfterPuts) {
     EXPECT_TRUE(grftest::Slice(bytes, 70, 100) == b);
     EXPECT_TRUE(grftest::Slice(bytes, 170, 4) == Bytes(4, 0));
 
-    const grftest::RawArchive raw = grftest::ParseWritten(bytes);
+    const fixture::WrittenArchive raw = fixture::ParseWrittenArchive(bytes);
     ASSERT_TRUE(raw.ok);
     EXPECT_FALSE(raw.wide);
     EXPECT_EQ(raw.version, 0x200u);
@@ -146,7 +146,7 @@ TEST(Finalize, EmptyIndexGetsJustThePrefix) {
   Archive ar = OpenWritable(file);
   ASSERT_TRUE(GrfPutData(ar.a, "first", "1", 1));
   const Bytes bytes = file.Read();
-  const grftest::RawArchive raw = grftest::ParseWritten(bytes);
+  const fixture::WrittenArchive raw = fixture::ParseWrittenArchive(bytes);
   ASSERT_TRUE(raw.ok);
   EXPECT_EQ(raw.version, 0x200u);
   EXPECT_EQ(raw.storedTablePosition + 46, before);
@@ -169,7 +169,7 @@ TEST(Finalize, CountFieldMinusSeedIsAlwaysTheEntryCountPlusSeven) {
     const std::string name = "entry" + std::to_string(round);
     ASSERT_TRUE(GrfPutCompressed(ar.a, name.c_str(), filler.data(), 100 * round, 0));
     ASSERT_TRUE(GrfFinalize(ar.a));
-    const grftest::RawArchive raw = grftest::ParseWritten(file.Read());
+    const fixture::WrittenArchive raw = fixture::ParseWrittenArchive(file.Read());
     ASSERT_TRUE(raw.ok);
     EXPECT_EQ(raw.countField - raw.seed, round + 7);
     const uint32_t base = static_cast<uint32_t>(raw.storedTablePosition / 15);
@@ -200,7 +200,7 @@ TEST(Finalize, WideHeadersAndVersion300KeepTheirKind) {
   }
   const Bytes bytes = file.Read();
   EXPECT_TRUE(std::equal(original.begin(), original.begin() + 30, bytes.begin()));
-  const grftest::RawArchive raw = grftest::ParseWritten(bytes);
+  const fixture::WrittenArchive raw = fixture::ParseWrittenArchive(bytes);
   ASSERT_TRUE(raw.ok);
   EXPECT_TRUE(raw.wide);
   EXPECT_EQ(raw.version, 0x300u);
@@ -343,7 +343,7 @@ TEST(Finalize, FailureKeepsTheArchiveDirtyTheIndexAndThePreviousTable) {
     EXPECT_TRUE(grftest::Slice(bytes, built.tablePosition, built.tableEnd - built.tablePosition) ==
                 grftest::Slice(built.bytes, built.tablePosition,
                                built.tableEnd - built.tablePosition));
-    EXPECT_EQ(Names(grftest::ParseWritten(bytes)), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_EQ(Names(fixture::ParseWrittenArchive(bytes)), (std::vector<std::string>{"a.txt", "b.txt"}));
 
     // Nothing is lost: a second attempt commits everything.
     plan.Disarm();

@@ -119,9 +119,9 @@ TEST(LargeOffsets, TableBeyond4GiBUnderAClassicHeaderBecomesWide) {
   EXPECT_EQ(std::memcmp(header, "Event Horizon\0\x52\x4C", 16), 0);
   for (int i = 16; i < 30; ++i) EXPECT_EQ(header[i], 0) << i;
   const Bytes head(header, header + 46);
-  EXPECT_EQ(grftest::RawU64(head, 30), kFar - 46);
-  EXPECT_EQ(grftest::RawU32(head, 38), 2u);
-  EXPECT_EQ(grftest::RawU32(head, 42), 0x200u);
+  EXPECT_EQ(fixture::LoadU64(head, 30), kFar - 46);
+  EXPECT_EQ(fixture::LoadU32(head, 38), 2u);
+  EXPECT_EQ(fixture::LoadU32(head, 42), 0x200u);
 
   grftest::Opened back = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
   ASSERT_TRUE(back.ok) << std::hex << back.status << " " << back.detail;

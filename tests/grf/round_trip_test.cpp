@@ -3,6 +3,8 @@
 // the cipher, keep zlib bytes as they were, and compress what was stored or
 // LZSS-coded.
 
+#include <zlib.h>
+
 #include <string>
 #include <vector>
 
@@ -90,7 +92,7 @@ TEST_P(RoundTrip, CopiedEntriesReadBackIdentical) {
   balance.Expect("copy");
 
   const fixture::Bytes written = target.Read();
-  const grftest::RawArchive raw = grftest::ParseWritten(written);
+  const fixture::WrittenArchive raw = fixture::ParseWrittenArchive(written);
   ASSERT_TRUE(raw.ok);
   EXPECT_EQ(raw.version, 0x200u);
   EXPECT_FALSE(raw.wide);

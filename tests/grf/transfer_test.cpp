@@ -258,12 +258,12 @@ TEST(Gate, FirstChangeOfAnOldArchiveRewritesItAsVersion200) {
     // Before any explicit finalize the file already is a 0x200 archive of
     // the old entries, with the new block behind its table.
     const fixture::Bytes bytes = file.Read();
-    const grftest::RawArchive raw = grftest::ParseWritten(bytes);
+    const fixture::WrittenArchive raw = fixture::ParseWrittenArchive(bytes);
     ASSERT_TRUE(raw.ok);
     EXPECT_EQ(raw.version, 0x200u);
     ASSERT_EQ(raw.records.size(), 2u);
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 30, built.bytes.begin()));
-    for (const grftest::RawRecord& r : raw.records) {
+    for (const fixture::WrittenRecord& r : raw.records) {
       // The cipher the old layout implied is kept as flags.
       EXPECT_EQ(r.flags, r.name == "a.gat" ? ENTRY_COMPRESSED | ENTRY_CIPHER_HEADER
                                            : ENTRY_COMPRESSED | ENTRY_CIPHER_MIXED);
