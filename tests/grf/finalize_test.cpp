@@ -18,17 +18,8 @@ using fixture::Bytes;
 using fixture::HeaderKind;
 using grftest::TempFile;
 
-struct Archive {
-  GrfArchive* a = nullptr;
-  ~Archive() { GrfClose(&a); }
-};
-
-Archive OpenWritable(const TempFile& file, uint32_t flags = 0) {
-  Archive r;
-  uint32_t status = 0;
-  EXPECT_TRUE(GrfOpen(file.c_str(), flags, &status, &r.a)) << std::hex << status;
-  return r;
-}
+using grftest::Archive;
+using grftest::OpenWritable;
 
 std::vector<std::string> Names(const fixture::WrittenArchive& raw) {
   std::vector<std::string> names;

@@ -17,17 +17,8 @@ using fixture::HeaderKind;
 using fixture::Storage;
 using grftest::TempFile;
 
-struct Archive {
-  GrfArchive* a = nullptr;
-  ~Archive() { GrfClose(&a); }
-};
-
-Archive OpenWritable(const TempFile& file, uint32_t flags = 0) {
-  Archive r;
-  uint32_t status = 0;
-  EXPECT_TRUE(GrfOpen(file.c_str(), flags, &status, &r.a)) << std::hex << status;
-  return r;
-}
+using grftest::Archive;
+using grftest::OpenWritable;
 
 Archive CreateNew(const TempFile& file, uint32_t flags = GRF_OPEN_NO_SEED) {
   Archive r;

@@ -14,6 +14,20 @@
 
 namespace grftest {
 
+// An archive handle closed when it goes out of scope.
+struct Archive {
+  GrfArchive* a = nullptr;
+  ~Archive() { GrfClose(&a); }
+};
+
+// Opens (or creates) the file as a writable archive.
+inline Archive OpenWritable(const TempFile& file, uint32_t flags = 0) {
+  Archive r;
+  uint32_t status = 0;
+  EXPECT_TRUE(GrfOpen(file.c_str(), flags, &status, &r.a)) << std::hex << status;
+  return r;
+}
+
 // The index record of a name, or null.
 inline const GrfEntry* Record(GrfArchive* archive, const std::string& name) {
   return FindEntry(archive, name.c_str());
