@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every preset that can run on this machine and runs all tests:
-# native, address/undefined sanitizers, and the 64-bit Windows build under
-# wine; the 32-bit Windows build is compiled and linked only.
+# native, address/undefined sanitizers, each fuzz target for a minute (two
+# at a time), and the 64-bit Windows build under wine; the 32-bit Windows
+# build is compiled and linked only.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +19,7 @@ step "native build" build native
 step "native tests" ctest --preset native
 step "asan build" build asan
 step "asan tests" ctest --preset asan
+step "fuzz" scripts/fuzz.sh 60 2
 step "win32 build" build win32
 step "win32 executable check" ctest --test-dir build/win32 -R "^executable$" --output-on-failure
 step "win64 build" build win64
