@@ -94,11 +94,34 @@ std::vector<size_t> Parse(const uint8_t* t, size_t length, const DialogSpec& spe
   return ends;
 }
 
+// a * b / c rounded half away from zero, by quotient and remainder.
+int32_t ReferenceMulDiv(int32_t a, int32_t b, int32_t c) {
+  if (c == 0) return -1;
+  const int64_t n = static_cast<int64_t>(a) * b;
+  int64_t q = n / c;
+  const int64_t r = n % c;
+  const int64_t twice = 2 * (r < 0 ? -r : r);
+  if (twice >= (c < 0 ? -static_cast<int64_t>(c) : c)) q += (n < 0) == (c < 0) ? 1 : -1;
+  return q > INT32_MAX || q < INT32_MIN ? -1 : static_cast<int32_t>(q);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Init();
   FuzzedDataProvider in(data, size);
+
+  // The font arithmetic beside the builder.
+  const int32_t a = in.ConsumeIntegral<int32_t>();
+  const int32_t b = in.ConsumeIntegral<int32_t>();
+  const int32_t c = in.ConsumeIntegral<int32_t>();
+  FUZZ_CHECK(MulDivRounded(a, b, c) == ReferenceMulDiv(a, b, c));
+  const uint16_t points = PointSizeFromHeight(a, c);
+  FUZZ_CHECK(points >= 1);
+  if (a != 0 && c > 0 && a != INT32_MIN) {
+    const int32_t exact = ReferenceMulDiv(a < 0 ? -a : a, 72, c);
+    FUZZ_CHECK(points == (exact <= 0 ? dlg::kFallbackPointSize : exact > 0xFFFF ? 0xFFFF : exact));
+  }
 
   DialogSpec spec{};
   spec.style = in.ConsumeIntegral<uint32_t>();
