@@ -67,7 +67,7 @@ extern const char16_t kFallbackFace[13];   // "MS Shell Dlg"
 }  // namespace dlg
 
 // Builds the template of `spec` into `buffer`. `messageFont` supplies the font
-// when the style has DS_SETFONT and the spec names no face (null: the fallback
+// when the style has DS_SETFONT and the description names no face (null: the fallback
 // face at 8 points). Writes the header and each control that ends within
 // *length; always stores the required length back. True only when a buffer was
 // given and it was long enough. A malformed spec (items missing, a control
