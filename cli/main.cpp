@@ -54,7 +54,27 @@ void PrintUsage(FILE* out) {
                "Exit status: 0 copy kept, 1 nothing saved, 2 failure.\n");
 }
 
-void OnInterrupt(int) { TerminalHost::stopRequested.store(true); }
+void OnStopSignal(int) { TerminalHost::stopRequested.store(true); }
+
+// Ctrl-C, a closed terminal (SIGHUP) and SIGTERM stop the run the same way:
+// the job notices at its next check and keeps no copy. Output into a closed
+// pipe is dropped instead of ending the run. Without SA_RESTART a pending
+// question is ended (answered no) by the stop.
+void InstallSignalHandlers() {
+#ifdef _WIN32
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+#else
+  struct sigaction stop {};
+  stop.sa_handler = OnStopSignal;
+  sigemptyset(&stop.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stop, nullptr);
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+#endif
+}
 
 }  // namespace
 
@@ -92,7 +112,7 @@ int main(int argc, char** argv) {
       }
       codec = argv[i];
     } else if (arg[0] == '-' && arg[1] != '\0' && !archive) {
-      std::fprintf(stderr, "Unknown option '%s'.\n\n", arg);
+      std::fprintf(stderr, "Unknown option '%s'.\n\n", RenderForConsole(arg).c_str());
       PrintUsage(stderr);
       return kExitFailure;
     } else if (!archive) {
@@ -124,13 +144,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr,
                    "'%s' is not a codec library: it must load and export compress (or "
                    "compress2) and uncompress.\n",
-                   codec);
+                   RenderForConsole(codec).c_str());
       return kExitFailure;
     }
     SetCodecLibraryPath(codec);
   }
 
-  std::signal(SIGINT, OnInterrupt);
+  InstallSignalHandlers();
   const bool interactive = SLIM_ISATTY(SLIM_FILENO(stdout)) && SLIM_ISATTY(SLIM_FILENO(stdin));
   TerminalHost host(interactive, yes);
   ConsolidationJob* job = CreateConsolidationJob(&host, archive, best, nullptr);
@@ -139,7 +159,12 @@ int main(int argc, char** argv) {
                  "Your memory seems to be occupied by a heavy-weight as well. Try again later.\n");
     return kExitFailure;
   }
-  switch (ExecuteConsolidationJob(job)) {
+  const JobOutcome outcome = ExecuteConsolidationJob(job);
+  if (outcome != JobOutcome::CleanedCopyKept && TerminalHost::stopRequested.load()) {
+    std::fprintf(stderr, "Stopped; no copy was kept.\n");
+    return kExitFailure;
+  }
+  switch (outcome) {
     case JobOutcome::CleanedCopyKept:
       return kExitKept;
     case JobOutcome::NothingSaved:

@@ -3,21 +3,36 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/text.h"
+
 std::atomic<bool> TerminalHost::stopRequested{false};
 
 TerminalHost::TerminalHost(bool interactive, bool assumeYes)
     : interactive_(interactive), assumeYes_(assumeYes) {}
 
 std::string RenderForConsole(const char* text) {
+  // The job's own line breaks are CR LF; anything else that a terminal would
+  // obey (a bare CR or LF, escape sequences from entry names) is shown escaped.
   std::string out;
+  std::string segment;
+  const auto escapeSegment = [&] {
+    std::string escaped(EscapeControlBytes(segment.c_str(), "", nullptr, 0) + 1, '\0');
+    EscapeControlBytes(segment.c_str(), "", escaped.data(), escaped.size());
+    out.append(escaped.c_str());
+    segment.clear();
+  };
   for (const char* p = text; *p; ++p) {
-    if (*p == '\r') continue;
-    if (*p == '\t') {
-      out += "  ";
-      continue;
+    if (p[0] == '\r' && p[1] == '\n') {
+      escapeSegment();
+      out += '\n';
+      ++p;
+    } else if (*p == '\t') {
+      segment += "  ";
+    } else {
+      segment += *p;
     }
-    out += *p;
   }
+  escapeSegment();
   return out;
 }
 
@@ -56,7 +71,7 @@ void TerminalHost::SetProgress(uint32_t percent) {
 }
 
 void TerminalHost::SetStatusText(const char* text) {
-  status_ = text;
+  status_ = RenderForConsole(text);
   if (status_.empty()) {
     EndBar();
     return;
@@ -64,13 +79,13 @@ void TerminalHost::SetStatusText(const char* text) {
   if (interactive_) {
     DrawBar();
   } else {
-    std::fprintf(stdout, "%s\n", text);
+    std::fprintf(stdout, "%s\n", RenderForConsole(text).c_str());
     std::fflush(stdout);
   }
 }
 
 void TerminalHost::SetEstimateText(const char* text) {
-  estimate_ = text;
+  estimate_ = RenderForConsole(text);
   if (interactive_) {
     if (!status_.empty()) DrawBar();
   } else if (*text) {

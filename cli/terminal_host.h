@@ -24,7 +24,7 @@ class TerminalHost : public JobHost {
   void ReleaseDrop() override {}
   bool IsStopRequested() override;
 
-  // Set from a signal handler (Ctrl-C).
+  // Set from a signal handler (Ctrl-C, SIGTERM, SIGHUP).
   static std::atomic<bool> stopRequested;
 
  private:
@@ -40,6 +40,6 @@ class TerminalHost : public JobHost {
   std::string estimate_;
 };
 
-// Renders a job text for a console: CR LF becomes a newline and a tab two
-// blanks.
+// Renders a job text for a console: CR LF becomes a newline, a tab two
+// blanks, and every other control byte an escape ("\x1b").
 std::string RenderForConsole(const char* text);

@@ -1,5 +1,6 @@
 #include "engine/consolidation_job.h"
 
+#include <cstring>
 #include <new>
 
 #include "engine/clock.h"
@@ -37,47 +38,119 @@ bool OpenSourceArchive(const char* path, GrfArchive** archive) {
   return loaded;
 }
 
-void BuildDestinationName(const char* sourcePath, char* name, size_t capacity) {
+bool BuildDestinationName(const char* sourcePath, char* name, size_t capacity) {
   char stem[kPathCapacity];
   CopyBounded(stem, sourcePath, sizeof stem);
   const char* extension = "grf";
-  if (char* dot = FindLastChar(stem, '.')) {
+  char* fileName = stem + (FileNamePart(stem) - stem);
+  if (char* dot = FindLastChar(fileName, '.')) {
     *dot = '\0';
     extension = dot + 1;
   }
-  FormatBounded(name, capacity, "%s-cleaned.%s", stem, extension);
+  const int length = FormatBounded(name, capacity, "%s-cleaned.%s", stem, extension);
+  const bool fits = std::strlen(sourcePath) < sizeof stem && length >= 0 &&
+                    static_cast<size_t>(length) + kPartialExtra < capacity;
+  // A name cut short could be any file, the source included: none is given.
+  if (!fits && capacity != 0) name[0] = '\0';
+  return fits;
 }
 
 namespace {
 
-// Steps between a created destination and its report; the destination is
-// closed (and deleted unless kept) by the caller.
-JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, GrfArchive* destination) {
+// Waiting this long after its last write is more than any run needs between
+// creating its temporary file and holding it.
+constexpr uint32_t kLeftoverAgeSeconds = 5;
+
+// The copy being written: a held temporary file beside the cleaned name.
+struct Destination {
+  const char* name;                // the cleaned name
+  char partialName[kPathCapacity];  // the temporary file
+  FileHandle held;
+  GrfArchive* archive;
+};
+
+// Checks what is at the cleaned name before any work: nothing, or an old
+// copy the user agrees to replace. Shows the message when the job cannot go on.
+JobOutcome CheckDestination(JobHost* host, const char* sourcePath, const char* name) {
+  PathKind kind = PathKind::kMissing;
+  if (!QueryPathKind(name, &kind) || kind == PathKind::kOther) {
+    host->ShowError(
+        "Something that is not an archive is in the way of the slim version. Please move it "
+        "away and try again.");
+    return JobOutcome::DestinationRefused;
+  }
+  if (kind == PathKind::kMissing) return JobOutcome::CleanedCopyKept;
+  FileIdentity source{}, existing{};
+  if (!QueryFileIdentity(sourcePath, &source) ||
+      (QueryFileIdentity(name, &existing) && SameFile(source, existing))) {
+    host->ShowError(
+        "The slim version would take the place of the archive itself. Please rename the archive "
+        "and try again.");
+    return JobOutcome::DestinationRefused;
+  }
+  // The old copy (or a link, which is never followed) is replaced only when
+  // the new one is complete.
+  if (!host->AskYesNo(
+          "There already seems to be slim version of this archive around. Do you want to "
+          "discard it?"))
+    return JobOutcome::OverwriteDeclined;
+  return JobOutcome::CleanedCopyKept;
+}
+
+bool CreateDestination(Destination* destination) {
+  char prefix[kPathCapacity];
+  FormatBounded(prefix, sizeof prefix, "%s.", destination->name);
+  SweepLeftovers(prefix, kPartialSuffix, kLeftoverAgeSeconds);
+  if (!CreateHeldUniqueFile(prefix, kPartialSuffix, destination->partialName,
+                            sizeof destination->partialName, &destination->held))
+    return false;
+  FileHandle own = kInvalidFile;
+  if (DuplicateFileHandle(destination->held, &own) &&
+      GrfOpenHandle(own, 0, nullptr, &destination->archive) && destination->archive)
+    return true;
+  GrfClose(&destination->archive);
+  DiscardHeldFile(&destination->held, destination->partialName);
+  return false;
+}
+
+// Steps between a created destination and its report. The archive is
+// closed here; the temporary file is renamed onto the cleaned name when the
+// copy is kept, and otherwise left to the caller to discard.
+JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destination* destination) {
   JobHost* host = job->host;
   host->SetStatusText("Consolidating...");
   const uint64_t start = ReadSystemTime();
-  if (!ConsolidateEntries(destination, source, &OnEntryProgress, &job->progress, job))
+  if (!ConsolidateEntries(destination->archive, source, &OnEntryProgress, &job->progress, job))
     return JobOutcome::PassFailed;
 
   host->SetProgress(100);
   host->SetStatusText("Finalizing...");
-  if (!GrfFinalize(destination)) {
-    host->ShowError(
-        "Your archive failed to finalize, you might not have enough disk space available.");
+  constexpr char kFinalizeFailed[] =
+      "Your archive failed to finalize, you might not have enough disk space available.";
+  if (!GrfFinalize(destination->archive)) {
+    host->ShowError(kFinalizeFailed);
     return JobOutcome::FinalizeFailed;
   }
 
   ReportFacts facts{};
   facts.seconds = ElapsedSeconds(start, ReadSystemTime());
-  if (job->soundPath[0]) host->PlaySoundFile(job->soundPath);
   facts.sourceSize = GrfGetFileSize(source);
-  facts.destinationSize = GrfGetFileSize(destination);
+  facts.destinationSize = GrfGetFileSize(destination->archive);
   facts.linkedCount = job->linkedCount;
   facts.unreadableCount = job->unreadableCount;
+  GrfClose(&destination->archive);
   char text[kMessageCapacity];
   const ReportKind kind = ComposeReport(facts, text, sizeof text);
+  const bool keep = KeepsCleanedCopy(kind);
+  // A stop that came after the pass still keeps nothing.
+  if (host->IsStopRequested()) return JobOutcome::PassFailed;
+  if (keep && !CommitHeldFile(&destination->held, destination->partialName, destination->name)) {
+    host->ShowError(kFinalizeFailed);
+    return JobOutcome::FinalizeFailed;
+  }
+  if (job->soundPath[0]) host->PlaySoundFile(job->soundPath);
   host->ShowReport(text);
-  return KeepsCleanedCopy(kind) ? JobOutcome::CleanedCopyKept : JobOutcome::NothingSaved;
+  return keep ? JobOutcome::CleanedCopyKept : JobOutcome::NothingSaved;
 }
 
 JobOutcome RunSteps(ConsolidationJob* job) {
@@ -92,30 +165,32 @@ JobOutcome RunSteps(ConsolidationJob* job) {
   }
 
   char destinationName[kPathCapacity];
-  BuildDestinationName(job->sourcePath, destinationName, sizeof destinationName);
-  if (GetFileSize32(destinationName, nullptr)) {
-    const bool discard = host->AskYesNo(
-        "There already seems to be slim version of this archive around. Do you want to "
-        "discard it?");
-    if (!discard || !RemoveFile(destinationName)) {
-      GrfClose(&source);
-      return JobOutcome::OverwriteDeclined;
-    }
+  if (!BuildDestinationName(job->sourcePath, destinationName, sizeof destinationName)) {
+    host->ShowError(
+        "The slim version's name would be too long in this folder. Please move the archive to "
+        "a shorter path and try again.");
+    GrfClose(&source);
+    return JobOutcome::DestinationRefused;
+  }
+  if (const JobOutcome checked = CheckDestination(host, job->sourcePath, destinationName);
+      checked != JobOutcome::CleanedCopyKept) {
+    GrfClose(&source);
+    return checked;
   }
 
-  GrfArchive* destination = nullptr;
-  if (!GrfOpen(destinationName, 0, nullptr, &destination)) {
+  Destination destination{};
+  destination.name = destinationName;
+  destination.held = kInvalidFile;
+  if (!CreateDestination(&destination)) {
     host->ShowError("Failed to create destination archive.");
-    // No file of that name existed: whatever the failed open created (an
-    // empty file, a partial header on a full disk) is removed.
-    RemoveFile(destinationName);
     GrfClose(&source);
     return JobOutcome::DestinationFailed;
   }
 
-  const JobOutcome outcome = ConsolidateInto(job, source, destination);
-  GrfClose(&destination);
-  if (outcome != JobOutcome::CleanedCopyKept) RemoveFile(destinationName);
+  const JobOutcome outcome = ConsolidateInto(job, source, &destination);
+  GrfClose(&destination.archive);
+  if (outcome != JobOutcome::CleanedCopyKept)
+    DiscardHeldFile(&destination.held, destination.partialName);
   GrfClose(&source);
   return outcome;
 }

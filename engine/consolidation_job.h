@@ -23,6 +23,7 @@ struct ConsolidationJob {
 enum class JobOutcome {
   SourceNotOpened,     // "Failed to open source archive."
   OverwriteDeclined,   // an existing cleaned copy was kept
+  DestinationRefused,  // the cleaned name is too long, is the source, or is not a file
   DestinationFailed,   // "Failed to create destination archive."
   PassFailed,          // an entry could not be transferred, or a stop was requested
   FinalizeFailed,      // the table could not be written
@@ -46,6 +47,12 @@ uint32_t RunConsolidationJob(void* job);
 // and completes its table load. On success *archive holds one reference.
 bool OpenSourceArchive(const char* path, GrfArchive** archive);
 
-// "<path up to its last '.'>-cleaned.<extension>" ("grf" when the path has no
-// dot), bounded to `capacity` characters.
-void BuildDestinationName(const char* sourcePath, char* name, size_t capacity);
+// "<path up to the last '.' of its file name>-cleaned.<extension>" (with no
+// dot in the file name: "<path>-cleaned.grf"). False when that name, or the
+// name of the copy's temporary file beside it, does not fit `capacity`.
+bool BuildDestinationName(const char* sourcePath, char* name, size_t capacity);
+
+// The copy is written to "<cleaned name>.<8 hex digits>.partial" and renamed
+// onto the cleaned name only when it is kept.
+inline constexpr char kPartialSuffix[] = ".partial";
+inline constexpr size_t kPartialExtra = 1 + 8 + sizeof kPartialSuffix - 1;

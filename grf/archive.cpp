@@ -130,6 +130,19 @@ bool GrfOpenFile(const char* path, uint32_t flags, uint32_t* status, uint32_t* d
   return ok;
 }
 
+bool GrfOpenHandle(intptr_t handle, uint32_t flags, uint32_t* status, GrfArchive** archive) {
+  *archive = nullptr;
+  GrfStream* stream = nullptr;
+  if (!FileStreamWrap(handle, &stream)) {
+    CloseFileHandle(&handle);
+    if (status) *status = GRF_E_OUT_OF_MEMORY;
+    return false;
+  }
+  const bool ok = GrfOpenStream(stream, flags, status, nullptr, archive);
+  StreamRelease(&stream);
+  return ok;
+}
+
 bool GrfOpen(const char* path, uint32_t flags, uint32_t* status, GrfArchive** handle) {
   return GrfOpenFile(path, flags, status, nullptr, handle);
 }

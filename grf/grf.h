@@ -87,6 +87,10 @@ bool GrfOpenFile(const char* path, uint32_t flags, uint32_t* status, uint32_t* d
 // The archive takes its own reference on the stream.
 bool GrfOpenStream(GrfStream* stream, uint32_t flags, uint32_t* status, uint32_t* detail,
                    GrfArchive** archive);
+// Opens an archive on a file the caller has opened for reading and writing
+// (an empty file becomes a new archive). The archive owns the handle from the
+// call on, also when the open fails.
+bool GrfOpenHandle(intptr_t handle, uint32_t flags, uint32_t* status, GrfArchive** archive);
 // Completes a load deferred by GRF_OPEN_DEFER_TABLE; can be repeated after a failure.
 bool GrfLoadTable(GrfArchive* archive);
 void GrfRetain(GrfArchive* archive, GrfArchive** handle);

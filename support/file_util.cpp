@@ -119,3 +119,48 @@ void SetUniqueTempSearchForTest(uint32_t startTick, uint32_t candidates) {
   g_seamTick.store(startTick, std::memory_order_relaxed);
   g_seamCandidates.store(candidates, std::memory_order_relaxed);
 }
+
+// --- Held files ---------------------------------------------------------------
+
+const char* FileNamePart(const char* path) {
+  const char* part = path;
+  for (const char* p = path; *p; ++p) {
+    if (*p == fileio_backend::kFolderSeparator || *p == fileio_backend::kOtherFolderSeparator)
+      part = p + 1;
+  }
+  return part;
+}
+
+bool fileio_backend::IsLeftoverName(const char* fileName, const char* base, const char* suffix) {
+  const size_t baseLength = std::strlen(base);
+  if (std::strncmp(fileName, base, baseLength) != 0) return false;
+  const char* digits = fileName + baseLength;
+  for (int i = 0; i < 8; ++i) {
+    const char c = digits[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return std::strcmp(digits + 8, suffix) == 0;
+}
+
+bool CreateHeldUniqueFile(const char* prefix, const char* suffix, char* name, uint32_t size,
+                          FileHandle* handle) {
+  *handle = kInvalidFile;
+  if (prefix == nullptr || suffix == nullptr || name == nullptr) {
+    SetSystemError(syserr::kInvalidParameter);
+    return false;
+  }
+  if (std::strlen(prefix) + 8 + std::strlen(suffix) >= size) {
+    SetSystemError(syserr::kBufferOverflow);
+    return false;
+  }
+  static std::atomic<uint32_t> counter{0};
+  // Process and time spread the numbers; an existing name is passed over.
+  uint32_t number = fileio_backend::ProcessNumber() * 0x9E3779B1u ^ fileio_backend::CurrentTick();
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    number = number * 1664525u + 1013904223u + counter.fetch_add(1, std::memory_order_relaxed);
+    std::snprintf(name, size, "%s%08X%s", prefix, static_cast<unsigned>(number), suffix);
+    if (fileio_backend::CreateHeldFile(name, handle)) return true;
+    if (GetSystemError() != syserr::kFileExists) return false;
+  }
+  return false;
+}

@@ -91,6 +91,47 @@ bool GetFileSize32(const char* name, uint32_t* size);
 bool RemoveFile(const char* name);
 bool ReopenDeleteOnClose(const char* name, FileHandle* handle);
 
+// --- Replacing a file without ever exposing a partial one -------------------
+
+// What a name refers to, without following a final symbolic link.
+enum class PathKind { kMissing, kFile, kLink, kOther };
+// False (last error set) when the name cannot be examined; a name that does
+// not exist, or whose folder does not, is kMissing.
+bool QueryPathKind(const char* name, PathKind* kind);
+
+// The identity of the file a name leads to (links followed): device and
+// inode, or volume serial number and file index.
+struct FileIdentity {
+  uint64_t volume;
+  uint64_t index;
+};
+bool QueryFileIdentity(const char* name, FileIdentity* identity);
+inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+
+// The file-name part of a path: what follows the last folder separator ('/',
+// and on Windows also '\\').
+const char* FileNamePart(const char* path);
+
+// Creates "<prefix><8 hex digits><suffix>" exclusively (never through a
+// link), for reading and writing, and holds it while the handle is open: a
+// held file is never removed by SweepLeftovers. The name is stored in `name`.
+bool CreateHeldUniqueFile(const char* prefix, const char* suffix, char* name, uint32_t size,
+                          FileHandle* handle);
+// A second handle on the same open file; the hold lasts until both are closed.
+bool DuplicateFileHandle(FileHandle handle, FileHandle* copy);
+// Flushes the held file to disk, moves it onto `target` (whatever is there is
+// replaced; a link is replaced, not followed) and closes the handle. On
+// failure the file keeps its name and the handle stays open.
+bool CommitHeldFile(FileHandle* held, const char* name, const char* target);
+// Removes the held file and closes the handle.
+void DiscardHeldFile(FileHandle* held, const char* name);
+// Removes the files "<prefix><8 hex digits><suffix>" that no one holds and
+// that were last written at least `minimumAgeSeconds` ago (which covers the
+// moment between a file's creation and its hold). Returns how many went.
+uint32_t SweepLeftovers(const char* prefix, const char* suffix, uint32_t minimumAgeSeconds);
+
 // Creates "<folder>[\]<prefix:4><NNNN>.tmp" (hidden, temporary) and returns its
 // 16-bit number; with a non-zero number only formats the name. 0 with a
 // non-zero last error is failure (0 with error 0 is the number 0). The

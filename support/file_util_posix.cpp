@@ -9,13 +9,16 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <link.h>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <ctime>
+#include <string>
 
 #include "support/file_util.h"
 #include "support/file_util_backend.h"
@@ -315,6 +318,130 @@ bool GetFileSize64(const char* name, uint64_t* size) {
   return true;
 }
 
+// --- Held files ------------------------------------------------------------------
+//
+// The hold is an exclusive flock on the open file: it lasts while any
+// descriptor of that open file (the first or a duplicate) stays open.
+
+bool QueryPathKind(const char* name, PathKind* kind) {
+  struct stat st;
+  if (name == nullptr) {
+    SetSystemError(syserr::kInvalidParameter);
+    return false;
+  }
+  if (lstat(name, &st) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR) return FailErrno();
+    *kind = PathKind::kMissing;
+    return true;
+  }
+  *kind = S_ISLNK(st.st_mode) ? PathKind::kLink
+          : S_ISREG(st.st_mode) ? PathKind::kFile
+                                : PathKind::kOther;
+  return true;
+}
+
+bool QueryFileIdentity(const char* name, FileIdentity* identity) {
+  struct stat st;
+  if (name == nullptr) {
+    SetSystemError(syserr::kInvalidParameter);
+    return false;
+  }
+  if (stat(name, &st) != 0) return FailErrno();
+  identity->volume = static_cast<uint64_t>(st.st_dev);
+  identity->index = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool fileio_backend::CreateHeldFile(const char* name, FileHandle* handle) {
+  *handle = kInvalidFile;
+  int fd;
+  do {
+    fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return FailErrno();
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    unlink(name);
+    close(fd);
+    SetSystemError(ErrorFromErrno(err));
+    return false;
+  }
+  *handle = static_cast<FileHandle>(fd);
+  return true;
+}
+
+bool DuplicateFileHandle(FileHandle handle, FileHandle* copy) {
+  const int fd = fcntl(Fd(handle), F_DUPFD_CLOEXEC, 0);
+  *copy = fd < 0 ? kInvalidFile : static_cast<FileHandle>(fd);
+  return fd >= 0 || FailErrno();
+}
+
+namespace {
+
+// The folder part of a path ("." when there is none).
+std::string FolderOf(const char* path) {
+  const char* part = FileNamePart(path);
+  if (part == path) return ".";
+  if (part == path + 1) return "/";
+  return std::string(path, static_cast<size_t>(part - path - 1));
+}
+
+// True when the name still leads to the open file (not through a link).
+bool NameIsFile(const char* name, int fd) {
+  struct stat named, open;
+  return lstat(name, &named) == 0 && fstat(fd, &open) == 0 && named.st_dev == open.st_dev &&
+         named.st_ino == open.st_ino;
+}
+
+}  // namespace
+
+bool CommitHeldFile(FileHandle* held, const char* name, const char* target) {
+  const int fd = Fd(*held);
+  if (fsync(fd) != 0) return FailErrno();
+  if (rename(name, target) != 0) return FailErrno();
+  // The new name is made durable too. The data is already on disk and the
+  // rename done, so a folder that cannot be synced does not fail the commit.
+  const int folder = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    fsync(folder);
+    close(folder);
+  }
+  CloseFileHandle(held);
+  return true;
+}
+
+void DiscardHeldFile(FileHandle* held, const char* name) {
+  if (!IsValidHandle(*held)) return;
+  // Removed while still held, so that no one else can take it in between.
+  if (NameIsFile(name, Fd(*held))) unlink(name);
+  CloseFileHandle(held);
+}
+
+uint32_t SweepLeftovers(const char* prefix, const char* suffix, uint32_t minimumAgeSeconds) {
+  const std::string folder = FolderOf(prefix);
+  const char* base = FileNamePart(prefix);
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return 0;
+  const time_t now = time(nullptr);
+  uint32_t removed = 0;
+  while (const struct dirent* entry = readdir(dir)) {
+    if (!fileio_backend::IsLeftoverName(entry->d_name, base, suffix)) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        now - st.st_mtime >= static_cast<time_t>(minimumAgeSeconds) &&
+        flock(fd, LOCK_EX | LOCK_NB) == 0 && NameIsFile(path.c_str(), fd) &&
+        unlink(path.c_str()) == 0) {
+      ++removed;
+    }
+    close(fd);
+  }
+  closedir(dir);
+  return removed;
+}
+
 // --- Dialog and libraries ----------------------------------------------------
 
 bool ChooseOpenFile(void*, const char*, char*, uint32_t, bool* several) {
@@ -369,6 +496,8 @@ uint32_t fileio_backend::CurrentTick() {
   return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
                                static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
+
+uint32_t fileio_backend::ProcessNumber() { return static_cast<uint32_t>(getpid()); }
 
 bool fileio_backend::ProbeAttributes(const char* name, uint32_t* attributes) {
   struct stat st;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #include "support/file_util.h"
 #include "support/file_util_backend.h"
@@ -269,6 +270,101 @@ bool GetFileSize64(const char* name, uint64_t* size) {
   return true;
 }
 
+// --- Held files ------------------------------------------------------------------
+//
+// The hold is the missing delete sharing: while any handle of the file is
+// open, no one can delete or rename it.
+
+bool QueryPathKind(const char* name, PathKind* kind) {
+  const DWORD attributes = GetFileAttributesA(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
+    *kind = PathKind::kMissing;
+    return true;
+  }
+  *kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? PathKind::kLink
+          : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? PathKind::kOther
+                                                      : PathKind::kFile;
+  return true;
+}
+
+bool QueryFileIdentity(const char* name, FileIdentity* identity) {
+  // No access rights are needed to read a file's information; backup
+  // semantics also open a folder.
+  const HANDLE h = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL ok = GetFileInformationByHandle(h, &info);
+  const DWORD error = GetLastError();
+  CloseHandle(h);
+  if (!ok) {
+    SetLastError(error);
+    return false;
+  }
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+bool fileio_backend::CreateHeldFile(const char* name, FileHandle* handle) {
+  // CREATE_NEW fails on any existing name, a link included.
+  const HANDLE h = UsableOrInvalid(CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  *handle = FromHandle(h);
+  return h != INVALID_HANDLE_VALUE;
+}
+
+bool DuplicateFileHandle(FileHandle handle, FileHandle* copy) {
+  HANDLE out = INVALID_HANDLE_VALUE;
+  const HANDLE self = GetCurrentProcess();
+  if (!DuplicateHandle(self, ToHandle(handle), self, &out, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    *copy = kInvalidFile;
+    return false;
+  }
+  *copy = FromHandle(out);
+  return true;
+}
+
+bool CommitHeldFile(FileHandle* held, const char* name, const char* target) {
+  if (!FlushFileBuffers(ToHandle(*held))) return false;
+  // A file cannot be renamed while it is held, so the hold ends first.
+  CloseFileHandle(held);
+  return MoveFileExA(name, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+void DiscardHeldFile(FileHandle* held, const char* name) {
+  if (IsValidHandle(*held)) CloseFileHandle(held);
+  DeleteFileA(name);
+}
+
+uint32_t SweepLeftovers(const char* prefix, const char* suffix, uint32_t minimumAgeSeconds) {
+  const char* base = FileNamePart(prefix);
+  const std::string folder(prefix, static_cast<size_t>(base - prefix));
+  const std::string pattern = std::string(prefix) + "*" + suffix;
+  WIN32_FIND_DATAA data;
+  const HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  uint32_t removed = 0;
+  do {
+    if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    if (!fileio_backend::IsLeftoverName(data.cFileName, base, suffix)) continue;
+    const uint64_t written = ticks(data.ftLastWriteTime);
+    if (ticks(now) < written + uint64_t{10000000} * minimumAgeSeconds) continue;
+    // A held file refuses to be deleted.
+    if (DeleteFileA((folder + data.cFileName).c_str())) ++removed;
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  return removed;
+}
+
 // --- Dialog and libraries ----------------------------------------------------
 
 bool ChooseOpenFile(void* owner, const char* filter, char* path, uint32_t size, bool* several) {
@@ -327,6 +423,8 @@ bool FreeLibraryModule(LibraryHandle module) {
 // --- Backend probes ----------------------------------------------------------
 
 uint32_t fileio_backend::CurrentTick() { return GetTickCount(); }
+
+uint32_t fileio_backend::ProcessNumber() { return GetCurrentProcessId(); }
 
 bool fileio_backend::ProbeAttributes(const char* name, uint32_t* attributes) {
   const DWORD value = GetFileAttributesA(name);

@@ -1,5 +1,7 @@
 #include "support/text.h"
 
+#include <cstring>
+
 #include "support/diag.h"
 
 char* CopyBounded(char* destination, const char* source, size_t size) {
@@ -65,4 +67,26 @@ char* SwapNibblesString(char* text) {
     *p = static_cast<char>(static_cast<unsigned char>((b << 4) | (b >> 4)));
   }
   return text;
+}
+
+size_t EscapeControlBytes(const char* text, const char* keep, char* out, size_t size) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  size_t length = 0;  // of the whole escaped text
+  size_t stored = 0;  // characters in out
+  bool full = size == 0;
+  for (const char* p = text; *p; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    const bool escape = (c < 0x20 || c == 0x7F) && std::strchr(keep, *p) == nullptr;
+    const char piece[5] = {escape ? '\\' : *p, 'x', kHex[c >> 4], kHex[c & 15], '\0'};
+    const size_t pieceLength = escape ? 4 : 1;
+    length += pieceLength;
+    if (!full && stored + pieceLength < size) {
+      std::memcpy(out + stored, piece, pieceLength);
+      stored += pieceLength;
+    } else {
+      full = true;
+    }
+  }
+  if (size != 0) out[stored] = '\0';
+  return length;
 }

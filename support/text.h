@@ -26,6 +26,12 @@ char* ReplaceChar(char* text, char from, char to);
 // large as the source.
 char* CopyLowercase(char* destination, const char* source);
 
+// Copies text with every control byte (0x00-0x1F, 0x7F) not listed in `keep`
+// written as "\xNN" (lowercase hex), so that a terminal shows it instead of
+// obeying it. Bounded and terminated like CopyBounded, never cutting an
+// escape in half; returns the length of the whole escaped text.
+size_t EscapeControlBytes(const char* text, const char* keep, char* out, size_t size);
+
 // Exchanges the two 4-bit halves of each byte.
 void SwapNibbles(void* buffer, size_t length);
 char* SwapNibblesString(char* text);

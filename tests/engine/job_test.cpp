@@ -98,24 +98,6 @@ class JobTest : public ::testing::Test {
   uint32_t live_ = 0;
 };
 
-TEST(DestinationName, CutsAtTheLastDotOfTheWholePath) {
-  char name[260];
-  BuildDestinationName("E:\\data\\a.grf", name, sizeof name);
-  EXPECT_STREQ(name, "E:\\data\\a-cleaned.grf");
-  BuildDestinationName("E:\\data\\archive", name, sizeof name);
-  EXPECT_STREQ(name, "E:\\data\\archive-cleaned.grf");
-  BuildDestinationName("E:\\my.files\\archive", name, sizeof name);
-  EXPECT_STREQ(name, "E:\\my-cleaned.files\\archive");
-  BuildDestinationName("/srv/data/a.grf", name, sizeof name);
-  EXPECT_STREQ(name, "/srv/data/a-cleaned.grf");
-  BuildDestinationName("/srv/my.files/archive", name, sizeof name);
-  EXPECT_STREQ(name, "/srv/my-cleaned.files/archive");
-  std::string longPath(250, 'x');
-  longPath += ".grf";
-  BuildDestinationName(longPath.c_str(), name, sizeof name);
-  EXPECT_EQ(std::string(name).size(), 259u);  // silently truncated
-}
-
 TEST(EntryPassHelpers, ExtensionClassAndComparison) {
   EXPECT_TRUE(IsIsolatedExtension("map\\prontera.gnd"));
   EXPECT_TRUE(IsIsolatedExtension("p.GAT"));
