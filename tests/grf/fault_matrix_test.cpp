@@ -9,6 +9,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "grf/stream.h"
@@ -271,20 +272,24 @@ TEST(FaultMatrix, EveryFinalizeWriteFailingOrShortKeepsThePreviousTable) {
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
   grftest::PoolBalance balance;
   for (uint32_t flags : {0u, GRF_OPEN_REUSE_GAPS}) {
-    for (uint32_t nth : {1u, 2u, 3u}) {  // prefix, table, header
+    // Writes of prefix, table and header; the flush before the header and the
+    // one after it.
+    for (auto [op, nth] : {std::pair{Op::Write, 1u}, {Op::Write, 2u}, {Op::Write, 3u},
+                           {Op::Flush, 1u}, {Op::Flush, 2u}}) {
       for (Fault fault : {Fault::Fail, Fault::Short}) {
-        SCOPED_TRACE(std::string(flags ? "gap " : "append ") + std::to_string(nth) + " " +
-                     FaultName(fault));
+        SCOPED_TRACE(std::string(flags ? "gap " : "append ") + (op == Op::Flush ? "flush " : "") +
+                     std::to_string(nth) + " " + FaultName(fault));
         TempFile file("fm-fin");
         ASSERT_TRUE(file.Write(built.bytes));
         faultstream::Plan plan;
         GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, flags);
         ASSERT_NE(ar, nullptr);
         ASSERT_TRUE(GrfPutData(ar, "b.txt", "beta", 4));
-        plan.Arm(Op::Write, nth, fault);
+        plan.Arm(op, nth, fault);
         EXPECT_FALSE(GrfFinalize(ar));
         EXPECT_EQ(plan.injected, 1u);
-        const uint32_t expected = nth == 3 ? GRF_E_IO : flags ? GRF_E_IO : GRF_E_IO_GROW;
+        const uint32_t expected =
+            (op == Op::Flush || nth == 3 || flags) ? GRF_E_IO : GRF_E_IO_GROW;
         EXPECT_EQ(GrfGetLastStatus(ar), expected);
         EXPECT_TRUE(ar->flags & GRF_STATE_DIRTY);
         // Another reader sees the archive as last finalized meanwhile.

@@ -136,7 +136,12 @@ bool SetSize32(void* state, uint32_t size) {
   return Truncate(s, size);
 }
 
-bool Flush(void* state) { return StreamFlush(AsState(state)->inner); }
+bool Flush(void* state) {
+  State* s = AsState(state);
+  Fault fault{};
+  if (Hit(s, Op::Flush, &fault)) return false;
+  return StreamFlush(s->inner);
+}
 
 bool Control(void* state, uint32_t direction, uint32_t kind, void* data, uint32_t dataLength,
              uint32_t* lengthOut) {

@@ -16,6 +16,7 @@
 //                                         Short: one byte less than the size, true
 //   Truncate  control set size, setSize32 Fail: false, size unchanged
 //                                         Short: the size set is one byte more than asked, true
+//   Flush     flush                       Fail and Short: false
 // A size query or truncation that the control call failed by injection also
 // fails its 32-bit fallback, so the caller sees one failed operation.
 //
@@ -32,8 +33,8 @@ namespace faultstream {
 
 constexpr uint32_t kTag = 0x544C4146;  // "FALT"
 
-enum class Op : uint32_t { Read = 0, Write, SizeQuery, Truncate };
-constexpr uint32_t kOpCount = 4;
+enum class Op : uint32_t { Read = 0, Write, SizeQuery, Truncate, Flush };
+constexpr uint32_t kOpCount = 5;
 
 enum class Fault : uint32_t { Fail, Short };
 
