@@ -159,7 +159,7 @@ bool CreateHeldUniqueFile(const char* prefix, const char* suffix, char* name, ui
   for (int attempt = 0; attempt < 64; ++attempt) {
     number = number * 1664525u + 1013904223u + counter.fetch_add(1, std::memory_order_relaxed);
     std::snprintf(name, size, "%s%08X%s", prefix, static_cast<unsigned>(number), suffix);
-    if (fileio_backend::CreateHeldFile(name, handle)) return true;
+    if (CreateHeldFile(name, handle)) return true;
     if (GetSystemError() != syserr::kFileExists) return false;
   }
   return false;

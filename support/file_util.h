@@ -114,9 +114,12 @@ inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
 // and on Windows also '\\').
 const char* FileNamePart(const char* path);
 
-// Creates "<prefix><8 hex digits><suffix>" exclusively (never through a
-// link), for reading and writing, and holds it while the handle is open: a
-// held file is never removed by SweepLeftovers. The name is stored in `name`.
+// Creates a new file exclusively (an existing name, a link included, fails
+// with error 80), for reading and writing, and holds it while the handle is
+// open: a held file cannot be removed by SweepLeftovers.
+bool CreateHeldFile(const char* name, FileHandle* handle);
+// CreateHeldFile on "<prefix><8 hex digits><suffix>", passing over names
+// that exist. The name is stored in `name`.
 bool CreateHeldUniqueFile(const char* prefix, const char* suffix, char* name, uint32_t size,
                           FileHandle* handle);
 // A second handle on the same open file; the hold lasts until both are closed.

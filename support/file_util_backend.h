@@ -26,9 +26,6 @@ bool ProbeAttributes(const char* name, uint32_t* attributes);
 // A number that differs between processes running at the same time.
 uint32_t ProcessNumber();
 
-// Creates a new file exclusively, never through a link, and holds it.
-bool CreateHeldFile(const char* name, FileHandle* handle);
-
 // True when `fileName` is "<base><8 hex digits><suffix>".
 bool IsLeftoverName(const char* fileName, const char* base, const char* suffix);
 

@@ -352,7 +352,7 @@ bool QueryFileIdentity(const char* name, FileIdentity* identity) {
   return true;
 }
 
-bool fileio_backend::CreateHeldFile(const char* name, FileHandle* handle) {
+bool CreateHeldFile(const char* name, FileHandle* handle) {
   *handle = kInvalidFile;
   int fd;
   do {

@@ -308,7 +308,7 @@ bool QueryFileIdentity(const char* name, FileIdentity* identity) {
   return true;
 }
 
-bool fileio_backend::CreateHeldFile(const char* name, FileHandle* handle) {
+bool CreateHeldFile(const char* name, FileHandle* handle) {
   // CREATE_NEW fails on any existing name, a link included.
   const HANDLE h = UsableOrInvalid(CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
                                                FILE_SHARE_READ, nullptr, CREATE_NEW,
