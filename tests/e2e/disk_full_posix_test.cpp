@@ -22,6 +22,7 @@
 #include "engine/consolidation_job.h"
 #include "grf/archive.h"
 #include "support/pool.h"
+#include "tests/e2e/leftovers.h"
 #include "tests/engine/recording_host.h"
 #include "tests/fixtures/archive_builder.h"
 
@@ -34,7 +35,11 @@ bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 class DiskFull : public ::testing::Test {
  protected:
   void TearDown() override {
-    if (mounted_) umount2(dir_.c_str(), MNT_DETACH);
+    // Whatever happened, no temporary file of the copy is left behind.
+    if (mounted_) {
+      EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
+      umount2(dir_.c_str(), MNT_DETACH);
+    }
     if (!dir_.empty()) rmdir(dir_.c_str());
     ClearCodecLibraryPath();
   }

@@ -14,6 +14,7 @@
 #include "engine/consolidation_job.h"
 #include "support/pool.h"
 #include "tests/e2e/archive_compare.h"
+#include "tests/e2e/leftovers.h"
 #include "tests/engine/recording_host.h"
 #include "tests/fixtures/archive_builder.h"
 
@@ -120,6 +121,7 @@ TEST_F(JobFailures, EveryAllocationFailingInTurnEndsTheJobCleanly) {
         EXPECT_EQ(errors[0], text);
       }
       EXPECT_EQ(Exists(cleaned_), outcome == JobOutcome::CleanedCopyKept);
+      EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
       if (outcome == JobOutcome::CleanedCopyKept) {
         std::string why;
         EXPECT_TRUE(SameArchiveContent(source_, cleaned_, &why)) << why;
