@@ -70,7 +70,8 @@ struct Destination {
 };
 
 // Checks what is at the cleaned name before any work: nothing, or an old
-// copy the user agrees to replace. Shows the message when the job cannot go on.
+// copy the user agrees to replace. CleanedCopyKept means the job goes on;
+// any other outcome ends it (with its message shown).
 JobOutcome CheckDestination(JobHost* host, const char* sourcePath, const char* name) {
   PathKind kind = PathKind::kMissing;
   if (!QueryPathKind(name, &kind) || kind == PathKind::kOther) {
