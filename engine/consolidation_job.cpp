@@ -1,9 +1,11 @@
 #include "engine/consolidation_job.h"
 
+#include <memory>
 #include <new>
 
 #include "engine/clock.h"
 #include "engine/codec_library.h"
+#include "engine/copy_verification.h"
 #include "engine/entry_pass.h"
 #include "engine/format.h"
 #include "engine/report.h"
@@ -52,11 +54,18 @@ namespace {
 
 // Steps between a created destination and its report; the destination is
 // closed (and deleted unless kept) by the caller.
-JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, GrfArchive* destination) {
+JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, GrfArchive* destination,
+                           const char* destinationName) {
   JobHost* host = job->host;
   host->SetStatusText("Consolidating...");
   const uint64_t start = ReadSystemTime();
-  if (!ConsolidateEntries(destination, source, &OnEntryProgress, &job->progress, job))
+  std::unique_ptr<CopyExpectations> expectations;
+  if (!job->skipVerification && !(expectations = CopyExpectations::Create())) {
+    host->ShowError("Out of memory while allocating hash map.");
+    return JobOutcome::PassFailed;
+  }
+  PassLedger ledger{expectations.get()};
+  if (!ConsolidateEntries(destination, source, &OnEntryProgress, &job->progress, job, &ledger))
     return JobOutcome::PassFailed;
 
   host->SetProgress(100);
@@ -65,6 +74,12 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, GrfArchive
     host->ShowError(
         "Your archive failed to finalize, you might not have enough disk space available.");
     return JobOutcome::FinalizeFailed;
+  }
+  if (expectations && !VerifyCopy(destinationName, *expectations)) {
+    host->ShowError(
+        "The slim copy did not read back as it was written, so it was removed. Your archive is "
+        "untouched.");
+    return JobOutcome::VerificationFailed;
   }
 
   ReportFacts facts{};
@@ -113,7 +128,7 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     return JobOutcome::DestinationFailed;
   }
 
-  const JobOutcome outcome = ConsolidateInto(job, source, destination);
+  const JobOutcome outcome = ConsolidateInto(job, source, destination, destinationName);
   GrfClose(&destination);
   if (outcome != JobOutcome::CleanedCopyKept) RemoveFile(destinationName);
   GrfClose(&source);
