@@ -11,6 +11,7 @@
 #include <string>
 
 #include "engine/consolidation_job.h"
+#include "engine/content_index.h"
 #include "engine/copy_verification.h"
 #include "engine/entry_pass.h"
 #include "support/pool.h"
@@ -253,3 +254,12 @@ TEST_F(FaithfulCopy, ACopyThatDoesNotReadBackIsRemoved) {
 }
 
 }  // namespace
+
+TEST(ContentDigest, IsSipHash24) {
+  const DigestKey key{0x0706050403020100ull, 0x0F0E0D0C0B0A0908ull};
+  uint8_t message[15];
+  for (uint8_t i = 0; i < 15; ++i) message[i] = i;
+  const std::pair<size_t, uint64_t> vectors[] = {
+      {0, 0x726FDB47DD0E0E31ull}, {8, 0x93F5F5799A932462ull}, {15, 0xA129CA6149BE45E5ull}};
+  for (const auto& [length, digest] : vectors) EXPECT_EQ(ContentDigest(key, message, length), digest) << length;
+}
