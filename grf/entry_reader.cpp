@@ -48,7 +48,7 @@ bool BlockInFile(GrfArchive* archive, const GrfEntry* entry) {
   return entry->offset <= size && entry->alignedSize <= size - entry->offset;
 }
 
-bool SizesPlausible(const GrfArchive* archive, const GrfEntry* entry, bool lzss, bool viaHook) {
+bool SizesPlausible(const GrfEntry* entry, bool lzss, bool viaHook) {
   if (entry->realSize == 0) return true;
   if (entry->alignedSize == 0) return false;
   if (!(entry->flags & ENTRY_COMPRESSED)) return entry->alignedSize >= entry->realSize;
@@ -56,7 +56,6 @@ bool SizesPlausible(const GrfArchive* archive, const GrfEntry* entry, bool lzss,
   if ((lzss || !enciphered) && entry->compressedSize > entry->alignedSize) return false;
   if (lzss) return entry->realSize <= entry->compressedSize * kLzssMaxExpansionTwice / 2;
   const uint64_t span = enciphered ? entry->alignedSize : entry->compressedSize;
-  (void)archive;
   return viaHook || entry->realSize <= span * kZlibMaxExpansion;
 }
 
@@ -100,7 +99,7 @@ void DescribeEntry(GrfArchive* archive, const GrfEntry* entry, GrfBlockInfo* inf
                        static_cast<uint8_t>(lzss),
                        static_cast<uint8_t>(viaHook),
                        static_cast<uint8_t>(BlockInFile(archive, entry)),
-                       static_cast<uint8_t>(SizesPlausible(archive, entry, lzss, viaHook))};
+                       static_cast<uint8_t>(SizesPlausible(entry, lzss, viaHook))};
 }
 
 uint32_t FallbackKeepLength(const GrfBlockInfo* info) {
