@@ -4,6 +4,7 @@
 // pass computed from the source.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
