@@ -99,6 +99,7 @@ bool MatchCandidate(const char* candidate, void* context) {
 // Copies an entry that does not decode: its deciphered bytes as recorded.
 bool CopyUndecoded(EntryPass* pass, const char* name, const GrfBlockInfo& info, bool blockRead) {
   ++pass->unreadableCount;
+  // Given no room for content, the decode only tells what a copy carries.
   uint32_t keep = 0;
   GrfDecodeBlock(pass->source, &info, pass->block.bytes, nullptr, 0, &keep);
   if (!blockRead || !GrfPutBlock(pass->destination, name, &info, pass->block.bytes, keep, nullptr))
