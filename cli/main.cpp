@@ -1,6 +1,6 @@
 // slimwick-cli: the consolidation job without a window.
 //
-//   slimwick-cli [--best] [--yes] [--codec LIBRARY] ARCHIVE
+//   slimwick-cli [--best] [--yes] [--no-verify] [--codec LIBRARY] ARCHIVE
 //
 // Exit status: 0 when the cleaned copy was kept, 1 when nothing was saved
 // (no copy left behind), 2 on any failure.
@@ -38,7 +38,7 @@ constexpr int kExitFailure = 2;
 
 void PrintUsage(FILE* out) {
   std::fprintf(out,
-               "Usage: slimwick-cli [--best] [--yes] [--codec LIBRARY] ARCHIVE\n"
+               "Usage: slimwick-cli [--best] [--yes] [--no-verify] [--codec LIBRARY] ARCHIVE\n"
                "\n"
                "Writes a consolidated copy of a GRF archive beside it (data.grf ->\n"
                "data-cleaned.grf): identical entries become links, enciphered entries are\n"
@@ -46,6 +46,7 @@ void PrintUsage(FILE* out) {
                "\n"
                "  --best          recompress every entry with zlib at level 9\n"
                "  --yes           discard an existing cleaned copy without asking\n"
+               "  --no-verify     keep the copy without reading it back first\n"
                "  --codec LIBRARY read the archive with a codec library's compress and\n"
                "                  uncompress instead of zlib\n"
                "  --help          show this text\n"
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
 #endif
   bool best = false;
   bool yes = false;
+  bool verify = true;
   const char* codec = nullptr;
   const char* archive = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -105,6 +107,8 @@ int main(int argc, char** argv) {
       best = true;
     } else if (std::strcmp(arg, "--yes") == 0 || std::strcmp(arg, "-y") == 0) {
       yes = true;
+    } else if (std::strcmp(arg, "--no-verify") == 0) {
+      verify = false;
     } else if (std::strcmp(arg, "--codec") == 0) {
       if (++i == argc) {
         std::fprintf(stderr, "--codec needs a library path.\n");
@@ -159,6 +163,7 @@ int main(int argc, char** argv) {
                  "Your memory seems to be occupied by a heavy-weight as well. Try again later.\n");
     return kExitFailure;
   }
+  job->skipVerification = verify ? 0 : 1;
   const JobOutcome outcome = ExecuteConsolidationJob(job);
   if (outcome != JobOutcome::CleanedCopyKept && TerminalHost::stopRequested.load()) {
     std::fprintf(stderr, "Stopped; no copy was kept.\n");

@@ -1,10 +1,12 @@
 #include "engine/consolidation_job.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "engine/clock.h"
 #include "engine/codec_library.h"
+#include "engine/copy_verification.h"
 #include "engine/entry_pass.h"
 #include "engine/format.h"
 #include "engine/report.h"
@@ -121,7 +123,14 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destinatio
   JobHost* host = job->host;
   host->SetStatusText("Consolidating...");
   const uint64_t start = ReadSystemTime();
-  if (!ConsolidateEntries(destination->archive, source, &OnEntryProgress, &job->progress, job))
+  std::unique_ptr<CopyExpectations> expectations;
+  if (!job->skipVerification && !(expectations = CopyExpectations::Create())) {
+    host->ShowError("Out of memory while allocating hash map.");
+    return JobOutcome::PassFailed;
+  }
+  PassLedger ledger{expectations.get()};
+  if (!ConsolidateEntries(destination->archive, source, &OnEntryProgress, &job->progress, job,
+                          &ledger))
     return JobOutcome::PassFailed;
 
   host->SetProgress(100);
@@ -134,21 +143,29 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destinatio
   }
 
   ReportFacts facts{};
-  facts.seconds = ElapsedSeconds(start, ReadSystemTime());
   facts.sourceSize = GrfGetFileSize(source);
   facts.destinationSize = GrfGetFileSize(destination->archive);
   facts.linkedCount = job->linkedCount;
   facts.unreadableCount = job->unreadableCount;
   GrfClose(&destination->archive);
   char text[kMessageCapacity];
-  const ReportKind kind = ComposeReport(facts, text, sizeof text);
-  const bool keep = KeepsCleanedCopy(kind);
+  const bool keep = KeepsCleanedCopy(ComposeReport(facts, text, sizeof text));
+  // Only a copy that reads back as the pass wrote it is kept.
+  if (keep && expectations && !VerifyCopy(destination->partialName, *expectations)) {
+    host->ShowError(
+        "The slim copy did not read back as it was written, so it was removed. Your archive is "
+        "untouched.");
+    return JobOutcome::VerificationFailed;
+  }
   // A stop that came after the pass still keeps nothing.
   if (host->IsStopRequested()) return JobOutcome::PassFailed;
   if (keep && !CommitHeldFile(&destination->held, destination->partialName, destination->name)) {
     host->ShowError(kFinalizeFailed);
     return JobOutcome::FinalizeFailed;
   }
+  // The time includes the read-back; the text is composed again with it.
+  facts.seconds = ElapsedSeconds(start, ReadSystemTime());
+  ComposeReport(facts, text, sizeof text);
   if (job->soundPath[0]) host->PlaySoundFile(job->soundPath);
   host->ShowReport(text);
   return keep ? JobOutcome::CleanedCopyKept : JobOutcome::NothingSaved;

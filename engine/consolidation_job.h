@@ -17,6 +17,7 @@ struct ConsolidationJob {
   uint32_t bestCompression;   // 1: recompress every written entry at level 9
   JobProgress progress;       // progress bar percentage and completion estimate
   char soundPath[260];        // WAV file to play when the job succeeds, or empty
+  uint32_t skipVerification;  // 1: keep the copy without reading it back
 };
 
 // How a job ended.
@@ -27,6 +28,7 @@ enum class JobOutcome {
   DestinationFailed,   // "Failed to create destination archive."
   PassFailed,          // an entry could not be transferred, or a stop was requested
   FinalizeFailed,      // the table could not be written
+  VerificationFailed,  // the finished copy did not read back as written; removed
   NothingSaved,        // report shown; the copy was not smaller and is deleted
   CleanedCopyKept,     // report shown; the copy is kept
 };

@@ -1,17 +1,53 @@
 #pragma once
-// Names of written entries grouped by the CRC-32 of their content.
+// Names of written entries grouped by a key of their content: CRC-32, size,
+// extension class and a keyed 64-bit digest.
 //
-// Within one checksum the names are kept in the order they were added, so the
+// Within one key the names are kept in the order they were added, so the
 // first entry written with a given content is the first one visited. Each name
 // is an owned copy. Nothing here throws: memory exhaustion is reported by the
 // result of Create and Insert.
+//
+// The digest narrows candidates so that a flood of equal CRC-32s costs linear
+// time; its key is chosen at random per run, so an archive cannot be built to
+// collide. Identity is still proven byte for byte by the caller.
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
+
+struct ContentKey {
+  uint32_t checksum = 0;  // CRC-32 of the content
+  uint32_t size = 0;
+  uint64_t digest = 0;
+  bool isolated = false;  // extension class (.gnd .gat .act .str)
+
+  ContentKey() = default;
+  // A key of just a checksum.
+  ContentKey(uint32_t crc) : checksum(crc) {}  // NOLINT(google-explicit-constructor)
+  ContentKey(uint32_t crc, uint32_t length, uint64_t hash, bool isolatedClass)
+      : checksum(crc), size(length), digest(hash), isolated(isolatedClass) {}
+  bool operator==(const ContentKey&) const = default;
+};
+
+struct ContentKeyHash {
+  size_t operator()(const ContentKey& key) const noexcept {
+    return static_cast<size_t>(key.digest ^ (static_cast<uint64_t>(key.checksum) << 32) ^
+                               key.size ^ (key.isolated ? 0x9E3779B97F4A7C15ull : 0));
+  }
+};
+
+// SipHash-2-4 with a 128-bit key.
+struct DigestKey {
+  uint64_t k0;
+  uint64_t k1;
+};
+uint64_t ContentDigest(const DigestKey& key, const void* data, size_t length);
+// A key that differs from run to run.
+DigestKey MakeRunDigestKey();
 
 class ContentIndex {
  public:
@@ -26,19 +62,19 @@ class ContentIndex {
   ContentIndex(const ContentIndex&) = delete;
   ContentIndex& operator=(const ContentIndex&) = delete;
 
-  // Whether at least one name is stored under the checksum.
-  bool Contains(uint32_t checksum) const noexcept;
+  // Whether at least one name is stored under the key.
+  bool Contains(const ContentKey& key) const noexcept;
 
-  // Visits the names under the checksum, oldest first, until the visitor
+  // Visits the names under the key, oldest first, until the visitor
   // returns false or the names are exhausted.
-  void VisitNames(uint32_t checksum, Visitor visitor, void* context) const;
+  void VisitNames(const ContentKey& key, Visitor visitor, void* context) const;
 
-  // Appends a copy of the name to the checksum's list, creating the list for
-  // a new checksum. False when memory ran out; the index is then as before.
-  // A null name is stored as an empty one.
-  bool Insert(uint32_t checksum, const char* name) noexcept;
-  bool Insert(uint32_t checksum, std::string_view name) noexcept;
+  // Appends a copy of the name to the key's list, creating the list for a
+  // new key. False when memory ran out; the index is then as before. A null
+  // name is stored as an empty one.
+  bool Insert(const ContentKey& key, const char* name) noexcept;
+  bool Insert(const ContentKey& key, std::string_view name) noexcept;
 
  private:
-  std::map<uint32_t, std::vector<std::string>> names_;
+  std::unordered_map<ContentKey, std::vector<std::string>, ContentKeyHash> names_;
 };

@@ -10,6 +10,13 @@
 #include "grf/grf.h"
 
 struct ConsolidationJob;
+class CopyExpectations;
+
+// What a pass leaves besides the destination's entries.
+struct PassLedger {
+  CopyExpectations* expectations = nullptr;  // when given: every name written, as it must read back
+  uint32_t candidateComparisons = 0;         // earlier entries read back to prove identity
+};
 
 // Called before each entry with its 1-based position and the entry count;
 // false stops the pass.
@@ -18,10 +25,11 @@ using EntryProgressCallback = bool (*)(uint32_t current, uint32_t total, void* c
 // True when every entry was handled; the job's linkedCount and
 // unreadableCount are then set. False after a failure that has already been
 // reported through the job's host (or after a stop request, which shows
-// nothing).
+// nothing). Each entry is read and decoded once; the working buffers grow
+// with the entries that need them.
 bool ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
                         EntryProgressCallback progress, void* progressContext,
-                        ConsolidationJob* job);
+                        ConsolidationJob* job, PassLedger* ledger = nullptr);
 
 // Names ending in .gnd, .gat, .act or .str (ASCII case ignored) are matched
 // only among themselves.
@@ -32,6 +40,7 @@ int CompareBuffers(const void* first, size_t firstLength, const void* second,
                    size_t secondLength);
 
 // Compresses into a new pool buffer (released by the caller with PoolFree).
-// Returns zlib's status; on failure the buffer is null.
+// Returns zlib's status; on failure the buffer is null. Retries after
+// Z_BUF_ERROR are bounded.
 int CompressToNewBuffer(const void* data, uint32_t length, int level,
                         uint32_t* compressedLength, unsigned char** buffer);

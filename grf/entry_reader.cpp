@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "grf/archive.h"
 #include "grf/cipher.h"
 #include "grf/codec.h"
@@ -14,6 +16,7 @@
 #include "grf/lzss.h"
 #include "grf/stream.h"
 #include "support/pool.h"
+#include "support/zlib_pool.h"
 
 namespace {
 
@@ -28,6 +31,38 @@ struct ScopedBuffer {
 
 bool UsesLzss(const GrfArchive* archive) {
   return (archive->version & grf::kFamilyMask) == grf::kFamily12;
+}
+
+constexpr uint8_t kCipherBits = ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER;
+
+// Most output one input byte can give: deflate codes a 258-byte match in two
+// bits (1032:1); an LZSS reference of two bytes gives at most 17.
+constexpr uint64_t kZlibMaxExpansion = 1032;
+constexpr uint64_t kLzssMaxExpansionTwice = 17;
+
+bool BlockInFile(GrfArchive* archive, const GrfEntry* entry) {
+  if (entry->alignedSize == 0) return true;
+  uint64_t size = archive->fileSize;
+  if (!(archive->flags & GRF_OPEN_READ_ONLY) && !StreamGetSize(archive->stream, &size))
+    return true;  // unknown: let the read tell
+  return entry->offset <= size && entry->alignedSize <= size - entry->offset;
+}
+
+bool SizesPlausible(const GrfEntry* entry, bool lzss, bool viaHook) {
+  if (entry->realSize == 0) return true;
+  if (entry->alignedSize == 0) return false;
+  if (!(entry->flags & ENTRY_COMPRESSED)) return entry->alignedSize >= entry->realSize;
+  const bool enciphered = (entry->flags & kCipherBits) != 0;
+  if ((lzss || !enciphered) && entry->compressedSize > entry->alignedSize) return false;
+  if (lzss) return entry->realSize <= entry->compressedSize * kLzssMaxExpansionTwice / 2;
+  const uint64_t span = enciphered ? entry->alignedSize : entry->compressedSize;
+  return viaHook || entry->realSize <= span * kZlibMaxExpansion;
+}
+
+bool FailInflate(GrfArchive* archive, int result) {
+  if (result == Z_MEM_ERROR) return FailDetail(archive, GRF_E_OUT_OF_MEMORY, grf::detail::kInflate);
+  if (result == Z_ERRNO) return FailDetail(archive, GRF_E_CODEC_IO, grf::detail::kInflate);
+  return FailDetail(archive, GRF_E_BAD_DATA, grf::detail::kInflate);
 }
 
 }  // namespace
@@ -49,6 +84,85 @@ bool ReadStoredBlock(GrfArchive* archive, const GrfEntry* entry, void* buffer,
   } else if (entry->flags & ENTRY_CIPHER_HEADER) {
     DecipherHeader(buffer, entry->alignedSize);
   }
+  return true;
+}
+
+void DescribeEntry(GrfArchive* archive, const GrfEntry* entry, GrfBlockInfo* info) {
+  const bool compressed = (entry->flags & ENTRY_COMPRESSED) != 0;
+  const bool lzss = compressed && UsesLzss(archive);
+  const bool viaHook = compressed && !lzss && archive->uncompressHook != &DefaultUncompressHook;
+  *info = GrfBlockInfo{entry->compressedSize,
+                       entry->alignedSize,
+                       entry->realSize,
+                       entry->offset,
+                       entry->flags,
+                       static_cast<uint8_t>(lzss),
+                       static_cast<uint8_t>(viaHook),
+                       static_cast<uint8_t>(BlockInFile(archive, entry)),
+                       static_cast<uint8_t>(SizesPlausible(entry, lzss, viaHook))};
+}
+
+uint32_t FallbackKeepLength(const GrfBlockInfo* info) {
+  if (!(info->flags & ENTRY_COMPRESSED)) return info->alignedSize;
+  return std::min(info->compressedSize, info->alignedSize);
+}
+
+bool GrfGetEntryInfo(GrfArchive* archive, const char* name, GrfBlockInfo* info) {
+  archive->lastStatus = GRF_S_OK;
+  const GrfEntry* entry = FindEntry(archive, name);
+  if (!entry) {
+    if (archive->lastStatus == GRF_E_OUT_OF_MEMORY) return false;
+    return Fail(archive, GRF_E_NOT_FOUND);
+  }
+  DescribeEntry(archive, entry, info);
+  return true;
+}
+
+bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* block, uint32_t capacity) {
+  archive->lastStatus = GRF_S_OK;
+  if (!info->inFile) return Fail(archive, GRF_E_IO);
+  GrfEntry entry{};
+  entry.compressedSize = info->compressedSize;
+  entry.alignedSize = info->alignedSize;
+  entry.realSize = info->realSize;
+  entry.offset = info->offset;
+  entry.flags = info->flags;
+  return ReadStoredBlock(archive, &entry, block, capacity, nullptr);
+}
+
+bool GrfDecodeBlock(GrfArchive* archive, const GrfBlockInfo* info, const void* block,
+                    void* content, uint32_t capacity, uint32_t* keepLength) {
+  archive->lastStatus = GRF_S_OK;
+  uint32_t keep = FallbackKeepLength(info);
+  if (keepLength) *keepLength = keep;
+  if (capacity < info->realSize) return Fail(archive, GRF_E_BUFFER_TOO_SMALL);
+  if (info->realSize == 0) return true;
+  if (!info->decodable) return Fail(archive, GRF_E_BAD_DATA);
+  const auto* bytes = static_cast<const unsigned char*>(block);
+  auto* output = static_cast<unsigned char*>(content);
+  if (!(info->flags & ENTRY_COMPRESSED)) {
+    std::memcpy(output, bytes, info->realSize);
+    return true;
+  }
+  if (info->lzss) {
+    uint32_t produced = info->realSize;
+    if (LzssDecode(output, &produced, bytes, info->compressedSize) != lzss::kOk ||
+        produced != info->realSize)
+      return FailDetail(archive, GRF_E_BAD_DATA, grf::detail::kLzss);
+    return true;
+  }
+  const bool enciphered = (info->flags & kCipherBits) != 0;
+  const uint32_t span = enciphered ? info->alignedSize : info->compressedSize;
+  unsigned long produced = info->realSize;
+  unsigned long consumed = 0;
+  const int result = info->viaHook
+                         ? archive->uncompressHook(output, &produced, bytes, span)
+                         : ZlibUncompressCounted(output, &produced, bytes, span, &consumed);
+  if (result != 0 || produced != info->realSize) return FailInflate(archive, result);
+  // An enciphered entry hands its whole block to inflate, so its stream may
+  // run past the recorded compressed size; the copy carries all of it.
+  if (enciphered && !info->viaHook) keep = std::max(keep, static_cast<uint32_t>(consumed));
+  if (keepLength) *keepLength = keep;
   return true;
 }
 
@@ -77,11 +191,14 @@ bool ReadEntryData(GrfArchive* archive, const GrfEntry* entry, void* buffer, uin
   if (entry->alignedSize == 0) return Fail(archive, GRF_E_BAD_DATA);
 
   const bool compressed = (entry->flags & ENTRY_COMPRESSED) != 0;
-  const bool enciphered = (entry->flags & (ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER)) != 0;
+  const bool enciphered = (entry->flags & kCipherBits) != 0;
   const bool lzss = compressed && UsesLzss(archive);
-  // Checks that need no data come first, so hostile records cost no I/O.
-  if (!compressed && entry->alignedSize < entry->realSize) return Fail(archive, GRF_E_BAD_DATA);
-  if (compressed && (lzss || !enciphered) && !CheckCompressedSize(archive, entry)) return false;
+  // Checks that need no data come first, so hostile records cost no I/O and
+  // no allocation; the copy judges entries by the same description.
+  GrfBlockInfo info;
+  DescribeEntry(archive, entry, &info);
+  if (!info.decodable) return Fail(archive, GRF_E_BAD_DATA);
+  if (!info.inFile) return Fail(archive, GRF_E_IO);
 
   ScopedBuffer scratch;
   if (work && workCapacity >= entry->alignedSize) {

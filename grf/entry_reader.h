@@ -5,6 +5,7 @@
 
 struct GrfArchive;
 struct GrfEntry;
+struct GrfBlockInfo;
 
 // Decodes a known entry into the buffer. A lent work buffer is used when it
 // holds at least alignedSize bytes; otherwise one is allocated for the call.
@@ -18,6 +19,16 @@ bool ReadStoredBlock(GrfArchive* archive, const GrfEntry* entry, void* buffer,
 // Guard for every use of the first compressedSize bytes of a stored block:
 // fails with GRF_E_BAD_DATA when compressedSize exceeds alignedSize.
 bool CheckCompressedSize(GrfArchive* archive, const GrfEntry* entry);
+
+// Record values of a known entry and the judgements every reader and copy
+// share: whether its block lies inside the file and whether its declared real
+// size can come out of that block at all.
+void DescribeEntry(GrfArchive* archive, const GrfEntry* entry, GrfBlockInfo* info);
+
+// What a copy carries of a block it could not decode: the recorded
+// compressed size as far as the block holds it (compressed data), or the
+// whole block (stored data).
+uint32_t FallbackKeepLength(const GrfBlockInfo* info);
 
 // LZSS-decodes exactly realSize bytes into a new pool buffer
 // (GRF_E_OUT_OF_MEMORY/0xA0000019, GRF_E_BAD_DATA/0xA0000080).

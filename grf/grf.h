@@ -116,6 +116,41 @@ void GrfSetUncompressHook(GrfArchive* archive, GrfCodecHook hook);
 bool GrfReadEntry(GrfArchive* archive, const char* name, void* buffer, uint32_t capacity,
                   uint32_t* realSize);
 
+// ---- block-level reading: read once, decode once, copy from what was decoded ----
+// One entry's record values and what can be said of them without reading.
+struct GrfBlockInfo {
+  uint32_t compressedSize;
+  uint32_t alignedSize;  // length of the stored block
+  uint32_t realSize;
+  uint64_t offset;
+  uint8_t flags;         // as recorded; the cipher bits tell what GrfReadBlock removes
+  uint8_t lzss;          // compressed with the LZSS coding of 0x12 archives
+  uint8_t viaHook;       // decoded through an uncompress hook other than built-in zlib
+  uint8_t inFile;        // the stored block lies inside the file
+  uint8_t decodable;     // realSize can come out of the block (sizes and expansion bounds)
+};
+
+// Record values of the named entry (GRF_E_NOT_FOUND).
+bool GrfGetEntryInfo(GrfArchive* archive, const char* name, GrfBlockInfo* info);
+// Reads the stored block (alignedSize bytes) and removes its cipher. Fails
+// without reading: GRF_E_BUFFER_TOO_SMALL below alignedSize, GRF_E_IO when the
+// block is not inside the file.
+bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* block, uint32_t capacity);
+// Decodes a block from GrfReadBlock into `content` (capacity >= realSize), as
+// GrfReadEntry would. *keepLength, also on failure, is the number of leading
+// block bytes a copy must carry to decode the same way: for built-in zlib
+// data up to the real end of the stream (never fewer than the recorded
+// compressed size that fits the block).
+bool GrfDecodeBlock(GrfArchive* archive, const GrfBlockInfo* info, const void* block,
+                    void* content, uint32_t capacity, uint32_t* keepLength);
+// Stores an entry read from another archive under `name`. With `content`
+// (the decoded entry), stored and LZSS entries are compressed through the
+// target's compress hook; otherwise the first keepLength block bytes are
+// stored with the record's sizes and the cipher bits cleared. An entry of
+// real size 0 is stored empty.
+bool GrfPutBlock(GrfArchive* target, const char* name, const GrfBlockInfo* info,
+                 const void* block, uint32_t keepLength, const void* content);
+
 // ---- changes (transfer module) ----
 // realSize 0: the data is stored uncompressed.
 bool GrfPutCompressed(GrfArchive* archive, const char* name, const void* data,

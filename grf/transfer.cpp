@@ -190,39 +190,51 @@ bool GrfPutData(GrfArchive* archive, const char* name, const void* data, uint32_
   return ok;
 }
 
+bool GrfPutBlock(GrfArchive* target, const char* name, const GrfBlockInfo* info,
+                 const void* block, uint32_t keepLength, const void* content) {
+  target->lastStatus = GRF_S_OK;
+  if (RefuseChange(target)) return false;
+  if (info->realSize == 0) return PutEntry(target, name, nullptr, 0, 0, 0);
+  const bool compressed = (info->flags & ENTRY_COMPRESSED) != 0;
+  if (content && (!compressed || info->lzss))
+    return GrfPutData(target, name, content, info->realSize);
+  if (keepLength > info->alignedSize) return Fail(target, GRF_E_BAD_DATA);
+  const auto flags = static_cast<uint8_t>(info->flags & ~(ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER));
+  return PutEntry(target, name, block, keepLength, info->realSize, flags);
+}
+
 bool CopyEntryData(GrfArchive* target, const char* name, GrfArchive* source,
                    const GrfEntry* entry, void* work, uint32_t workCapacity) {
   if (!name) name = entry->name;
-  if (entry->alignedSize == 0) return PutEntry(target, name, nullptr, 0, 0, 0);
+  GrfBlockInfo info;
+  DescribeEntry(source, entry, &info);
+  if (info.realSize == 0) return PutEntry(target, name, nullptr, 0, 0, 0);
 
-  const bool compressed = (entry->flags & ENTRY_COMPRESSED) != 0;
-  const bool lzss = compressed && VersionFamily(source) == grf::kFamily12;
-  // An LZSS entry without content would need a zero-byte buffer; it is just empty.
-  if (lzss && entry->realSize == 0) return PutEntry(target, name, nullptr, 0, 0, 0);
-  // Never take more than the block holds.
-  if (compressed && !CheckCompressedSize(source, entry)) return false;
-  if (!compressed && entry->alignedSize < entry->realSize) return Fail(source, GRF_E_BAD_DATA);
+  const bool compressed = (info.flags & ENTRY_COMPRESSED) != 0;
+  const bool enciphered = (info.flags & (ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER)) != 0;
+  // Stored and LZSS data are put from their content; an enciphered zlib
+  // stream is inflated to learn where it really ends.
+  const bool fromContent = !compressed || info.lzss;
+  const bool needsContent = fromContent || (enciphered && !info.viaHook);
+  // Sizes the reader refuses are refused here too.
+  if (!info.decodable) return Fail(source, GRF_E_BAD_DATA);
+  if (!info.inFile) return Fail(source, GRF_E_IO);
 
   Scratch scratch;
-  if (!scratch.Take(work, workCapacity, entry->alignedSize))
-    return Fail(target, GRF_E_OUT_OF_MEMORY);
+  if (!scratch.Take(work, workCapacity, info.alignedSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
+  if (!ReadStoredBlock(source, entry, scratch.bytes, info.alignedSize, nullptr)) return false;
 
-  if (lzss) {
-    Scratch plain;
-    if (!plain.Take(nullptr, 0, entry->realSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
-    if (!ReadEntryData(source, entry, plain.bytes, entry->realSize, nullptr, scratch.bytes,
-                       entry->alignedSize))
+  uint32_t keep = FallbackKeepLength(&info);
+  Scratch plain;
+  const unsigned char* content = nullptr;
+  if (needsContent) {
+    if (!plain.Take(nullptr, 0, info.realSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
+    if (GrfDecodeBlock(source, &info, scratch.bytes, plain.bytes, info.realSize, &keep))
+      content = plain.bytes;
+    else if (fromContent)
       return false;
-    return GrfPutData(target, name, plain.bytes, entry->realSize);
   }
-
-  if (!ReadStoredBlock(source, entry, scratch.bytes, entry->alignedSize, nullptr)) return false;
-  if (compressed) {
-    const auto flags =
-        static_cast<uint8_t>(entry->flags & ~(ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER));
-    return PutEntry(target, name, scratch.bytes, entry->compressedSize, entry->realSize, flags);
-  }
-  return GrfPutData(target, name, scratch.bytes, entry->realSize);
+  return GrfPutBlock(target, name, &info, scratch.bytes, keep, content);
 }
 
 bool GrfCopyEntry(GrfArchive* target, GrfArchive* source, const char* name, void* work,

@@ -51,6 +51,13 @@ int ZlibCompressPooled(unsigned char* destination, unsigned long* destinationLen
 
 int ZlibUncompressPooled(unsigned char* destination, unsigned long* destinationLength,
                          const unsigned char* source, unsigned long sourceLength) {
+  return ZlibUncompressCounted(destination, destinationLength, source, sourceLength, nullptr);
+}
+
+int ZlibUncompressCounted(unsigned char* destination, unsigned long* destinationLength,
+                          const unsigned char* source, unsigned long sourceLength,
+                          unsigned long* consumed) {
+  if (consumed) *consumed = 0;
   unsigned char spare[1];
   unsigned long left;
   if (*destinationLength) {
@@ -89,6 +96,7 @@ int ZlibUncompressPooled(unsigned char* destination, unsigned long* destinationL
     left = 1;
   }
   const unsigned availOut = stream.avail_out;
+  if (consumed) *consumed = stream.total_in;
   inflateEnd(&stream);
   if (err == Z_STREAM_END) return Z_OK;
   if (err == Z_NEED_DICT) return Z_DATA_ERROR;
