@@ -3,7 +3,6 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -54,34 +53,6 @@ BOOL CALLBACK ReadChild(HWND child, LPARAM parameter) {
 }
 
 }  // namespace
-
-namespace {
-
-BOOL CALLBACK DescribeWindow(HWND hwnd, LPARAM parameter) {
-  auto* out = reinterpret_cast<std::string*>(parameter);
-  DWORD process = 0;
-  const DWORD thread = GetWindowThreadProcessId(hwnd, &process);
-  if (process != GetCurrentProcessId()) return TRUE;
-  char className[64] = "";
-  char caption[128] = "";
-  GetClassNameA(hwnd, className, sizeof className);
-  GetWindowTextA(hwnd, caption, sizeof caption);
-  char line[400];
-  std::snprintf(line, sizeof line, "  %p class=%s caption=\"%s\" owner=%p visible=%d thread=%lu\n",
-                static_cast<void*>(hwnd), className, caption,
-                static_cast<void*>(GetWindow(hwnd, GW_OWNER)), IsWindowVisible(hwnd) ? 1 : 0,
-                static_cast<unsigned long>(thread));
-  *out += line;
-  return TRUE;
-}
-
-}  // namespace
-
-std::string DescribeWindows() {
-  std::string out = "top-level windows of this process:\n";
-  EnumWindows(DescribeWindow, reinterpret_cast<LPARAM>(&out));
-  return out;
-}
 
 std::vector<HWND> OwnedDialogs(HWND owner) {
   OwnedSearch search{owner, {}};

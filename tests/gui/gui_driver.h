@@ -33,9 +33,6 @@ bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds);
 // system enumerates them.
 std::vector<HWND> OwnedDialogs(HWND owner);
 
-// Every top-level window of this process, one per line (for failure messages).
-std::string DescribeWindows();
-
 // Waits for a visible dialog owned by `owner` that is not in `ignore`.
 bool WaitForBox(HWND owner, Box* box, DWORD milliseconds = 30000,
                 const std::set<HWND>& ignore = {});
