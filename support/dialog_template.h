@@ -64,9 +64,10 @@ extern const char16_t kFallbackFace[13];   // "MS Shell Dlg"
 }  // namespace dlg
 
 // Builds the template of `spec` into `buffer`. `messageFont` supplies the font
-// when the style has DS_SETFONT (null: the fallback face at 8 points). Writes the header and each control that ends within
-// *length; always stores the required length back. True only when a buffer was
-// given and it was long enough. A malformed spec (items missing, a control
+// when the style has DS_SETFONT (null: the fallback face at 8 points). Writes
+// the header and each control that ends within *length; always stores the
+// required length back. True only when a buffer was given and it was long
+// enough. A malformed spec (items missing, a control
 // without class, a length past the address space) gives false and length 0.
 bool BuildDialogTemplateFor(const DialogSpec* spec, const DialogFont* messageFont,
                             void* buffer, size_t* length);

@@ -6,70 +6,61 @@
 #include <string>
 
 TEST(Privilege, AdministratorCheckDecision) {
-  auto admin = [] {
-    AdminCheckFacts f;
-    f.administrator = true;
-    f.ownLevelKnown = true;
-    f.ownLevel = kIntegrityHigh;
-    return f;
-  };
+  constexpr int kHigh = kIntegrityHigh, kMedium = kIntegrityMedium;
   struct Row {
     const char* what;
     AdminCheckFacts facts;
-    bool warning;
-    bool note;
-    int shellLevel;
-  };
-  AdminCheckFacts win9x;
-  win9x.win9x = true;
-  win9x.administrator = true;  // ignored on that family
-  AdminCheckFacts standard;    // no administrator rights
-
-  AdminCheckFacts noShell = admin();
-  AdminCheckFacts shellClosed = admin();
-  shellClosed.shellFound = true;
-  AdminCheckFacts shellStandard = shellClosed;
-  shellStandard.shellTokenOpened = true;
-  AdminCheckFacts shellHigh = shellStandard;
-  shellHigh.shellAdministrator = true;
-  shellHigh.shellLevelKnown = true;
-  shellHigh.shellLevel = kIntegrityHigh;
-  AdminCheckFacts shellMediumAdmin = shellHigh;  // a filtered administrator shell
-  shellMediumAdmin.shellLevel = kIntegrityMedium;
-  AdminCheckFacts shellUnknown = shellHigh;
-  shellUnknown.shellLevelKnown = false;
-  shellUnknown.shellLevel = kIntegrityUntrusted;
-  AdminCheckFacts ownUnknown = shellMediumAdmin;
-  ownUnknown.ownLevelKnown = false;
-  ownUnknown.ownLevel = kIntegrityUntrusted;
-  AdminCheckFacts ownMedium = shellStandard;  // an administrator without integrity levels
-  ownMedium.ownLevel = kIntegrityMedium;
-  AdminCheckFacts systemOverHigh = shellHigh;
-  systemOverHigh.ownLevel = kIntegritySystem;
-
-  const Row rows[] = {
-      {"win9x", win9x, false, false, 0},
-      {"standard user", standard, false, false, 0},
-      {"no shell window", noShell, true, false, kIntegrityHigh},
-      {"shell token not opened", shellClosed, true, false, kIntegrityHigh + 1},
-      {"shell not administrator", shellStandard, true, true, kIntegrityMedium},
-      {"shell elevated too", shellHigh, true, false, kIntegrityHigh},
-      {"shell at medium", shellMediumAdmin, true, true, kIntegrityMedium},
-      {"shell level unknown", shellUnknown, true, false, kIntegrityHigh},
-      {"own level unknown", ownUnknown, true, true, kIntegrityMedium},
-      {"own medium, shell standard", ownMedium, true, false, kIntegrityMedium},
-      {"system over high shell", systemOverHigh, true, true, kIntegrityHigh},
+    bool warning, note;
+    int shellLevel;  // as compared, when the warning is shown
+  } rows[] = {
+      {"win9x: administrator ignored", {.win9x = true, .administrator = true}, false, false, 0},
+      {"standard user", {}, false, false, 0},
+      {"no shell window", {.administrator = true, .ownLevelKnown = true, .ownLevel = kHigh},
+       true, false, kHigh},
+      {"shell token not opened",
+       {.administrator = true, .ownLevelKnown = true, .ownLevel = kHigh, .shellFound = true},
+       true, false, kHigh + 1},
+      {"shell not administrator",
+       {.administrator = true, .ownLevelKnown = true, .ownLevel = kHigh, .shellFound = true,
+        .shellTokenOpened = true},
+       true, true, kMedium},
+      {"shell elevated too",
+       {.administrator = true, .ownLevelKnown = true, .ownLevel = kHigh, .shellFound = true,
+        .shellTokenOpened = true, .shellAdministrator = true, .shellLevelKnown = true,
+        .shellLevel = kHigh},
+       true, false, kHigh},
+      {"filtered administrator shell at medium",
+       {.administrator = true, .ownLevelKnown = true, .ownLevel = kHigh, .shellFound = true,
+        .shellTokenOpened = true, .shellAdministrator = true, .shellLevelKnown = true,
+        .shellLevel = kMedium},
+       true, true, kMedium},
+      {"shell level unknown: taken as high",
+       {.administrator = true, .ownLevelKnown = true, .ownLevel = kHigh, .shellFound = true,
+        .shellTokenOpened = true, .shellAdministrator = true},
+       true, false, kHigh},
+      {"own level unknown: taken as high",
+       {.administrator = true, .shellFound = true, .shellTokenOpened = true,
+        .shellAdministrator = true, .shellLevelKnown = true, .shellLevel = kMedium},
+       true, true, kMedium},
+      {"own medium, shell standard",
+       {.administrator = true, .ownLevelKnown = true, .ownLevel = kMedium, .shellFound = true,
+        .shellTokenOpened = true},
+       true, false, kMedium},
+      {"system over a high shell",
+       {.administrator = true, .ownLevelKnown = true, .ownLevel = kIntegritySystem,
+        .shellFound = true, .shellTokenOpened = true, .shellAdministrator = true,
+        .shellLevelKnown = true, .shellLevel = kHigh},
+       true, true, kHigh},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
-    AdminCheckOutcome o = DecideAdminWarnings(r.facts);
+    const AdminCheckOutcome o = DecideAdminWarnings(r.facts);
     EXPECT_EQ(o.showWarning, r.warning);
     EXPECT_EQ(o.showNote, r.note);
     if (r.warning) {
       EXPECT_EQ(o.shellLevel, r.shellLevel);
     }
   }
-  EXPECT_EQ(DecideAdminWarnings(ownUnknown).ownLevel, kIntegrityHigh);
 }
 
 TEST(Privilege, SystemPathMustFitWithSeparatorAndName) {
