@@ -137,4 +137,6 @@ TEST(DropIntake, LaunchOutOfMemoryStartsNothingAndKeepsNothing) {
   }
   EXPECT_EQ(JobsLaunched(), launched);
   EXPECT_FALSE(IsJobRunning());
+  EXPECT_STREQ(LaunchMessage(LaunchResult::NoMemory),
+               "Your memory seems to be occupied by a heavy-weight as well. Try again later.");
 }
