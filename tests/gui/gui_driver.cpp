@@ -73,17 +73,13 @@ Box ReadBox(HWND hwnd) {
   return box;
 }
 
-bool WaitForBox(HWND owner, Box* box, DWORD milliseconds, const std::set<HWND>& ignore) {
+bool WaitForBox(HWND owner, Box* box, DWORD milliseconds) {
   HWND found = nullptr;
   const bool seen = WaitUntil(
       [&] {
-        for (HWND hwnd : OwnedDialogs(owner)) {
-          if (ignore.count(hwnd) == 0) {
-            found = hwnd;
-            return true;
-          }
-        }
-        return false;
+        const std::vector<HWND> boxes = OwnedDialogs(owner);
+        if (!boxes.empty()) found = boxes.front();
+        return found != nullptr;
       },
       milliseconds);
   if (!seen) return false;

@@ -170,10 +170,11 @@ std::string WriteFatArchive(const std::string& stem, int distinct, size_t size,
   fixture::ArchiveSpec spec;
   for (int i = 0; i < distinct; ++i) {
     const fixture::Bytes content = fixture::MakeContent(size, 1000 + i);
-    for (int copy = 0; copy < 3; ++copy)
-      spec.entries.push_back(fixture::Entry(
-          "data\\copy" + std::to_string(copy) + "\\item" + std::to_string(i) + ".txt", content,
-          storage));
+    for (int copy = 0; copy < 3; ++copy) {
+      char name[64];
+      std::snprintf(name, sizeof name, "data\\copy%d\\item%d.txt", copy, i);
+      spec.entries.push_back(fixture::Entry(name, content, storage));
+    }
   }
   const std::string path = Folder() / (stem + ".grf");
   EXPECT_TRUE(fixture::WriteBytesToFile(path, fixture::BuildArchiveBytes(spec)));
