@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "app/main_window.h"
+#include "app/resource.h"
 
 namespace gui {
 
@@ -221,8 +222,8 @@ LRESULT CALLBACK ProgressRecorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 void RecordControls(HWND window) {
   // The old procedure is stored before the new one is installed: the window
   // thread may deliver a message to the control at any moment.
-  HWND status = GetDlgItem(window, 1003);
-  HWND progress = GetDlgItem(window, 1001);
+  HWND status = GetDlgItem(window, IDC_STATUS);
+  HWND progress = GetDlgItem(window, IDC_PROGRESS);
   g_statusProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(status, GWLP_WNDPROC));
   g_progressProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(progress, GWLP_WNDPROC));
   SetWindowLongPtrA(status, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StatusRecorder));
