@@ -6,18 +6,18 @@
 
 #include "app/window_job_host.h"
 #include "engine/codec_library.h"
+#include "engine/job_host.h"
 #include "support/file_util.h"
 #include "support/pool.h"
 #include "support/sys_error.h"
 #include "support/text.h"
 
-char SoundPath[260];
+char SoundPath[kPathCapacity];
 uint8_t BestCompression;
 uint8_t BackgroundMode;
 
 namespace {
 
-constexpr size_t kPathSize = 260;
 constexpr uint8_t kTrailerEndMarker = 0x12;
 
 // The last launched worker, kept so that closing the window can wait for it.
@@ -25,7 +25,7 @@ std::atomic<HANDLE> g_worker{nullptr};
 std::atomic<uint32_t> g_jobsLaunched{0};
 
 void ShowNotice(HWND window, const char* text) {
-  MessageBoxA(window, text, "Notice", MB_ICONINFORMATION);
+  MessageBoxA(window, text, kNoticeCaption, MB_ICONINFORMATION);
 }
 
 void DestroyHost(WindowJobHost* host) {
@@ -141,14 +141,14 @@ bool IsCodecLibrary(const char* path) {
 }
 
 bool CanCreateFilesBeside(const char* path) {
-  char folder[kPathSize];
+  char folder[kPathCapacity];
   CopyBounded(folder, path, sizeof folder);
   if (char* separator = FindLastChar(folder, '\\'))
     separator[1] = '\0';
   else
     CopyBounded(folder, ".", sizeof folder);
 
-  char name[kPathSize];
+  char name[kPathCapacity];
   SetSystemError(syserr::kSuccess);
   if (CreateUniqueTempFile(folder, "zqt", 0, name, sizeof name) == 0 &&
       GetSystemError() != syserr::kSuccess)
@@ -166,7 +166,7 @@ bool CanCreateFilesBeside(const char* path) {
 
 DropKind ClassifyDrop(uint32_t fileCount, size_t pathLength, const char* path) {
   if (fileCount != 1) return DropKind::WrongCount;
-  if (pathLength >= kPathSize) return DropKind::PathTooLong;
+  if (pathLength >= kPathCapacity) return DropKind::PathTooLong;
   if (HasArchiveSignature(path) || HasArchiveTrailer(path))
     return CanCreateFilesBeside(path) ? DropKind::Archive : DropKind::ReadOnlyLocation;
   if (IsWaveFile(path)) return DropKind::Wave;
@@ -258,7 +258,7 @@ bool AcceptDrop(HWND window, HDROP drop) {
   if (IsJobRunning()) return false;
 
   const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
-  char path[kPathSize] = "";
+  char path[kPathCapacity] = "";
   size_t length = 0;
   if (count == 1) {
     length = DragQueryFileA(drop, 0, nullptr, 0);

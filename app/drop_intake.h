@@ -10,10 +10,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/text.h"
+
 // Options shared with the main window and copied into each new job.
-extern char SoundPath[260];        // WAV file dropped last; never cleared
-extern uint8_t BestCompression;    // "Use best &compression"
-extern uint8_t BackgroundMode;     // "&Background mode": the worker runs at idle priority
+extern char SoundPath[kPathCapacity];  // WAV file dropped last; never cleared
+extern uint8_t BestCompression;        // "Use best &compression"
+extern uint8_t BackgroundMode;         // "&Background mode": the worker runs at idle priority
 
 // Handles one drop. True when a job was started; the job then owns the drop
 // handle and releases it. False when the caller must release it (DragFinish).

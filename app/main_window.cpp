@@ -1,22 +1,20 @@
 #include "app/main_window.h"
 
 #include <shellapi.h>
-#include <zlib.h>
 
+#include "app/about.h"
 #include "app/drop_intake.h"
+#include "app/main_window_layout.h"
+#include "app/resource.h"
 #include "app/window_job_host.h"
 #include "engine/codec_library.h"
-#include "support/about_box.h"
-#include "support/dialog_template.h"
+#include "engine/job_host.h"
 #include "support/dialog_template_win32.h"
 #include "support/file_util.h"
 #include "support/privilege.h"
 #include "support/text.h"
 
 namespace {
-
-constexpr int kApplicationIcon = 1;
-constexpr int kSystemSubmenu = 1;
 
 // Set when the administrator check has been posted; once per run.
 uint8_t g_adminCheckPosted = 0;
@@ -25,7 +23,7 @@ bool g_closing = false;
 
 void SetIcon(HWND window, HINSTANCE instance, WPARAM which, int size) {
   auto icon = static_cast<HICON>(
-      LoadImageA(instance, MAKEINTRESOURCEA(kApplicationIcon), IMAGE_ICON, size, size, 0));
+      LoadImageA(instance, MAKEINTRESOURCEA(IDI_APPLICATION_ICON), IMAGE_ICON, size, size, 0));
   if (icon) SendMessageA(window, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
 }
 
@@ -35,9 +33,9 @@ void InitMainWindow(HWND window) {
   SetIcon(window, instance, ICON_BIG, 32);
   SetIcon(window, instance, ICON_SMALL, 16);
   SetWindowTextA(window, "Slimwick");
-  SetDlgItemTextA(window, mainwnd::kPromptId, "Drop a fat GRF archive here...");
-  SetDlgItemTextA(window, mainwnd::kFootnoteId, "...results may vary.");
-  if (HMENU submenu = LoadMenuA(instance, MAKEINTRESOURCEA(kSystemSubmenu))) {
+  SetDlgItemTextA(window, IDC_PROMPT, "Drop a fat GRF archive here...");
+  SetDlgItemTextA(window, IDC_FOOTNOTE, "...results may vary.");
+  if (HMENU submenu = LoadMenuA(instance, MAKEINTRESOURCEA(IDM_SYSTEM_SUBMENU))) {
     if (!InsertSystemSubmenu(window, submenu, "Slimwick", true)) DestroyMenu(submenu);
   }
 }
@@ -53,7 +51,7 @@ void RunAdministratorCheck(HWND window) {
     MessageBoxA(window,
                 "Note also, that drag'n'drop might not work from other applications due to "
                 "security constraints exhibited by the operating system.",
-                "Notice", MB_ICONINFORMATION);
+                kNoticeCaption, MB_ICONINFORMATION);
 }
 
 void ToggleOption(HWND window, uint8_t* flag, UINT item) {
@@ -71,25 +69,25 @@ void ChooseCodecLibrary(HWND window) {
 }
 
 bool IsSubmenuItem(UINT item) {
-  return item == menu::kAbout || item == menu::kBestCompression || item == menu::kBackgroundMode ||
-         item == menu::kLoadCodecLibrary || item == menu::kUnloadCodecLibrary;
+  return item == IDM_ABOUT || item == IDM_BEST_COMPRESSION || item == IDM_BACKGROUND_MODE ||
+         item == IDM_LOAD_CODEC_LIBRARY || item == IDM_UNLOAD_CODEC_LIBRARY;
 }
 
 bool HandleMenuItem(HWND window, UINT item) {
   switch (item) {
-    case menu::kAbout:
+    case IDM_ABOUT:
       ShowProductAbout(window);
       return true;
-    case menu::kBestCompression:
+    case IDM_BEST_COMPRESSION:
       ToggleOption(window, &BestCompression, item);
       return true;
-    case menu::kBackgroundMode:
+    case IDM_BACKGROUND_MODE:
       ToggleOption(window, &BackgroundMode, item);
       return true;
-    case menu::kLoadCodecLibrary:
+    case IDM_LOAD_CODEC_LIBRARY:
       ChooseCodecLibrary(window);
       return true;
-    case menu::kUnloadCodecLibrary:
+    case IDM_UNLOAD_CODEC_LIBRARY:
       ClearCodecLibraryPath();
       return true;
     default:
@@ -125,18 +123,13 @@ void CloseMainWindow(HWND window) {
   g_closing = true;
   if (IsJobRunning()) {
     RequestJobStop();
-    SetDlgItemTextA(window, mainwnd::kStatusId, kStoppingText);
+    SetDlgItemTextA(window, IDC_STATUS, kStoppingText);
     WaitForJobWhilePumping(RunningJobThread());
   }
   EndDialog(window, 0);
 }
 
 }  // namespace
-
-void ShowProductAbout(HWND window) {
-  const AboutInfo info = ProductAboutInfo(window, zlibVersion());
-  ShowAboutBox(&info);
-}
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
   switch (message) {

@@ -7,14 +7,10 @@
 #include <atomic>
 #include <mutex>
 
+#include "app/resource.h"
 #include "support/text.h"
 
 namespace {
-
-constexpr int kProgressId = 1001;
-constexpr int kStatusId = 1003;
-constexpr int kEstimateId = 1006;
-constexpr int kApplicationIcon = 1;
 
 std::atomic<bool> g_stopRequested{false};
 
@@ -37,18 +33,18 @@ SoundRequest LastSoundRequest() {
 }
 
 void WindowJobHost::SetProgress(uint32_t percent) {
-  if (HWND bar = GetDlgItem(window_, kProgressId)) SendMessageA(bar, PBM_SETPOS, percent, 0);
+  if (HWND bar = GetDlgItem(window_, IDC_PROGRESS)) SendMessageA(bar, PBM_SETPOS, percent, 0);
 }
 
 void WindowJobHost::SetStatusText(const char* text) {
   // Once the window has asked the job to stop, its phase texts would only
   // contradict the "Stopping..." the window put up; the final clear still shows.
   if (text[0] != '\0' && JobStopRequested()) text = kStoppingText;
-  SetControlText(window_, kStatusId, text);
+  SetControlText(window_, IDC_STATUS, text);
 }
 
 void WindowJobHost::SetEstimateText(const char* text) {
-  SetControlText(window_, kEstimateId, text);
+  SetControlText(window_, IDC_ESTIMATE, text);
 }
 
 void WindowJobHost::ShowError(const char* text) {
@@ -67,7 +63,7 @@ void WindowJobHost::ShowReport(const char* text) {
   params.lpszText = text;
   params.lpszCaption = kNoticeCaption;
   params.dwStyle = MB_USERICON;
-  params.lpszIcon = MAKEINTRESOURCEA(kApplicationIcon);
+  params.lpszIcon = MAKEINTRESOURCEA(IDI_APPLICATION_ICON);
   MessageBoxIndirectA(&params);
 }
 

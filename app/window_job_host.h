@@ -11,6 +11,7 @@
 
 #include "engine/consolidation_job.h"
 #include "engine/job_host.h"
+#include "support/text.h"
 
 class WindowJobHost final : public JobHost {
  public:
@@ -54,7 +55,7 @@ inline constexpr const char kStoppingText[] = "Stopping...";
 // it (PlaySoundA's result), for the end-to-end test: the tests run where no
 // sound can be heard. Empty until a job plays one.
 struct SoundRequest {
-  char path[260];
+  char path[kPathCapacity];
   bool started;
 };
 SoundRequest LastSoundRequest();

@@ -15,6 +15,7 @@
 #include "engine/format.h"
 #include "support/file_util.h"
 #include "support/pool.h"
+#include "version.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -31,7 +32,7 @@
 
 namespace {
 
-constexpr const char kVersion[] = "1.5.0.47";
+constexpr const char kVersion[] = SLIMWICK_VERSION;
 constexpr int kExitKept = 0;
 constexpr int kExitNothingSaved = 1;
 constexpr int kExitFailure = 2;

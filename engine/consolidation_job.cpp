@@ -4,12 +4,12 @@
 #include <memory>
 #include <new>
 
-#include "engine/clock.h"
 #include "engine/codec_library.h"
 #include "engine/copy_verification.h"
 #include "engine/entry_pass.h"
 #include "engine/format.h"
 #include "engine/report.h"
+#include "support/clock.h"
 #include "support/file_util.h"
 #include "support/pool.h"
 #include "support/text.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "engine/clock.h"
+#include "support/clock.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 // The estimator is fed the amount of work done; at most once every five
 // seconds it computes the local date and time at which the work should be
 // finished and hands it to its callback. Times come from the clock sources
-// (engine/clock.h).
+// (support/clock.h).
 
 #include <cstdint>
 
-#include "engine/clock.h"
+#include "support/clock.h"
 
 // Receives each new estimate: work done, total work, the recent rate in units
 // per second, the estimated finish as local time, and the callback's context.

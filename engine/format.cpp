@@ -3,8 +3,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "support/diag.h"
-
 int FormatBounded(char* buffer, size_t capacity, const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -38,35 +36,12 @@ uint8_t PercentOf64(uint64_t part, uint64_t whole) {
   return static_cast<uint8_t>(percent);
 }
 
-namespace {
-const char* const kDurationUnits[] = {"second%s", "minute%s", "hour%s"};
-}
-
-const QuantityFormat DurationFormat = {kDurationUnits, "", "", 3, 60, 0, 0, kQuantityPlural};
-
-char* FormatQuantity(uint64_t value, char* buffer, size_t capacity, const QuantityFormat& format) {
-  if (format.unitCount == 0 || format.ratio < 2) {
-    // A description without units, or one whose ratio would never reduce
-    // the value, cannot be written.
-    SLIM_DEBUG_ASSERT(!"FormatQuantity with an invalid format");
-    if (capacity != 0) buffer[0] = '\0';
-    return buffer;
-  }
-  uint32_t unit = 0;
-  while (value >= format.ratio && unit < format.unitCount - 1) {
-    value /= format.ratio;
-    ++unit;
-  }
-  const char* unitText = format.unitNames[unit];
-  char plural[64];
-  if (format.flags & kQuantityPlural) {
-    FormatBounded(plural, sizeof plural, unitText, value == 1 ? "" : "s");
-    unitText = plural;
-  }
-  const char* separator = (format.flags & kQuantityNoBlank) ? "" : " ";
-  const char* suffix = unit != 0 ? format.higherSuffix : format.baseSuffix;
-  FormatBounded(buffer, capacity, "%*llu%s%s%s", static_cast<int>(format.width),
-                static_cast<unsigned long long>(value), separator, unitText, suffix);
+char* FormatDuration(uint64_t seconds, char* buffer, size_t capacity) {
+  static const char* const kUnits[] = {"second", "minute", "hour"};
+  size_t unit = 0;
+  for (; seconds >= 60 && unit < 2; ++unit) seconds /= 60;
+  FormatBounded(buffer, capacity, "%llu %s%s", static_cast<unsigned long long>(seconds),
+                kUnits[unit], seconds == 1 ? "" : "s");
   return buffer;
 }
 

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "engine/clock.h"
 #include "engine/eta.h"
 #include "engine/job_host.h"
+#include "support/clock.h"
 
 // The part of a job's state the progress reports keep. A job holds one,
 // initialised with its host, and passes its address as the pass's progress

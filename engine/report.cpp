@@ -1,7 +1,7 @@
 #include "engine/report.h"
 
-#include "engine/clock.h"
 #include "engine/format.h"
+#include "support/clock.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ ReportKind ComposeReport(const ReportFacts& facts, char* text, size_t capacity) 
   // A kilobyte is 1000 bytes here.
   const double kilobytes = static_cast<double>(saved) * 0.001;
   char duration[kDurationCapacity];
-  FormatQuantity(facts.seconds, duration, sizeof duration, DurationFormat);
+  FormatDuration(facts.seconds, duration, sizeof duration);
 
   const unsigned linked = facts.linkedCount;
   const unsigned unreadable = facts.unreadableCount;

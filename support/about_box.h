@@ -69,18 +69,3 @@ int ShowDlgItem(HWND dialog, int id, int show);
 // Returns the length written (the text is cut to fit `size`).
 size_t FormatCopyrightLine(char* out, size_t size, uint16_t firstYear, uint16_t lastYear,
                            const char* holder);
-
-// ---- This program's About values ----
-extern const char kProductName[];     // "Slimwick"
-extern const char kProductVersion[];  // "1.5.0.47"
-extern const char kAboutTitle[];      // "About Slimwick..."
-extern const char kCopyrightHolder[];
-
-// Composes the About text (motto, disclaimer, credits) naming the compression
-// library's version as linked (the caller passes zlibVersion()). Returns the
-// length written; the text is cut to fit `size`.
-size_t ComposeAboutText(const char* zlibVersionText, char* out, size_t size);
-
-// This program's AboutInfo for `owner`. The text is composed into storage that
-// lives until the program ends (window thread only).
-AboutInfo ProductAboutInfo(HWND owner, const char* zlibVersionText);

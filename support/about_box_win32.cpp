@@ -150,10 +150,10 @@ bool OnDialogThread(HWND dialog) {
 }  // namespace
 
 const DialogSpec kAboutDialogVista = {
-    nullptr, kAboutStyle, 0, 7, 0, 0, 0, 250, 175, kVistaItems,
+    kAboutStyle, 0, 7, 0, 0, 0, 250, 175, kVistaItems,
 };
 const DialogSpec kAboutDialogClassic = {
-    nullptr, kAboutStyle, 0, 9, 0, 0, 0, 250, 172, kClassicItems,
+    kAboutStyle, 0, 9, 0, 0, 0, 250, 172, kClassicItems,
 };
 
 bool TryEnterAboutBox() { return g_aboutBoxGate.exchange(0) != 0; }
@@ -222,50 +222,4 @@ size_t FormatCopyrightLine(char* out, size_t size, uint16_t firstYear, uint16_t 
                     : std::snprintf(out, size, "Copyright (c) %u-%u %s", unsigned{firstYear},
                                     unsigned{lastYear}, holder);
   return Terminated(written, out, size);
-}
-
-const char kProductName[] = "Slimwick";
-const char kProductVersion[] = "1.5.0.47";
-const char kAboutTitle[] = "About Slimwick...";
-const char kCopyrightHolder[] = "The Slimwick authors";
-
-size_t ComposeAboutText(const char* zlibVersionText, char* out, size_t size) {
-  if (size == 0) return 0;
-  if (!zlibVersionText || !*zlibVersionText) zlibVersionText = "(unknown)";
-  int written = std::snprintf(
-      out, size,
-      "\r\n"
-      "\"This tool does not include an escalator, sorry.\"\r\n"
-      "\r\n"
-      "Slimwick is free of charge. It comes as it is, without warranty of any kind, "
-      "stated or implied: nobody promises that it works, that it suits any particular "
-      "purpose, or that it leaves your archives the way they were. Its authors accept no "
-      "liability for any damage, loss of data, loss of time or other harm that comes from "
-      "using the program or from being unable to use it. You run it at your own risk, so "
-      "keep a copy of every archive before you let it work on one.\r\n"
-      "\r\n"
-      "The GRF archive format is the work of its original designers; many thanks to them "
-      "and to everyone who took the time to describe it.\r\n"
-      "Compression and decompression are done by the zlib library, version %s; thanks to "
-      "its authors for a library that simply works.\r\n"
-      "\r\n"
-      "Designed and written on GNU/Linux, for Windows.",
-      zlibVersionText);
-  return Terminated(written, out, size);
-}
-
-AboutInfo ProductAboutInfo(HWND owner, const char* zlibVersionText) {
-  static char text[kFormatBuffer];
-  if (text[0] == 0) ComposeAboutText(zlibVersionText, text, sizeof text);
-  AboutInfo info{};
-  info.owner = owner;
-  info.firstYear = 2014;
-  info.lastYear = 2024;
-  info.title = kAboutTitle;
-  info.productName = kProductName;
-  info.version = kProductVersion;
-  info.copyrightHolder = kCopyrightHolder;
-  info.text = text;
-  info.homepage = nullptr;  // no homepage: the button is hidden
-  return info;
 }

@@ -92,29 +92,14 @@ struct HeaderFont {
   uint8_t charSet;
 };
 
-bool IsWingdings(const char16_t* face) {
-  static const char16_t kWingdings[] = u"Wingdings";
-  size_t i = 0;
-  for (; kWingdings[i] != 0; ++i)
-    if (face[i] != kWingdings[i]) return false;
-  return face[i] == 0;
-}
-
 HeaderFont ChooseFont(const DialogSpec& spec, const DialogFont& message) {
   HeaderFont f{};
-  if (spec.faceName) {
-    f.face = spec.faceName;
-    f.faceUnits = Units(spec.faceName);
-    f.pointSize = spec.pointSize;
-    f.charSet = IsWingdings(spec.faceName) ? dlg::kSymbolCharSet : dlg::kAnsiCharSet;
-  } else {
-    f.face = message.faceName;
-    f.faceUnits = BoundedUnits(message.faceName, kMaxFaceUnits);
-    f.pointSize = spec.pointSize ? spec.pointSize : message.pointSize;
-    f.weight = message.weight;
-    f.italic = message.italic;
-    f.charSet = message.charSet;
-  }
+  f.face = message.faceName;
+  f.faceUnits = BoundedUnits(message.faceName, kMaxFaceUnits);
+  f.pointSize = spec.pointSize ? spec.pointSize : message.pointSize;
+  f.weight = message.weight;
+  f.italic = message.italic;
+  f.charSet = message.charSet;
   return f;
 }
 
@@ -235,26 +220,3 @@ uint16_t PointSizeFromHeight(int32_t lfHeight, int pixelsPerInch) {
   if (points <= 0) return dlg::kFallbackPointSize;
   return points > 0xFFFF ? uint16_t{0xFFFF} : static_cast<uint16_t>(points);
 }
-
-// The main window. DS_SETFONT | DS_FIXEDSYS with no face: the message font.
-namespace {
-// WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER | DS_SETFONT | DS_FIXEDSYS
-constexpr uint32_t kMainStyle = 0x00CA0848;
-constexpr uint32_t kAcceptFiles = 0x00000010;  // WS_EX_ACCEPTFILES
-constexpr uint32_t kNoPrefix = 0x00000080;     // SS_NOPREFIX
-constexpr uint32_t kDisabled = 0x08000000;     // WS_DISABLED
-constexpr uint32_t kRight = 0x00000002;        // SS_RIGHT
-constexpr uint32_t kSmooth = 0x00000001;       // PBS_SMOOTH
-
-const DialogItemSpec kMainWindowItems[] = {
-    {dlg::kStaticClass, kDisabled | kNoPrefix, 0, mainwnd::kPromptId, 7, 7, 186, 8},
-    {dlg::kProgressClass, kSmooth, 0, mainwnd::kProgressId, 7, 22, 186, 15},
-    {dlg::kStaticClass, kNoPrefix, 0, mainwnd::kStatusId, 7, 45, 186, 8},
-    {dlg::kStaticClass, kNoPrefix, 0, mainwnd::kEstimateId, 7, 61, 186, 8},
-    {dlg::kStaticClass, kDisabled | kNoPrefix | kRight, 0, mainwnd::kFootnoteId, 7, 84, 186, 8},
-};
-}  // namespace
-
-const DialogSpec kMainWindowDialog = {
-    nullptr, kMainStyle, kAcceptFiles, 5, 0, 0, 0, 200, 100, kMainWindowItems,
-};

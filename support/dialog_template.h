@@ -22,11 +22,10 @@ struct DialogItemSpec {
   int16_t cy;
 };
 
-// One dialog. A null face name means the message font; point size 0 means the
+// One dialog. With DS_SETFONT it uses the message font; point size 0 means the
 // message font's size. Descriptions carry no texts: titles and control texts
 // are set by the dialog procedure.
 struct DialogSpec {
-  const char16_t* faceName;
   uint32_t style;
   uint32_t exStyle;
   uint16_t itemCount;
@@ -53,8 +52,6 @@ constexpr uint32_t kVisible = 0x10000000;  // WS_VISIBLE
 constexpr uint32_t kChild = 0x40000000;    // WS_CHILD
 constexpr uint32_t kPopup = 0x80000000;    // WS_POPUP
 constexpr uint32_t kSetFont = 0x00000040;  // DS_SETFONT
-constexpr uint8_t kAnsiCharSet = 0;
-constexpr uint8_t kSymbolCharSet = 2;
 constexpr uint16_t kFallbackPointSize = 8;
 constexpr int kFaceUnits = 32;  // LF_FACESIZE
 
@@ -67,10 +64,10 @@ extern const char16_t kFallbackFace[13];   // "MS Shell Dlg"
 }  // namespace dlg
 
 // Builds the template of `spec` into `buffer`. `messageFont` supplies the font
-// when the style has DS_SETFONT and the description names no face (null: the fallback
-// face at 8 points). Writes the header and each control that ends within
-// *length; always stores the required length back. True only when a buffer was
-// given and it was long enough. A malformed spec (items missing, a control
+// when the style has DS_SETFONT (null: the fallback face at 8 points). Writes
+// the header and each control that ends within *length; always stores the
+// required length back. True only when a buffer was given and it was long
+// enough. A malformed spec (items missing, a control
 // without class, a length past the address space) gives false and length 0.
 bool BuildDialogTemplateFor(const DialogSpec* spec, const DialogFont* messageFont,
                             void* buffer, size_t* length);
@@ -87,15 +84,3 @@ int32_t MulDivRounded(int32_t a, int32_t b, int32_t c);
 // heights are character heights (the usual case); a positive cell height is
 // taken by its magnitude; 0 (the system default) gives 8 points.
 uint16_t PointSizeFromHeight(int32_t lfHeight, int pixelsPerInch);
-
-// The main window: a captioned, drop-accepting window of 200 x 100 units with
-// the prompt, the progress bar, two status lines and the footnote.
-namespace mainwnd {
-constexpr uint16_t kPromptId = 1000;
-constexpr uint16_t kProgressId = 1001;
-constexpr uint16_t kFootnoteId = 1002;
-constexpr uint16_t kStatusId = 1003;
-constexpr uint16_t kEstimateId = 1006;
-}  // namespace mainwnd
-
-extern const DialogSpec kMainWindowDialog;

@@ -104,7 +104,7 @@ DialogFont DialogFontFromLogFont(const LOGFONTW* font, int pointSize) {
 }
 
 bool BuildDialogTemplate(const DialogSpec* spec, void* buffer, size_t* length) {
-  if (spec && (spec->style & dlg::kSetFont) && !spec->faceName) {
+  if (spec && (spec->style & dlg::kSetFont)) {
     LOGFONTW font;
     std::memset(&font, 0, sizeof font);
     int points = ResolveDialogFont(&font);

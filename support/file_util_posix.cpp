@@ -20,6 +20,7 @@
 #include <ctime>
 #include <string>
 
+#include "support/clock.h"
 #include "support/file_util.h"
 #include "support/file_util_backend.h"
 #include "support/sys_error.h"
@@ -490,12 +491,7 @@ bool FreeLibraryModule(LibraryHandle module) {
 
 // --- Backend probes ----------------------------------------------------------
 
-uint32_t fileio_backend::CurrentTick() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
-                               static_cast<uint64_t>(now.tv_nsec) / 1000000u);
-}
+uint32_t fileio_backend::CurrentTick() { return SystemClockSources().tickCount(); }
 
 uint32_t fileio_backend::ProcessNumber() { return static_cast<uint32_t>(getpid()); }
 

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// Capacity of a path buffer: the system's path limit (MAX_PATH), terminator included.
+constexpr size_t kPathCapacity = 260;
+
 // Copies at most size - 1 characters and terminates. Size 0 writes nothing.
 char* CopyBounded(char* destination, const char* source, size_t size);
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/clock.h"
+#include "support/clock.h"
 
 TEST(CalendarTimeWin32, MatchesTheSystemConversions) {
   const uint64_t day = 86400ull * kHundredNsPerSecond;

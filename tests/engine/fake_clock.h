@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "engine/clock.h"
+#include "support/clock.h"
 
 class FakeClock {
  public:

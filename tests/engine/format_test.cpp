@@ -75,7 +75,7 @@ TEST(PercentOf64, EdgeCases) {
   EXPECT_EQ(PercentOf64(600000, 200000), 300 & 0xFF);
 }
 
-TEST(FormatQuantity, DurationsPickOneTruncatedUnit) {
+TEST(FormatDuration, PicksOneTruncatedUnit) {
   const struct {
     uint64_t seconds;
     const char* text;
@@ -89,31 +89,8 @@ TEST(FormatQuantity, DurationsPickOneTruncatedUnit) {
   };
   for (const auto& c : cases) {
     char buffer[kDurationCapacity];
-    EXPECT_STREQ(FormatQuantity(c.seconds, buffer, sizeof buffer, DurationFormat), c.text)
-        << c.seconds;
+    EXPECT_STREQ(FormatDuration(c.seconds, buffer, sizeof buffer), c.text) << c.seconds;
   }
-}
-
-TEST(FormatQuantity, HonoursWidthSeparatorSuffixesAndPlural) {
-  static const char* const units[] = {"B", "KiB%s", "MiB"};
-  QuantityFormat format = {units, "+", "=", 3, 1024, 5, 0, kQuantityNoBlank};
-  char buffer[32];
-  EXPECT_STREQ(FormatQuantity(1000, buffer, sizeof buffer, format), " 1000B=");
-  // Without the plural flag a unit name is used unchanged, "%s" and all.
-  EXPECT_STREQ(FormatQuantity(1536, buffer, sizeof buffer, format), "    1KiB%s+");
-  EXPECT_STREQ(FormatQuantity(5ull << 30, buffer, sizeof buffer, format), " 5120MiB+");
-  format.flags = kQuantityPlural;
-  format.width = 0;
-  EXPECT_STREQ(FormatQuantity(2048, buffer, sizeof buffer, format), "2 KiBs+");
-  EXPECT_STREQ(FormatQuantity(1024, buffer, sizeof buffer, format), "1 KiB+");
-
-  static const char* const single[] = {"item%s"};
-  const QuantityFormat items = {single, "", "", 1, 10, 0, 0, kQuantityPlural};
-  EXPECT_STREQ(FormatQuantity(12345, buffer, sizeof buffer, items), "12345 items");
-
-  // The caller's capacity bounds the text.
-  char small[8];
-  EXPECT_STREQ(FormatQuantity(59, small, sizeof small, DurationFormat), "59 seco");
 }
 
 TEST(FormatLocalDateTime, FillsTwentyCharactersExactly) {

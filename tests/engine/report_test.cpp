@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/clock.h"
+#include "support/clock.h"
 #include "engine/format.h"
 
 namespace {

@@ -49,16 +49,13 @@ std::vector<size_t> Parse(const uint8_t* t, size_t length, const DialogSpec& spe
   size_t at = 32;
   if (spec.style & dlg::kSetFont) {
     const DialogFont font = message ? *message : FallbackDialogFont();
-    const char16_t* face = spec.faceName ? spec.faceName : font.faceName;
+    const char16_t* face = font.faceName;
     size_t units = 0;
-    const size_t limit = spec.faceName ? SIZE_MAX : dlg::kFaceUnits - 1;
-    while (units < limit && face[units] != 0) ++units;
-    const uint16_t points = spec.faceName || spec.pointSize ? spec.pointSize : font.pointSize;
+    while (units < size_t{dlg::kFaceUnits - 1} && face[units] != 0) ++units;
+    const uint16_t points = spec.pointSize ? spec.pointSize : font.pointSize;
     FUZZ_CHECK(length >= 38 + 2 * (units + 1));
     FUZZ_CHECK(U16(t + 32) == points);
-    if (!spec.faceName) {
-      FUZZ_CHECK(U16(t + 34) == font.weight && t[36] == font.italic && t[37] == font.charSet);
-    }
+    FUZZ_CHECK(U16(t + 34) == font.weight && t[36] == font.italic && t[37] == font.charSet);
     for (size_t i = 0; i < units; ++i) FUZZ_CHECK(U16(t + 38 + 2 * i) == face[i]);
     FUZZ_CHECK(U16(t + 38 + 2 * units) == 0);
     at = Round4(38 + 2 * (units + 1));
@@ -131,11 +128,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   spec.y = in.ConsumeIntegral<int16_t>();
   spec.cx = in.ConsumeIntegral<int16_t>();
   spec.cy = in.ConsumeIntegral<int16_t>();
-  std::u16string face;
-  if (in.ConsumeBool()) {
-    face = TakeText(in, 80);
-    spec.faceName = face.c_str();
-  }
   DialogFont font{};
   const bool withFont = in.ConsumeBool();
   if (withFont) {

@@ -3,11 +3,11 @@
 #include <commctrl.h>
 #include <shlobj.h>
 
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "app/main_window.h"
+#include "app/resource.h"
 
 namespace gui {
 
@@ -55,34 +55,6 @@ BOOL CALLBACK ReadChild(HWND child, LPARAM parameter) {
 
 }  // namespace
 
-namespace {
-
-BOOL CALLBACK DescribeWindow(HWND hwnd, LPARAM parameter) {
-  auto* out = reinterpret_cast<std::string*>(parameter);
-  DWORD process = 0;
-  const DWORD thread = GetWindowThreadProcessId(hwnd, &process);
-  if (process != GetCurrentProcessId()) return TRUE;
-  char className[64] = "";
-  char caption[128] = "";
-  GetClassNameA(hwnd, className, sizeof className);
-  GetWindowTextA(hwnd, caption, sizeof caption);
-  char line[400];
-  std::snprintf(line, sizeof line, "  %p class=%s caption=\"%s\" owner=%p visible=%d thread=%lu\n",
-                static_cast<void*>(hwnd), className, caption,
-                static_cast<void*>(GetWindow(hwnd, GW_OWNER)), IsWindowVisible(hwnd) ? 1 : 0,
-                static_cast<unsigned long>(thread));
-  *out += line;
-  return TRUE;
-}
-
-}  // namespace
-
-std::string DescribeWindows() {
-  std::string out = "top-level windows of this process:\n";
-  EnumWindows(DescribeWindow, reinterpret_cast<LPARAM>(&out));
-  return out;
-}
-
 std::vector<HWND> OwnedDialogs(HWND owner) {
   OwnedSearch search{owner, {}};
   EnumWindows(CollectOwned, reinterpret_cast<LPARAM>(&search));
@@ -102,17 +74,13 @@ Box ReadBox(HWND hwnd) {
   return box;
 }
 
-bool WaitForBox(HWND owner, Box* box, DWORD milliseconds, const std::set<HWND>& ignore) {
+bool WaitForBox(HWND owner, Box* box, DWORD milliseconds) {
   HWND found = nullptr;
   const bool seen = WaitUntil(
       [&] {
-        for (HWND hwnd : OwnedDialogs(owner)) {
-          if (ignore.count(hwnd) == 0) {
-            found = hwnd;
-            return true;
-          }
-        }
-        return false;
+        const std::vector<HWND> boxes = OwnedDialogs(owner);
+        if (!boxes.empty()) found = boxes.front();
+        return found != nullptr;
       },
       milliseconds);
   if (!seen) return false;
@@ -254,8 +222,8 @@ LRESULT CALLBACK ProgressRecorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM
 void RecordControls(HWND window) {
   // The old procedure is stored before the new one is installed: the window
   // thread may deliver a message to the control at any moment.
-  HWND status = GetDlgItem(window, 1003);
-  HWND progress = GetDlgItem(window, 1001);
+  HWND status = GetDlgItem(window, IDC_STATUS);
+  HWND progress = GetDlgItem(window, IDC_PROGRESS);
   g_statusProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(status, GWLP_WNDPROC));
   g_progressProc = reinterpret_cast<WNDPROC>(GetWindowLongPtrA(progress, GWLP_WNDPROC));
   SetWindowLongPtrA(status, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&StatusRecorder));

@@ -33,12 +33,8 @@ bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds);
 // system enumerates them.
 std::vector<HWND> OwnedDialogs(HWND owner);
 
-// Every top-level window of this process, one per line (for failure messages).
-std::string DescribeWindows();
-
-// Waits for a visible dialog owned by `owner` that is not in `ignore`.
-bool WaitForBox(HWND owner, Box* box, DWORD milliseconds = 30000,
-                const std::set<HWND>& ignore = {});
+// Waits for a visible dialog owned by `owner`.
+bool WaitForBox(HWND owner, Box* box, DWORD milliseconds = 30000);
 Box ReadBox(HWND hwnd);
 // Presses a button of a box (posts the command) and waits until it is gone.
 bool Answer(const Box& box, int button, DWORD milliseconds = 30000);

@@ -1,4 +1,4 @@
-#include "engine/clock.h"
+#include "support/clock.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 #pragma once
-// Clock sources of the engine: the system time in 100-nanosecond units, a
+// Clock sources: the system time in 100-nanosecond units, a
 // millisecond tick counter that wraps at 32 bits, and the local time broken
 // down into calendar fields. The platform backends read the real clocks; tests
 // install their own sources so that time-dependent code runs without sleeping.
