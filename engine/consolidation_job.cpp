@@ -6,6 +6,7 @@
 #include "engine/codec_library.h"
 #include "engine/entry_pass.h"
 #include "engine/format.h"
+#include "engine/job_summary.h"
 #include "engine/report.h"
 #include "support/file_util.h"
 #include "support/pool.h"
@@ -50,6 +51,19 @@ void BuildDestinationName(const char* sourcePath, char* name, size_t capacity) {
 
 namespace {
 
+uint32_t CountEntries(GrfArchive* archive) {
+  uint32_t count = 0;
+  // The total comes with the first entry; no need to visit the others.
+  GrfForEachEntry(
+      archive,
+      [](uint32_t, uint32_t total, const EntryView*, void* user) {
+        *static_cast<uint32_t*>(user) = total;
+        return false;
+      },
+      &count);
+  return count;
+}
+
 // Steps between a created destination and its report; the destination is
 // closed (and deleted unless kept) by the caller.
 JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, GrfArchive* destination) {
@@ -74,6 +88,12 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, GrfArchive
   facts.destinationSize = GrfGetFileSize(destination);
   facts.linkedCount = job->linkedCount;
   facts.unreadableCount = job->unreadableCount;
+  if (JobSummary* summary = job->summary) {
+    summary->sourceBytes = facts.sourceSize;
+    summary->destinationBytes = facts.destinationSize;
+    summary->linked = facts.linkedCount;
+    summary->unreadable = facts.unreadableCount;
+  }
   char text[kMessageCapacity];
   const ReportKind kind = ComposeReport(facts, text, sizeof text);
   host->ShowReport(text);
@@ -93,6 +113,11 @@ JobOutcome RunSteps(ConsolidationJob* job) {
 
   char destinationName[kPathCapacity];
   BuildDestinationName(job->sourcePath, destinationName, sizeof destinationName);
+  if (JobSummary* summary = job->summary) {
+    summary->sourceBytes = GrfGetFileSize(source);
+    summary->entries = CountEntries(source);
+    CopyBounded(summary->destinationPath, destinationName, sizeof summary->destinationPath);
+  }
   if (GetFileSize32(destinationName, nullptr)) {
     const bool discard = host->AskYesNo(
         "There already seems to be slim version of this archive around. Do you want to "
@@ -124,8 +149,19 @@ JobOutcome RunSteps(ConsolidationJob* job) {
 
 JobOutcome ExecuteConsolidationJob(ConsolidationJob* job) {
   JobHost* host = job->host;
+  JobSummary* summary = job->summary;
+  if (summary) {
+    *summary = JobSummary{};
+    CopyBounded(summary->sourcePath, job->sourcePath, sizeof summary->sourcePath);
+  }
+  const uint64_t start = ReadSystemTime();
   host->SetDropAcceptance(false);
   const JobOutcome outcome = RunSteps(job);
+  if (summary) {
+    const uint64_t end = ReadSystemTime();
+    summary->outcome = outcome;
+    summary->seconds = end < start ? 0.0 : static_cast<double>(end - start) / kHundredNsPerSecond;
+  }
   host->SetProgress(0);
   host->SetEstimateText("");
   host->SetStatusText("");
