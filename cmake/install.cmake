@@ -1,9 +1,15 @@
 # What `cmake --install` puts where, and the packages CPack makes of it.
 include(GNUInstallDirs)
 
+# Installing and packaging take what is built; they do not build the whole
+# tree (tests included) first. `make package` builds the installed targets.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+set(SLIM_INSTALLED_TARGETS slimwick-cli)
+
 install(TARGETS slimwick-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET slim_app)
   install(TARGETS ${APP_NAME} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  list(APPEND SLIM_INSTALLED_TARGETS ${APP_NAME})
 endif()
 
 if(NOT WIN32)
@@ -24,10 +30,14 @@ if(NOT WIN32)
     ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
   set_target_properties(slimgrf_shared PROPERTIES
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+  list(APPEND SLIM_INSTALLED_TARGETS slimgrf_shared slimgrf_static)
   install(TARGETS slimgrf_shared slimgrf_static
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
   install(FILES ${CMAKE_SOURCE_DIR}/grf/grf.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/grf)
+  # The prefix is found from the file's own place, so the file stays right
+  # wherever the package is unpacked.
+  file(RELATIVE_PATH PC_TO_PREFIX /p/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/slimgrf.pc.in ${CMAKE_BINARY_DIR}/slimgrf.pc @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/slimgrf.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
   install(FILES ${CMAKE_SOURCE_DIR}/doc/slimwick-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -52,7 +62,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "the Slimwick developers")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "shrinks GRF resource archives\n slimwick-cli writes a consolidated copy of a GRF archive: entries with\n identical content become links, enciphered entries are deciphered. The\n package also holds libslimgrf, the archive library, with its header.")
+    "slimwick-cli writes a consolidated copy of a GRF archive: entries with\n identical content become links, enciphered entries are deciphered. The\n package also holds libslimgrf, the archive library, with its header.")
   find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
   if(DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -61,3 +71,6 @@ else()
   endif()
 endif()
 include(CPack)
+
+# Everything the install needs, for `cmake --build --target installables`.
+add_custom_target(installables DEPENDS ${SLIM_INSTALLED_TARGETS})
