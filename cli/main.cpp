@@ -135,15 +135,16 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < options.archives.size(); ++i) {
     const char* archive = options.archives[i];
     if (batch && !options.quiet)
-      std::fprintf(text, "%s[%zu/%zu] %s\n", i ? "\n" : "", i + 1, options.archives.size(),
-                   archive);
+      std::fprintf(text, "%s[%u/%u] %s\n", i ? "\n" : "", static_cast<unsigned>(i + 1),
+                   static_cast<unsigned>(options.archives.size()), archive);
     JobSummary summary;
     const std::string shownError = CleanArchive(options, archive, batch, &summary);
     status = CombineExitStatus(status, ExitStatusFor(summary.outcome));
     AddToTotals(&totals, summary);
     if (options.json) {
       std::string why = shownError;
-      if (why.empty()) why = TerminalHost::stopRequested.load() ? "stopped" : OutcomeName(summary.outcome);
+      if (why.empty())
+        why = TerminalHost::stopRequested.load() ? "stopped" : OutcomeName(summary.outcome);
       const bool failed = ExitStatusFor(summary.outcome) == kExitFailure;
       const std::string line = SummaryJson(summary, failed ? why.c_str() : nullptr) + "\n";
       std::fwrite(line.data(), 1, line.size(), stdout);

@@ -31,7 +31,9 @@ void TerminalHost::PrintRaw(FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-void TerminalHost::PrintLine(FILE* stream, const std::string& text) { PrintRaw(stream, text + "\n"); }
+void TerminalHost::PrintLine(FILE* stream, const std::string& text) {
+  PrintRaw(stream, text + "\n");
+}
 
 void TerminalHost::DrawLine() {
   char counts[96] = "";
