@@ -59,8 +59,12 @@ void TerminalHost::DrawLine() {
 }
 
 void TerminalHost::EndLine() {
+  // The redrawn line is blanked out: what follows (report, question, error)
+  // takes its place.
   if (lineShown_) {
-    PrintRaw(settings_.text, "\n");
+    std::string blank(lineWidth_ + 2, ' ');
+    blank.front() = blank.back() = '\r';
+    PrintRaw(settings_.text, blank);
     lineShown_ = false;
     lineWidth_ = 0;
   }

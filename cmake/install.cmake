@@ -13,8 +13,17 @@ if(TARGET slim_app)
 endif()
 
 if(NOT WIN32)
-  # The installed libslimgrf, static and shared, carries the support code it
-  # needs, so users link it alone (plus zlib and the thread library).
+  install(FILES ${CMAKE_SOURCE_DIR}/doc/slimwick-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/slimwick RENAME copyright)
+else()
+  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
+endif()
+
+# The installed libslimgrf, static and shared, carries the support code it
+# needs, so users link it alone (plus zlib and the thread library). Sanitizer
+# and fuzzing builds make no release libraries.
+if(NOT WIN32 AND NOT SLIMWICK_SANITIZE AND NOT SLIMWICK_FUZZ)
   slim_sources(INSTALL_GRF_SRC grf)
   slim_sources(INSTALL_SUPPORT_SRC support)
   add_library(slimgrf_objects OBJECT ${INSTALL_GRF_SRC} ${INSTALL_SUPPORT_SRC})
@@ -40,11 +49,6 @@ if(NOT WIN32)
   file(RELATIVE_PATH PC_TO_PREFIX /p/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p)
   configure_file(${CMAKE_SOURCE_DIR}/cmake/slimgrf.pc.in ${CMAKE_BINARY_DIR}/slimgrf.pc @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/slimgrf.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-  install(FILES ${CMAKE_SOURCE_DIR}/doc/slimwick-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE
-    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/slimwick RENAME copyright)
-else()
-  install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
 endif()
 
 set(CPACK_PACKAGE_NAME slimwick)
