@@ -81,6 +81,8 @@ std::string CleanArchive(const CliOptions& options, const char* archive, bool ba
   settings.redraw = IsTerminal(settings.text);
   if (batch) settings.errorPrefix = std::string(archive) + ": ";
   GetFileSize64(archive, &settings.sourceBytes);
+  // A file the job could not open still counts with its size on disk.
+  summary->sourceBytes = settings.sourceBytes;
   TerminalHost host(settings);
 
   if (std::strlen(archive) >= kPathCapacity) {
@@ -96,6 +98,7 @@ std::string CleanArchive(const CliOptions& options, const char* archive, bool ba
   }
   job->summary = summary;
   ExecuteConsolidationJob(job);
+  if (summary->outcome == JobOutcome::SourceNotOpened) summary->sourceBytes = settings.sourceBytes;
   return host.lastError();
 }
 

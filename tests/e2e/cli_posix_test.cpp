@@ -174,6 +174,7 @@ TEST_F(Cli, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
   ASSERT_TRUE(fixture::WriteBytesToFile(broken, fixture::ToBytes("plain text, not an archive")));
   const RunResult r =
       RunCli("--json " + Quote(source_) + " " + Quote(broken) + " " + Quote(cleaned_), true);
+  const std::string brokenSize = std::to_string(FileSize(broken));
   std::remove(broken.c_str());
   EXPECT_EQ(r.status, 2) << r.err;
   bool parsed = false;
@@ -190,8 +191,9 @@ TEST_F(Cli, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
        {"bytesSaved", std::to_string(sourceSize - cleanedSize)}, {"entries", "3"},
        {"links", "1"}, {"unreadable", "0"}},
       {{"source", broken}, {"destination", "None"}, {"outcome", "source-not-opened"},
-       {"bytesBefore", "0"}, {"bytesAfter", "0"}, {"bytesSaved", "0"}, {"entries", "0"},
-       {"links", "0"}, {"unreadable", "0"}, {"error", "Failed to open source archive."}},
+       {"bytesBefore", brokenSize}, {"bytesAfter", brokenSize}, {"bytesSaved", "0"},
+       {"entries", "0"}, {"links", "0"}, {"unreadable", "0"},
+       {"error", "Failed to open source archive."}},
       {{"source", cleaned_}, {"destination", "None"}, {"outcome", "nothing-saved"},
        {"bytesBefore", std::to_string(cleanedSize)}, {"bytesAfter", std::to_string(cleanedSize)},
        {"bytesSaved", "0"}, {"entries", "3"}, {"links", "1"}, {"unreadable", "0"}},
