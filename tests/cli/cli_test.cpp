@@ -1,6 +1,5 @@
-// The console's pieces that need no archive: the JSON writer's numbers and
-// the exit status of a run. (Its strings are read back by python3 in
-// json_writer_posix_test.cpp.)
+// The JSON writer's numbers and the exit status of a run (the writer's
+// strings: json_writer_posix_test.cpp).
 
 #include <gtest/gtest.h>
 
