@@ -1,5 +1,5 @@
 # Entry points for people and CI. See README.md.
-.PHONY: demo test deps native asan win32 win64 test-native test-asan test-win64 clean
+.PHONY: demo test deps package native asan win32 win64 test-native test-asan test-win64 clean
 
 JOBS ?= 2
 
@@ -34,6 +34,15 @@ test-win64: win64
 # Every build that can run here, and every test.
 test: deps
 	bash scripts/run-all-tests.sh
+
+# Release packages into build/packages: the .deb (program, libslimgrf static
+# and shared, grf/grf.h, man page) and the Windows zip (slimwick.exe,
+# slimwick-x64.exe, slimwick-cli.exe).
+package: deps
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS) --target installables
+	cd build/native && cpack -G DEB -B ../packages
+	bash scripts/package-windows.sh build/packages
 
 # The main job: build, make a sample archive and clean it.
 demo: native

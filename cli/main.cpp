@@ -1,20 +1,25 @@
 // slimwick-cli: the consolidation job without a window.
 //
-//   slimwick-cli [--best] [--yes] [--no-verify] [--codec LIBRARY] ARCHIVE
+//   slimwick-cli [--best] [--yes] [--quiet] [--json] [--codec LIBRARY] ARCHIVE...
 //
-// Exit status: 0 when the cleaned copy was kept, 1 when nothing was saved
-// (no copy left behind), 2 on any failure.
+// Exit status: 0 when every cleaned copy was kept, 1 when some archive saved
+// nothing (no copy left behind), 2 when any archive failed.
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "cli/batch.h"
+#include "cli/options.h"
 #include "cli/terminal_host.h"
 #include "engine/codec_library.h"
 #include "engine/consolidation_job.h"
 #include "engine/format.h"
+#include "engine/job_summary.h"
 #include "support/file_util.h"
 #include "support/pool.h"
+#include "support/text.h"
 #include "version.h"
 
 #ifdef __GLIBC__
@@ -33,28 +38,6 @@
 namespace {
 
 constexpr const char kVersion[] = SLIMWICK_VERSION;
-constexpr int kExitKept = 0;
-constexpr int kExitNothingSaved = 1;
-constexpr int kExitFailure = 2;
-
-void PrintUsage(FILE* out) {
-  std::fprintf(out,
-               "Usage: slimwick-cli [--best] [--yes] [--no-verify] [--codec LIBRARY] ARCHIVE\n"
-               "\n"
-               "Writes a consolidated copy of a GRF archive beside it (data.grf ->\n"
-               "data-cleaned.grf): identical entries become links, enciphered entries are\n"
-               "deciphered. The copy is kept only when it is smaller than the original.\n"
-               "\n"
-               "  --best          recompress every entry with zlib at level 9\n"
-               "  --yes           discard an existing cleaned copy without asking\n"
-               "  --no-verify     keep the copy without reading it back first\n"
-               "  --codec LIBRARY read the archive with a codec library's compress and\n"
-               "                  uncompress instead of zlib\n"
-               "  --help          show this text\n"
-               "  --version       show the version\n"
-               "\n"
-               "Exit status: 0 copy kept, 1 nothing saved, 2 failure.\n");
-}
 
 void OnStopSignal(int) { TerminalHost::stopRequested.store(true); }
 
@@ -78,6 +61,67 @@ void InstallSignalHandlers() {
 #endif
 }
 
+bool IsTerminal(FILE* stream) { return SLIM_ISATTY(SLIM_FILENO(stream)) != 0; }
+
+// Checks and selects the codec library; false (with the error printed) when
+// it is not one.
+bool SelectCodecLibrary(const char* codec) {
+  if (std::strlen(codec) >= sizeof CodecLibraryPath) {
+    std::fprintf(stderr, "The codec library path is too long.\n");
+    return false;
+  }
+  LibraryHandle module = nullptr;
+  const bool usable = LoadLibraryByName(codec, &module) && HasCodecExports(module);
+  if (module) FreeLibraryModule(module);
+  if (!usable) {
+    std::fprintf(stderr,
+                 "'%s' is not a codec library: it must load and export compress (or "
+                 "compress2) and uncompress.\n",
+                 RenderForConsole(codec).c_str());
+    return false;
+  }
+  SetCodecLibraryPath(codec);
+  return true;
+}
+
+// Cleans one archive; fills *summary and returns the error text shown, if any.
+std::string CleanArchive(const CliOptions& options, const char* archive, bool batch,
+                         JobSummary* summary) {
+  *summary = JobSummary{};
+  CopyBounded(summary->sourcePath, archive, sizeof summary->sourcePath);
+  summary->outcome = JobOutcome::SourceNotOpened;
+
+  TerminalSettings settings;
+  settings.text = options.json ? stderr : stdout;
+  settings.ask = IsTerminal(settings.text) && IsTerminal(stdin);
+  settings.assumeYes = options.yes;
+  settings.quiet = options.quiet;
+  settings.progress = !options.quiet && !options.json;
+  settings.redraw = IsTerminal(settings.text);
+  if (batch) settings.errorPrefix = std::string(archive) + ": ";
+  GetFileSize64(archive, &settings.sourceBytes);
+  // A file the job could not open still counts with its size on disk.
+  summary->sourceBytes = settings.sourceBytes;
+  TerminalHost host(settings);
+
+  if (std::strlen(archive) >= kPathCapacity) {
+    host.ShowError(
+        "Cannot pull the dropped archive from that location. Please move it elsewhere and try "
+        "again.");
+    return host.lastError();
+  }
+  ConsolidationJob* job = CreateConsolidationJob(&host, archive, options.best, nullptr);
+  if (!job) {
+    host.ShowError("Your memory seems to be occupied by a heavy-weight as well. Try again later.");
+    return host.lastError();
+  }
+  job->summary = summary;
+  job->skipVerification = options.verify ? 0 : 1;
+  ExecuteConsolidationJob(job);
+  if (summary->outcome == JobOutcome::SourceNotOpened) summary->sourceBytes = settings.sourceBytes;
+  return host.lastError();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,94 +133,53 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 32 << 20);
   mallopt(M_TRIM_THRESHOLD, 64 << 20);
 #endif
-  bool best = false;
-  bool yes = false;
-  bool verify = true;
-  const char* codec = nullptr;
-  const char* archive = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      PrintUsage(stdout);
-      return 0;
-    }
-    if (std::strcmp(arg, "--version") == 0) {
+  CliOptions options;
+  std::string error;
+  switch (ParseCommandLine(argc, argv, &options, &error)) {
+    case CliCommand::Help:
+      std::fputs(UsageText(), stdout);
+      return kExitKept;
+    case CliCommand::Version:
       std::printf("slimwick-cli %s\n", kVersion);
-      return 0;
-    }
-    if (std::strcmp(arg, "--best") == 0) {
-      best = true;
-    } else if (std::strcmp(arg, "--yes") == 0 || std::strcmp(arg, "-y") == 0) {
-      yes = true;
-    } else if (std::strcmp(arg, "--no-verify") == 0) {
-      verify = false;
-    } else if (std::strcmp(arg, "--codec") == 0) {
-      if (++i == argc) {
-        std::fprintf(stderr, "--codec needs a library path.\n");
-        return kExitFailure;
-      }
-      codec = argv[i];
-    } else if (arg[0] == '-' && arg[1] != '\0' && !archive) {
-      std::fprintf(stderr, "Unknown option '%s'.\n\n", RenderForConsole(arg).c_str());
-      PrintUsage(stderr);
+      return kExitKept;
+    case CliCommand::Error:
+      std::fprintf(stderr, "%s\n\n%s", RenderForConsole(error.c_str()).c_str(), UsageText());
       return kExitFailure;
-    } else if (!archive) {
-      archive = arg;
-    } else {
-      std::fprintf(stderr, "Please name only one fatty archive at a time.\n");
-      return kExitFailure;
-    }
+    case CliCommand::Run:
+      break;
   }
-  if (!archive) {
-    PrintUsage(stderr);
-    return kExitFailure;
-  }
-  if (std::strlen(archive) >= kPathCapacity) {
-    std::fprintf(stderr,
-                 "Cannot pull the dropped archive from that location. Please move it elsewhere "
-                 "and try again.\n");
-    return kExitFailure;
-  }
-  if (codec) {
-    if (std::strlen(codec) >= sizeof CodecLibraryPath) {
-      std::fprintf(stderr, "The codec library path is too long.\n");
-      return kExitFailure;
-    }
-    LibraryHandle module = nullptr;
-    const bool usable = LoadLibraryByName(codec, &module) && HasCodecExports(module);
-    if (module) FreeLibraryModule(module);
-    if (!usable) {
-      std::fprintf(stderr,
-                   "'%s' is not a codec library: it must load and export compress (or "
-                   "compress2) and uncompress.\n",
-                   RenderForConsole(codec).c_str());
-      return kExitFailure;
-    }
-    SetCodecLibraryPath(codec);
-  }
+  if (options.codec && !SelectCodecLibrary(options.codec)) return kExitFailure;
 
   InstallSignalHandlers();
-  const bool interactive = SLIM_ISATTY(SLIM_FILENO(stdout)) && SLIM_ISATTY(SLIM_FILENO(stdin));
-  TerminalHost host(interactive, yes);
-  ConsolidationJob* job = CreateConsolidationJob(&host, archive, best, nullptr);
-  if (!job) {
-    std::fprintf(stderr,
-                 "Your memory seems to be occupied by a heavy-weight as well. Try again later.\n");
-    return kExitFailure;
-  }
-  job->skipVerification = verify ? 0 : 1;
-  const JobOutcome outcome = ExecuteConsolidationJob(job);
-  if (outcome != JobOutcome::CleanedCopyKept && TerminalHost::stopRequested.load()) {
-    std::fprintf(stderr, "Stopped; no copy was kept.\n");
-    return kExitFailure;
-  }
-  switch (outcome) {
-    case JobOutcome::CleanedCopyKept:
-      return kExitKept;
-    case JobOutcome::NothingSaved:
-    case JobOutcome::OverwriteDeclined:
-      return kExitNothingSaved;
-    default:
+  const bool batch = options.archives.size() > 1;
+  FILE* text = options.json ? stderr : stdout;
+  int status = kExitKept;
+  BatchTotals totals;
+  for (size_t i = 0; i < options.archives.size(); ++i) {
+    const char* archive = options.archives[i];
+    if (batch && !options.quiet)
+      std::fprintf(text, "%s[%u/%u] %s\n", i ? "\n" : "", static_cast<unsigned>(i + 1),
+                   static_cast<unsigned>(options.archives.size()), archive);
+    JobSummary summary;
+    const std::string shownError = CleanArchive(options, archive, batch, &summary);
+    status = CombineExitStatus(status, ExitStatusFor(summary.outcome));
+    AddToTotals(&totals, summary);
+    if (options.json) {
+      std::string why = shownError;
+      if (why.empty())
+        why = TerminalHost::stopRequested.load() ? "stopped" : OutcomeName(summary.outcome);
+      const bool failed = ExitStatusFor(summary.outcome) == kExitFailure;
+      const std::string line = SummaryJson(summary, failed ? why.c_str() : nullptr) + "\n";
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      std::fflush(stdout);
+    }
+    // A stop ends the whole run: later archives are not started.
+    if (TerminalHost::stopRequested.load()) {
+      if (summary.outcome != JobOutcome::CleanedCopyKept)
+        std::fprintf(stderr, "Stopped; no copy was kept.\n");
       return kExitFailure;
+    }
   }
+  if (batch && !options.quiet) std::fprintf(text, "\n%s\n", FormatTotals(totals).c_str());
+  return status;
 }

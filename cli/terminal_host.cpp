@@ -1,14 +1,18 @@
 #include "cli/terminal_host.h"
 
-#include <cstdio>
 #include <cstring>
+#include <utility>
 
+#include "support/clock.h"
 #include "support/text.h"
 
 std::atomic<bool> TerminalHost::stopRequested{false};
 
-TerminalHost::TerminalHost(bool interactive, bool assumeYes)
-    : interactive_(interactive), assumeYes_(assumeYes) {}
+namespace {
+constexpr uint32_t kRedrawMs = 100;  // at most ten redraws a second between percent steps
+}
+
+TerminalHost::TerminalHost(TerminalSettings settings) : settings_(std::move(settings)) {}
 
 std::string RenderForConsole(const char* text) {
   // The job's own line breaks are CR LF; anything else that a terminal would
@@ -36,87 +40,131 @@ std::string RenderForConsole(const char* text) {
   return out;
 }
 
-void TerminalHost::DrawBar() {
-  constexpr int kWidth = 30;
-  const int filled = static_cast<int>(percent_ * kWidth / 100);
-  char bar[kWidth + 1];
-  for (int i = 0; i < kWidth; ++i) bar[i] = i < filled ? '#' : '.';
-  bar[kWidth] = '\0';
-  std::fprintf(stdout, "\r%-16s [%s] %3u%%  %-28s", status_.c_str(), bar, percent_,
-               estimate_.c_str());
-  std::fflush(stdout);
-  barShown_ = true;
+void TerminalHost::PrintRaw(FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
 }
 
-void TerminalHost::EndBar() {
-  if (barShown_) {
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-    barShown_ = false;
+void TerminalHost::PrintLine(FILE* stream, const std::string& text) {
+  PrintRaw(stream, text + "\n");
+}
+
+void TerminalHost::DrawLine() {
+  char counts[96] = "";
+  if (entries_) {
+    const double elapsed = (ReadTickCount() - startTick_) / 1000.0;
+    const double done = static_cast<double>(settings_.sourceBytes) * entry_ / entries_;
+    std::snprintf(counts, sizeof counts, "  %u/%u entries", entry_, entries_);
+    if (elapsed >= 0.5 && settings_.sourceBytes) {
+      const size_t used = std::strlen(counts);
+      std::snprintf(counts + used, sizeof counts - used, "  %.1f MB/s", done / 1e6 / elapsed);
+    }
+  }
+  char line[512];
+  std::snprintf(line, sizeof line, "%s %3u%%%s  %s", status_.c_str(), percent_, counts,
+                estimate_.c_str());
+  std::string text = line;
+  const size_t width = text.size();
+  if (width < lineWidth_) text.append(lineWidth_ - width, ' ');  // blank out the longer line
+  lineWidth_ = width;
+  PrintRaw(settings_.text, "\r" + text);
+  lineShown_ = true;
+  lastDrawTick_ = ReadTickCount();
+}
+
+void TerminalHost::EndLine() {
+  // The redrawn line is blanked out: what follows (report, question, error)
+  // takes its place.
+  if (lineShown_) {
+    std::string blank(lineWidth_ + 2, ' ');
+    blank.front() = blank.back() = '\r';
+    PrintRaw(settings_.text, blank);
+    lineShown_ = false;
+    lineWidth_ = 0;
   }
 }
 
-void TerminalHost::SetProgress(uint32_t percent) {
-  percent_ = percent;
-  if (interactive_) {
-    if (!status_.empty()) DrawBar();
-    return;
-  }
-  // Plain output: a line at every tenth reached, not at every percent.
-  if (!status_.empty() && percent / 10 > lastPlainPercent_ / 10) {
-    std::fprintf(stdout, "%u%%\n", percent);
-    std::fflush(stdout);
+void TerminalHost::PlainProgress(uint32_t percent) {
+  // A line at every tenth reached, not at every percent.
+  if (percent / 10 > lastPlainPercent_ / 10) {
+    char line[64];
+    if (entries_) {
+      std::snprintf(line, sizeof line, "%u%% (%u/%u entries)", percent, entry_, entries_);
+    } else {
+      std::snprintf(line, sizeof line, "%u%%", percent);
+    }
+    PrintLine(settings_.text, line);
   }
   lastPlainPercent_ = percent;
 }
 
+void TerminalHost::SetProgress(uint32_t percent) {
+  percent_ = percent;
+  // Once the job's texts are cleared (or a report or error has been shown),
+  // nothing is drawn any more.
+  if (!settings_.progress || status_.empty()) return;
+  if (settings_.redraw) {
+    DrawLine();
+  } else {
+    PlainProgress(percent);
+  }
+}
+
+void TerminalHost::SetEntryProgress(uint32_t current, uint32_t total) {
+  if (!entries_) startTick_ = ReadTickCount();
+  entry_ = current;
+  entries_ = total;
+  if (settings_.progress && settings_.redraw && !status_.empty() &&
+      ReadTickCount() - lastDrawTick_ >= kRedrawMs)
+    DrawLine();
+}
+
 void TerminalHost::SetStatusText(const char* text) {
   status_ = RenderForConsole(text);
+  if (!settings_.progress) return;
   if (status_.empty()) {
-    EndBar();
-    return;
-  }
-  if (interactive_) {
-    DrawBar();
+    EndLine();
+  } else if (settings_.redraw) {
+    DrawLine();
   } else {
-    std::fprintf(stdout, "%s\n", RenderForConsole(text).c_str());
-    std::fflush(stdout);
+    PrintLine(settings_.text, status_);
   }
 }
 
 void TerminalHost::SetEstimateText(const char* text) {
   estimate_ = RenderForConsole(text);
-  if (interactive_) {
-    if (!status_.empty()) DrawBar();
-  } else if (*text) {
-    std::fprintf(stdout, "%s\n", text);
-    std::fflush(stdout);
+  if (!settings_.progress || status_.empty() || estimate_.empty()) return;
+  if (settings_.redraw) {
+    DrawLine();
+  } else {
+    PrintLine(settings_.text, estimate_);
   }
 }
 
 void TerminalHost::ShowError(const char* text) {
-  EndBar();
-  std::fprintf(stderr, "%s\n", RenderForConsole(text).c_str());
-  std::fflush(stderr);
+  EndLine();
+  status_.clear();
+  lastError_ = text;
+  PrintLine(stderr, settings_.errorPrefix + RenderForConsole(text));
 }
 
 bool TerminalHost::AskYesNo(const char* text) {
-  EndBar();
-  if (assumeYes_) {
-    std::fprintf(stdout, "%s yes (--yes)\n", RenderForConsole(text).c_str());
+  EndLine();
+  const std::string question = RenderForConsole(text);
+  if (settings_.assumeYes) {
+    if (!settings_.quiet) PrintLine(settings_.text, question + " yes (--yes)");
     return true;
   }
-  if (!interactive_) {
-    std::fprintf(stdout, "%s no (not a terminal; use --yes to answer yes)\n",
-                 RenderForConsole(text).c_str());
+  if (!settings_.ask) {
+    if (!settings_.quiet)
+      PrintLine(settings_.text, question + " no (not a terminal; use --yes to answer yes)");
     return false;
   }
   for (;;) {
-    std::fprintf(stdout, "%s [y/N] ", RenderForConsole(text).c_str());
-    std::fflush(stdout);
+    PrintRaw(settings_.text, question + " [y/N] ");
     char line[64];
     if (!std::fgets(line, sizeof line, stdin)) {
-      std::fputc('\n', stdout);
+      PrintRaw(settings_.text, "\n");
       return false;
     }
     if (line[0] == 'y' || line[0] == 'Y') return true;
@@ -125,14 +173,14 @@ bool TerminalHost::AskYesNo(const char* text) {
 }
 
 void TerminalHost::ShowReport(const char* text) {
-  EndBar();
-  std::fprintf(stdout, "%s\n", RenderForConsole(text).c_str());
-  std::fflush(stdout);
+  EndLine();
+  status_.clear();
+  if (!settings_.quiet) PrintLine(settings_.text, RenderForConsole(text));
 }
 
 void TerminalHost::PlaySoundFile(const char*) {
   // A console has no sound of its own; the terminal bell marks the end.
-  if (interactive_) std::fputc('\a', stdout);
+  if (settings_.ask && !settings_.quiet) PrintRaw(settings_.text, "\a");
 }
 
 bool TerminalHost::IsStopRequested() { return stopRequested.load(); }

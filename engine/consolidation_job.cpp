@@ -8,6 +8,7 @@
 #include "engine/copy_verification.h"
 #include "engine/entry_pass.h"
 #include "engine/format.h"
+#include "engine/job_summary.h"
 #include "engine/report.h"
 #include "support/clock.h"
 #include "support/file_util.h"
@@ -58,6 +59,19 @@ bool BuildDestinationName(const char* sourcePath, char* name, size_t capacity) {
 }
 
 namespace {
+
+uint32_t CountEntries(GrfArchive* archive) {
+  uint32_t count = 0;
+  // The total comes with the first entry; no need to visit the others.
+  GrfForEachEntry(
+      archive,
+      [](uint32_t, uint32_t total, const EntryView*, void* user) {
+        *static_cast<uint32_t*>(user) = total;
+        return false;
+      },
+      &count);
+  return count;
+}
 
 // Waiting this long after its last write is more than any run needs between
 // creating its temporary file and holding it.
@@ -147,6 +161,12 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destinatio
   facts.destinationSize = GrfGetFileSize(destination->archive);
   facts.linkedCount = job->linkedCount;
   facts.unreadableCount = job->unreadableCount;
+  if (JobSummary* summary = job->summary) {
+    summary->sourceBytes = facts.sourceSize;
+    summary->destinationBytes = facts.destinationSize;
+    summary->linked = facts.linkedCount;
+    summary->unreadable = facts.unreadableCount;
+  }
   GrfClose(&destination->archive);
   char text[kMessageCapacity];
   const bool keep = KeepsCleanedCopy(ComposeReport(facts, text, sizeof text));
@@ -190,6 +210,11 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     GrfClose(&source);
     return JobOutcome::DestinationRefused;
   }
+  if (JobSummary* summary = job->summary) {
+    summary->sourceBytes = GrfGetFileSize(source);
+    summary->entries = CountEntries(source);
+    CopyBounded(summary->destinationPath, destinationName, sizeof summary->destinationPath);
+  }
   if (const JobOutcome checked = CheckDestination(host, job->sourcePath, destinationName);
       checked != JobOutcome::CleanedCopyKept) {
     GrfClose(&source);
@@ -217,8 +242,19 @@ JobOutcome RunSteps(ConsolidationJob* job) {
 
 JobOutcome ExecuteConsolidationJob(ConsolidationJob* job) {
   JobHost* host = job->host;
+  JobSummary* summary = job->summary;
+  if (summary) {
+    *summary = JobSummary{};
+    CopyBounded(summary->sourcePath, job->sourcePath, sizeof summary->sourcePath);
+  }
+  const uint64_t start = ReadSystemTime();
   host->SetDropAcceptance(false);
   const JobOutcome outcome = RunSteps(job);
+  if (summary) {
+    const uint64_t end = ReadSystemTime();
+    summary->outcome = outcome;
+    summary->seconds = end < start ? 0.0 : static_cast<double>(end - start) / kHundredNsPerSecond;
+  }
   host->SetProgress(0);
   host->SetEstimateText("");
   host->SetStatusText("");

@@ -9,6 +9,8 @@
 #include "engine/progress.h"
 #include "grf/grf.h"
 
+struct JobSummary;  // engine/job_summary.h
+
 struct ConsolidationJob {
   JobHost* host;              // shows the job's texts and answers its questions
   char sourcePath[260];       // the dropped archive
@@ -18,6 +20,7 @@ struct ConsolidationJob {
   JobProgress progress;       // progress bar percentage and completion estimate
   char soundPath[260];        // WAV file to play when the job succeeds, or empty
   uint32_t skipVerification;  // 1: keep the copy without reading it back
+  JobSummary* summary;        // filled when the job ends, if not null (owned by the caller)
 };
 
 // How a job ended.

@@ -40,4 +40,7 @@ class JobHost {
   // Asked before each entry; true makes the job stop as after a failure,
   // deleting its unfinished output.
   virtual bool IsStopRequested() = 0;
+  // Before each entry of the pass: its 1-based position and the entry count.
+  // For hosts that show more than the bar; the others need not implement it.
+  virtual void SetEntryProgress(uint32_t /*current*/, uint32_t /*total*/) {}
 };

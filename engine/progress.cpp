@@ -10,6 +10,7 @@ bool OnEntryProgress(uint32_t current, uint32_t total, void* context) {
     EtaStart(&progress->eta, total, 1, ShowEta, progress);
   }
   EtaAdvanceTo(&progress->eta, current);
+  if (progress->host) progress->host->SetEntryProgress(current, total);
   if (percent != progress->lastPercent) {
     progress->lastPercent = percent;
     if (progress->host) progress->host->SetProgress(percent);

@@ -1,0 +1,64 @@
+#include "cli/options.h"
+
+#include <cstring>
+
+const char* UsageText() {
+  return "Usage: slimwick-cli [options] ARCHIVE...\n"
+         "\n"
+         "Writes a consolidated copy of each GRF archive beside it (data.grf ->\n"
+         "data-cleaned.grf): identical entries become links, enciphered entries are\n"
+         "deciphered. A copy is kept only when it is smaller than the original.\n"
+         "Archives are cleaned one after another; a failure does not stop the others.\n"
+         "\n"
+         "  --best          recompress every entry with zlib at level 9\n"
+         "  -y, --yes       discard an existing cleaned copy without asking\n"
+         "  --no-verify     keep a copy without reading it back first\n"
+         "  --codec LIBRARY read the archives with a codec library's compress and\n"
+         "                  uncompress instead of zlib\n"
+         "  -q, --quiet     print errors only\n"
+         "  --json          one JSON object per archive on stdout, texts on stderr\n"
+         "  -h, --help      show this text\n"
+         "  --version       show the version\n"
+         "\n"
+         "Exit status: 0 every copy kept, 1 some archive saved nothing, 2 some failure.\n";
+}
+
+CliCommand ParseCommandLine(int argc, char** argv, CliOptions* options, std::string* error) {
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+      options->archives.push_back(arg);
+    } else if (std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+      return CliCommand::Help;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      return CliCommand::Version;
+    } else if (std::strcmp(arg, "--best") == 0) {
+      options->best = true;
+    } else if (std::strcmp(arg, "--yes") == 0 || std::strcmp(arg, "-y") == 0) {
+      options->yes = true;
+    } else if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
+      options->quiet = true;
+    } else if (std::strcmp(arg, "--json") == 0) {
+      options->json = true;
+    } else if (std::strcmp(arg, "--no-verify") == 0) {
+      options->verify = false;
+    } else if (std::strcmp(arg, "--codec") == 0) {
+      if (++i == argc) {
+        *error = "--codec needs a library path.";
+        return CliCommand::Error;
+      }
+      options->codec = argv[i];
+    } else {
+      *error = std::string("Unknown option '") + arg + "'.";
+      return CliCommand::Error;
+    }
+  }
+  if (options->archives.empty()) {
+    *error = "Name at least one archive.";
+    return CliCommand::Error;
+  }
+  return CliCommand::Run;
+}

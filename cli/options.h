@@ -1,0 +1,24 @@
+#pragma once
+// The console program's command line.
+
+#include <string>
+#include <vector>
+
+struct CliOptions {
+  bool best = false;
+  bool yes = false;
+  bool quiet = false;
+  bool json = false;
+  bool verify = true;  // read the copy back before keeping it
+  const char* codec = nullptr;
+  std::vector<const char*> archives;
+};
+
+enum class CliCommand { Run, Help, Version, Error };
+
+// Options may come before, between or after the archives; "--" ends them.
+// On Error, *error says what is wrong.
+CliCommand ParseCommandLine(int argc, char** argv, CliOptions* options, std::string* error);
+
+// The --help text.
+const char* UsageText();

@@ -1,0 +1,19 @@
+#pragma once
+// The facts of one finished consolidation job, for hosts that report them in
+// their own form (the console's JSON lines and batch total).
+
+#include <cstdint>
+
+#include "engine/consolidation_job.h"
+
+struct JobSummary {
+  char sourcePath[260];       // the archive the job was given
+  char destinationPath[260];  // the cleaned copy's name; empty when the source did not open
+  JobOutcome outcome;
+  uint64_t sourceBytes;       // source file size; 0 when it did not open
+  uint64_t destinationBytes;  // finalized copy's size (kept or not); 0 before a finalize
+  uint32_t entries;           // entries in the source's table
+  uint32_t linked;            // entries stored as links (complete pass only)
+  uint32_t unreadable;        // entries copied undecoded (complete pass only)
+  double seconds;             // the job's whole duration
+};
