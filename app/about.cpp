@@ -15,12 +15,13 @@ void ComposeAboutText(const char* zlibVersionText, char* out, size_t size) {
       "\r\n"
       "\"This tool does not include an escalator, sorry.\"\r\n"
       "\r\n"
-      "Slimwick is free of charge. It comes as it is, without warranty of any kind, "
-      "stated or implied: nobody promises that it works, that it suits any particular "
-      "purpose, or that it leaves your archives the way they were. Its authors accept no "
-      "liability for any damage, loss of data, loss of time or other harm that comes from "
-      "using the program or from being unable to use it. You run it at your own risk, so "
-      "keep a copy of every archive before you let it work on one.\r\n"
+      "Slimwick is free software under the MIT License: you may use, copy, change and "
+      "pass it on, as long as the copyright notice and the licence go with it. It comes "
+      "as it is, without warranty of any kind, stated or implied: nobody promises that it "
+      "works, that it suits any particular purpose, or that it leaves your archives the way "
+      "they were. Its developers accept no liability for any damage, loss of data, loss of "
+      "time or other harm that comes from using the program or from being unable to use "
+      "it. Keep a copy of every archive before you let it work on one.\r\n"
       "\r\n"
       "The GRF archive format is the work of its original designers; many thanks to them "
       "and to everyone who took the time to describe it.\r\n"
@@ -39,12 +40,12 @@ void ShowProductAbout(HWND window) {
   if (text[0] == 0) ComposeAboutText(zlibVersion(), text, sizeof text);
   AboutInfo info{};
   info.owner = window;
-  info.firstYear = 2014;
-  info.lastYear = 2024;
+  info.firstYear = 2026;
+  info.lastYear = 2026;
   info.title = "About Slimwick...";
   info.productName = "Slimwick";
   info.version = SLIMWICK_VERSION;
-  info.copyrightHolder = "The Slimwick authors";
+  info.copyrightHolder = "the Slimwick developers";
   info.text = text;
   info.homepage = nullptr;  // no homepage: the button is hidden
   ShowAboutBox(&info);
