@@ -13,7 +13,7 @@
 
 #include "grf/stream.h"
 #include "tests/grf/fault_stream.h"
-#include "tests/grf/write_test_util.h"
+#include "tests/grf/grf_test_util.h"
 
 namespace {
 
@@ -23,25 +23,12 @@ using fixture::Bytes;
 using fixture::Storage;
 using grftest::TempFile;
 
-using Contents = std::map<std::string, Bytes>;
-
-Contents ExpectedOf(const fixture::BuiltArchive& built) {
-  Contents contents;
-  for (const fixture::ExpectedEntry& e : built.expected) contents[e.name] = e.content;
-  return contents;
-}
+using grftest::Contents;
+using grftest::ExpectedOf;
 
 // The file opens read-only and holds exactly these entries, byte for byte.
 void ExpectOnDisk(const std::string& path, const Contents& contents) {
-  grftest::Opened back = grftest::OpenPath(path, GRF_OPEN_READ_ONLY);
-  ASSERT_TRUE(back.ok) << std::hex << back.status << " " << back.detail;
-  EXPECT_EQ(grftest::ListEntries(back.archive).size(), contents.size());
-  for (const auto& [name, content] : contents) {
-    bool ok = false;
-    EXPECT_TRUE(grftest::ReadWhole(back.archive, name, &ok) == content) << name;
-    EXPECT_TRUE(ok) << name;
-  }
-  GrfClose(&back.archive);
+  EXPECT_EQ(grftest::ReadAll(path), contents);
 }
 
 const char* FaultName(Fault fault) { return fault == Fault::Fail ? "fail" : "short"; }
@@ -49,7 +36,6 @@ const char* FaultName(Fault fault) { return fault == Fault::Fail ? "fail" : "sho
 // ---- the new-archive header ----
 
 TEST(FaultMatrix, NewArchiveHeaderThatCannotBeWrittenFailsTheOpen) {
-  grftest::PoolBalance balance;
   for (Fault fault : {Fault::Fail, Fault::Short}) {
     SCOPED_TRACE(FaultName(fault));
     TempFile file("fm-new");
@@ -76,7 +62,6 @@ TEST(FaultMatrix, NewArchiveHeaderThatCannotBeWrittenFailsTheOpen) {
   EXPECT_EQ(status, GRF_E_IO);
   EXPECT_EQ(detail, 0xA0000001u);
   EXPECT_TRUE(file.Read().empty());
-  balance.Expect();
 }
 
 // ---- put: appended and into a reused gap ----
@@ -104,7 +89,6 @@ TEST(FaultMatrix, PutWritesFailOrComeUpShortAppendedAndInAGap) {
       {GRF_OPEN_REUSE_GAPS, 2, Fault::Fail, GRF_E_IO},
       {GRF_OPEN_REUSE_GAPS, 2, Fault::Short, GRF_E_IO},
   };
-  grftest::PoolBalance balance;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.flags ? "gap " : "append ") + std::to_string(c.nth) + " " +
                  FaultName(c.fault));
@@ -136,7 +120,6 @@ TEST(FaultMatrix, PutWritesFailOrComeUpShortAppendedAndInAGap) {
     contents["new.bin"] = data;
     ExpectOnDisk(file.path(), contents);
   }
-  balance.Expect();
 }
 
 // ---- copy: the source's reads, the target's writes ----
@@ -154,7 +137,6 @@ void RunCopyCases(const fixture::ArchiveSpec& sourceSpec, const std::vector<Copy
   const fixture::BuiltArchive built = fixture::BuildArchive(sourceSpec);
   TempFile sourceFile("fm-copy-src");
   ASSERT_TRUE(sourceFile.Write(built.bytes));
-  grftest::PoolBalance balance;
   for (const CopyCase& c : cases) {
     for (const fixture::ExpectedEntry& entry : built.expected) {
       SCOPED_TRACE(std::string(c.what) + " " + FaultName(c.fault) + " " + entry.name);
@@ -189,7 +171,6 @@ void RunCopyCases(const fixture::ArchiveSpec& sourceSpec, const std::vector<Copy
       EXPECT_TRUE(sourceFile.Read() == built.bytes);
     }
   }
-  balance.Expect();
 }
 
 TEST(FaultMatrix, CopyFailsCleanlyOnEitherSide) {
@@ -231,7 +212,6 @@ TEST(FaultMatrix, LinkWhoseConversionFailsLeavesTheOldArchive) {
   spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(700, 6)));
   spec.entries.push_back(fixture::Entry("b.gat", fixture::MakeContent(300, 7)));
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  grftest::PoolBalance balance;
   // The conversion writes the table prefix, the table, then the header.
   for (uint32_t nth : {1u, 2u, 3u}) {
     for (Fault fault : {Fault::Fail, Fault::Short}) {
@@ -259,7 +239,6 @@ TEST(FaultMatrix, LinkWhoseConversionFailsLeavesTheOldArchive) {
       ExpectOnDisk(file.path(), contents);
     }
   }
-  balance.Expect();
 }
 
 // ---- finalize: the cells the finalize tests leave out ----
@@ -269,37 +248,49 @@ TEST(FaultMatrix, EveryFinalizeWriteFailingOrShortKeepsThePreviousTable) {
   spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(2000, 8)));
   spec.garbageAfterTable = Bytes(4096, 0xEE);  // room for a new table under gap reuse
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  grftest::PoolBalance balance;
-  for (uint32_t flags : {0u, GRF_OPEN_REUSE_GAPS}) {
-    for (uint32_t nth : {1u, 2u, 3u}) {  // prefix, table, header
-      for (Fault fault : {Fault::Fail, Fault::Short}) {
-        SCOPED_TRACE(std::string(flags ? "gap " : "append ") + std::to_string(nth) + " " +
-                     FaultName(fault));
-        TempFile file("fm-fin");
-        ASSERT_TRUE(file.Write(built.bytes));
-        faultstream::Plan plan;
-        GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, flags);
-        ASSERT_NE(ar, nullptr);
-        ASSERT_TRUE(GrfPutData(ar, "b.txt", "beta", 4));
-        plan.Arm(Op::Write, nth, fault);
-        EXPECT_FALSE(GrfFinalize(ar));
-        EXPECT_EQ(plan.injected, 1u);
-        const uint32_t expected = nth == 3 ? GRF_E_IO : flags ? GRF_E_IO : GRF_E_IO_GROW;
-        EXPECT_EQ(GrfGetLastStatus(ar), expected);
-        EXPECT_TRUE(ar->flags & GRF_STATE_DIRTY);
-        // Another reader sees the archive as last finalized meanwhile.
-        ExpectOnDisk(file.path(), ExpectedOf(built));
+  struct Case {
+    uint32_t flags;
+    Op op;
+    uint32_t nth;  // writes: 1 prefix, 2 table, 3 header
+    uint32_t status;
+  } cases[] = {
+      {0, Op::SizeQuery, 1, GRF_E_IO},
+      {0, Op::Write, 1, GRF_E_IO_GROW},
+      {0, Op::Write, 2, GRF_E_IO_GROW},
+      {0, Op::Write, 3, GRF_E_IO},
+      {GRF_OPEN_REUSE_GAPS, Op::Write, 1, GRF_E_IO},
+      {GRF_OPEN_REUSE_GAPS, Op::Write, 2, GRF_E_IO},
+      {GRF_OPEN_REUSE_GAPS, Op::Write, 3, GRF_E_IO},
+  };
+  for (const Case& c : cases) {
+    for (Fault fault : {Fault::Fail, Fault::Short}) {
+      if (c.op == Op::SizeQuery && fault == Fault::Short) continue;
+      SCOPED_TRACE(std::string(c.flags ? "gap " : "append ") + std::to_string(c.nth) + " " +
+                   FaultName(fault));
+      TempFile file("fm-fin");
+      ASSERT_TRUE(file.Write(built.bytes));
+      faultstream::Plan plan;
+      GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, c.flags);
+      ASSERT_NE(ar, nullptr);
+      ASSERT_TRUE(GrfPutData(ar, "b.txt", "beta", 4));
+      ASSERT_TRUE(GrfLinkEntry(ar, "a.txt", "link.txt"));
+      plan.Arm(c.op, c.nth, fault);
+      EXPECT_FALSE(GrfFinalize(ar));
+      EXPECT_EQ(plan.injected, 1u);
+      EXPECT_EQ(GrfGetLastStatus(ar), c.status);
+      // Another reader sees the archive as last finalized meanwhile.
+      ExpectOnDisk(file.path(), ExpectedOf(built));
 
-        plan.Disarm();
-        ASSERT_TRUE(GrfFinalize(ar));
-        GrfClose(&ar);
-        Contents contents = ExpectedOf(built);
-        contents["b.txt"] = fixture::ToBytes("beta");
-        ExpectOnDisk(file.path(), contents);
-      }
+      // Still dirty with every change: a second attempt commits them all.
+      plan.Disarm();
+      ASSERT_TRUE(GrfFinalize(ar));
+      GrfClose(&ar);
+      Contents contents = ExpectedOf(built);
+      contents["b.txt"] = fixture::ToBytes("beta");
+      contents["link.txt"] = contents["a.txt"];
+      ExpectOnDisk(file.path(), contents);
     }
   }
-  balance.Expect();
 }
 
 // ---- truncations ----
@@ -308,7 +299,6 @@ TEST(FaultMatrix, FailedDiscardLeavesTheLastFinalizedArchiveReadable) {
   fixture::ArchiveSpec spec;
   spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(1500, 9)));
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  grftest::PoolBalance balance;
   for (Fault fault : {Fault::Fail, Fault::Short}) {
     SCOPED_TRACE(FaultName(fault));
     TempFile file("fm-discard");
@@ -325,7 +315,6 @@ TEST(FaultMatrix, FailedDiscardLeavesTheLastFinalizedArchiveReadable) {
     EXPECT_EQ(file.Read().size(), fault == Fault::Fail ? grown : built.bytes.size() + 1);
     ExpectOnDisk(file.path(), ExpectedOf(built));
   }
-  balance.Expect();
 }
 
 TEST(FaultMatrix, FailedConversionWhoseCutBackFailsStillReadsAsBefore) {
@@ -334,7 +323,6 @@ TEST(FaultMatrix, FailedConversionWhoseCutBackFailsStillReadsAsBefore) {
   spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(800, 11)));
   spec.entries.push_back(fixture::Entry("b.str", fixture::MakeContent(90, 12)));
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  grftest::PoolBalance balance;
   for (Fault fault : {Fault::Fail, Fault::Short}) {
     SCOPED_TRACE(FaultName(fault));
     TempFile file("fm-gate-cut");
@@ -360,7 +348,6 @@ TEST(FaultMatrix, FailedConversionWhoseCutBackFailsStillReadsAsBefore) {
     contents["c.txt"] = fixture::ToBytes("gamma");
     ExpectOnDisk(file.path(), contents);
   }
-  balance.Expect();
 }
 
 TEST(FaultMatrix, FailedTrimAtFinalizeDoesNotFailIt) {
@@ -368,7 +355,6 @@ TEST(FaultMatrix, FailedTrimAtFinalizeDoesNotFailIt) {
   spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(1000, 13)));
   spec.garbageAfterTable = Bytes(8192, 0xAB);  // a free tail, trimmed at finalize
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  grftest::PoolBalance balance;
   for (Fault fault : {Fault::Fail, Fault::Short}) {
     SCOPED_TRACE(FaultName(fault));
     TempFile file("fm-trim");
@@ -388,7 +374,6 @@ TEST(FaultMatrix, FailedTrimAtFinalizeDoesNotFailIt) {
     contents["b.txt"] = fixture::ToBytes("beta");
     ExpectOnDisk(file.path(), contents);
   }
-  balance.Expect();
 }
 
 // ---- reads during open and entry reads ----
@@ -408,7 +393,6 @@ TEST(FaultMatrix, EveryReadOfAnOpenAndAnEntryCanFail) {
     const Contents contents = ExpectedOf(built);
     TempFile file("fm-read");
     ASSERT_TRUE(file.Write(built.bytes));
-    grftest::PoolBalance balance;
     uint32_t readsOfOpen = 0, failedOpens = 0;
     for (uint32_t nth = 1; readsOfOpen == 0; ++nth) {
       for (Fault fault : {Fault::Fail, Fault::Short}) {
@@ -440,7 +424,6 @@ TEST(FaultMatrix, EveryReadOfAnOpenAndAnEntryCanFail) {
     }
     EXPECT_GT(readsOfOpen, 0u);
     EXPECT_GT(failedOpens, 0u);
-    balance.Expect();
   }
 }
 
