@@ -1,9 +1,7 @@
-// Writes the seed corpora of the fuzz targets from the fixture builder:
+// Writes the seed corpus of the fuzz targets from the fixture builder:
 //   make-fuzz-seeds DIR
-// DIR/archive         archives of every version, header kind and entry feature
-//                     (fuzz_archive_read, fuzz_consolidate)
-// DIR/codecs          capacity, compressed size and data for fuzz_codecs
-// DIR/dialog_template arbitrary descriptions for fuzz_dialog_template
+// DIR/archive   archives of every version, header kind and entry feature
+//               (fuzz_archive_read, fuzz_consolidate)
 
 #include <cstdio>
 #include <filesystem>
@@ -77,17 +75,6 @@ bool Write(const std::filesystem::path& dir, const std::string& name, const Byte
   return fixture::WriteBytesToFile((dir / name).string(), bytes);
 }
 
-Bytes Le(uint32_t value, int bytes) {
-  Bytes b;
-  for (int i = 0; i < bytes; ++i) b.push_back(static_cast<uint8_t>(value >> (8 * i)));
-  return b;
-}
-
-Bytes Concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 bool ArchiveSeeds(const std::filesystem::path& dir) {
   bool ok = true;
   for (const Layout& layout : kLayouts) {
@@ -117,28 +104,6 @@ bool ArchiveSeeds(const std::filesystem::path& dir) {
   return ok;
 }
 
-bool CodecSeeds(const std::filesystem::path& dir) {
-  bool ok = true;
-  int n = 0;
-  for (uint32_t compressedSize : {7u, 99u, 1234u, 56789u, 1234567u, 3000000000u}) {
-    for (size_t length : {0u, 13u, 160u, 400u, 1000u}) {
-      const Bytes plain = fixture::MakeContent(length, static_cast<uint32_t>(n + 1), n % 2 == 0);
-      const Bytes head = Concat(Le(static_cast<uint32_t>(length), 2), Le(compressedSize, 4));
-      ok &= Write(dir, "lzss_" + std::to_string(n), Concat(head, fixture::LzssEncode(plain)));
-      ok &= Write(dir, "plain_" + std::to_string(n), Concat(head, plain));
-      ++n;
-    }
-  }
-  return ok;
-}
-
-bool DialogSeeds(const std::filesystem::path& dir) {
-  bool ok = true;
-  for (uint32_t seed = 1; seed <= 8; ++seed)
-    ok &= Write(dir, "random_" + std::to_string(seed), fixture::MakeContent(64 * seed, seed, false));
-  return ok;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,16 +111,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
     return 2;
   }
-  const std::filesystem::path root = argv[1];
-  bool ok = true;
-  for (const char* sub : {"archive", "codecs", "dialog_template"}) {
-    std::error_code error;
-    std::filesystem::create_directories(root / sub, error);
-    if (error) ok = false;
-  }
-  ok = ok && ArchiveSeeds(root / "archive") && CodecSeeds(root / "codecs") &&
-       DialogSeeds(root / "dialog_template");
-  if (!ok) {
+  const std::filesystem::path dir = std::filesystem::path(argv[1]) / "archive";
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error || !ArchiveSeeds(dir)) {
     std::fprintf(stderr, "make-fuzz-seeds: could not write the seeds under %s\n", argv[1]);
     return 1;
   }
