@@ -178,14 +178,8 @@ bool Control(void* state, uint32_t direction, uint32_t kind, void* data, uint32_
     }
     return true;
   }
-  if (kind == stream::kTag && direction == stream::kGet) {
-    if (!data || dataLength < sizeof(uint32_t)) return false;
-    const uint32_t tag = kTag;
-    std::memcpy(data, &tag, sizeof(tag));
-    if (lengthOut) *lengthOut = sizeof(tag);
-    return true;
-  }
-  return StreamControl(s->inner, direction, kind, data, dataLength, lengthOut);
+  return s->inner->ops->control(StreamState(s->inner), direction, kind, data, dataLength,
+                                lengthOut);
 }
 
 constexpr GrfStreamOps kOps = {Close,     Read,  Write,   ReadAt32, WriteAt32, SetSize32,
