@@ -10,7 +10,8 @@
 #include "grf/entry_index.h"
 #include "support/diag.h"
 #include "support/pool.h"
-#include "tests/grf/mem_stream.h"
+#include "grf/stream.h"
+#include "tests/grf/test_stream.h"
 
 // Allocations above 64 MiB fail (null, not a report). An input of at most a
 // few dozen KiB cannot decode to that much, so only hostile sizes get there;
@@ -73,7 +74,7 @@ void Init() {
 }
 
 struct MemoryArchive {
-  grftest::MemFile file;
+  teststream::Memory file;
 };
 
 MemoryArchive* NewMemoryArchive(const uint8_t* data, size_t size) {
@@ -88,7 +89,7 @@ const Bytes& MemoryBytes(const MemoryArchive* memory) { return memory->file.byte
 
 GrfArchive* OpenInMemory(MemoryArchive* memory, uint32_t flags, uint32_t* status) {
   GrfStream* stream = nullptr;
-  FUZZ_CHECK(grftest::MemStreamCreate(&memory->file, &stream));
+  FUZZ_CHECK(teststream::OpenMemory(&memory->file, nullptr, &stream));
   GrfArchive* archive = nullptr;
   uint32_t detail = 0;
   const bool ok = GrfOpenStream(stream, flags, status, &detail, &archive);

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "grf/stream.h"
-#include "tests/grf/fault_stream.h"
+#include "tests/grf/test_stream.h"
 #include "tests/grf/grf_test_util.h"
 
 namespace {
 
-using faultstream::Fault;
-using faultstream::Op;
+using teststream::Fault;
+using teststream::Op;
 using fixture::Bytes;
 using fixture::Storage;
 using grftest::TempFile;
@@ -40,10 +40,10 @@ TEST(FaultMatrix, NewArchiveHeaderThatCannotBeWrittenFailsTheOpen) {
     SCOPED_TRACE(FaultName(fault));
     TempFile file("fm-new");
     ASSERT_TRUE(file.Write({}));
-    faultstream::Plan plan;
+    teststream::Plan plan;
     plan.Arm(Op::Write, 1, fault);
     uint32_t status = 0;
-    GrfArchive* archive = faultstream::OpenArchive(file.path(), &plan, 0, &status);
+    GrfArchive* archive = teststream::OpenArchive(file.path(), &plan, 0, &status);
     EXPECT_EQ(archive, nullptr);
     EXPECT_EQ(status, GRF_E_IO_GROW);
     EXPECT_EQ(plan.injected, 1u);
@@ -51,10 +51,10 @@ TEST(FaultMatrix, NewArchiveHeaderThatCannotBeWrittenFailsTheOpen) {
   // A size query that fails before anything is written.
   TempFile file("fm-new-size");
   ASSERT_TRUE(file.Write({}));
-  faultstream::Plan plan;
+  teststream::Plan plan;
   plan.Arm(Op::SizeQuery, 1);
   GrfStream* stream = nullptr;
-  ASSERT_TRUE(faultstream::OpenFile(file.path(), &plan, &stream));
+  ASSERT_TRUE(teststream::OpenFile(file.path(), &plan, &stream));
   GrfArchive* archive = nullptr;
   uint32_t status = 0, detail = 0;
   EXPECT_FALSE(GrfOpenStream(stream, 0, &status, &detail, &archive));
@@ -94,8 +94,8 @@ TEST(FaultMatrix, PutWritesFailOrComeUpShortAppendedAndInAGap) {
                  FaultName(c.fault));
     TempFile file("fm-put");
     ASSERT_TRUE(file.Write(built.bytes));
-    faultstream::Plan plan;
-    GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, c.flags);
+    teststream::Plan plan;
+    GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, c.flags);
     ASSERT_NE(ar, nullptr);
     plan.Arm(Op::Write, c.nth, c.fault);
     EXPECT_FALSE(GrfPutCompressed(ar, "new.bin", data.data(), 30, 0));
@@ -140,12 +140,12 @@ void RunCopyCases(const fixture::ArchiveSpec& sourceSpec, const std::vector<Copy
   for (const CopyCase& c : cases) {
     for (const fixture::ExpectedEntry& entry : built.expected) {
       SCOPED_TRACE(std::string(c.what) + " " + FaultName(c.fault) + " " + entry.name);
-      faultstream::Plan sourcePlan, targetPlan;
-      GrfArchive* source = faultstream::OpenArchive(sourceFile.path(), &sourcePlan, GRF_OPEN_READ_ONLY);
+      teststream::Plan sourcePlan, targetPlan;
+      GrfArchive* source = teststream::OpenArchive(sourceFile.path(), &sourcePlan, GRF_OPEN_READ_ONLY);
       ASSERT_NE(source, nullptr);
       TempFile targetFile("fm-copy-dst");
       ASSERT_TRUE(targetFile.Write({}));
-      GrfArchive* target = faultstream::OpenArchive(targetFile.path(), &targetPlan, 0);
+      GrfArchive* target = teststream::OpenArchive(targetFile.path(), &targetPlan, 0);
       ASSERT_NE(target, nullptr);
       const Bytes fresh = targetFile.Read();
 
@@ -218,8 +218,8 @@ TEST(FaultMatrix, LinkWhoseConversionFailsLeavesTheOldArchive) {
       SCOPED_TRACE(std::to_string(nth) + " " + FaultName(fault));
       TempFile file("fm-link");
       ASSERT_TRUE(file.Write(built.bytes));
-      faultstream::Plan plan;
-      GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, 0);
+      teststream::Plan plan;
+      GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, 0);
       ASSERT_NE(ar, nullptr);
       plan.Arm(Op::Write, nth, fault);
       EXPECT_FALSE(GrfLinkEntry(ar, "a.txt", "c.txt"));
@@ -269,8 +269,8 @@ TEST(FaultMatrix, EveryFinalizeWriteFailingOrShortKeepsThePreviousTable) {
                    FaultName(fault));
       TempFile file("fm-fin");
       ASSERT_TRUE(file.Write(built.bytes));
-      faultstream::Plan plan;
-      GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, c.flags);
+      teststream::Plan plan;
+      GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, c.flags);
       ASSERT_NE(ar, nullptr);
       ASSERT_TRUE(GrfPutData(ar, "b.txt", "beta", 4));
       ASSERT_TRUE(GrfLinkEntry(ar, "a.txt", "link.txt"));
@@ -303,8 +303,8 @@ TEST(FaultMatrix, FailedDiscardLeavesTheLastFinalizedArchiveReadable) {
     SCOPED_TRACE(FaultName(fault));
     TempFile file("fm-discard");
     ASSERT_TRUE(file.Write(built.bytes));
-    faultstream::Plan plan;
-    GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, 0);
+    teststream::Plan plan;
+    GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, 0);
     ASSERT_NE(ar, nullptr);
     ASSERT_TRUE(GrfPutData(ar, "b.txt", fixture::MakeContent(3000, 10, false).data(), 3000));
     const uint64_t grown = file.Read().size();
@@ -327,8 +327,8 @@ TEST(FaultMatrix, FailedConversionWhoseCutBackFailsStillReadsAsBefore) {
     SCOPED_TRACE(FaultName(fault));
     TempFile file("fm-gate-cut");
     ASSERT_TRUE(file.Write(built.bytes));
-    faultstream::Plan plan;
-    GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, 0);
+    teststream::Plan plan;
+    GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, 0);
     ASSERT_NE(ar, nullptr);
     plan.Arm(Op::Write, 3);  // the header of the new layout
     plan.Arm(Op::Truncate, 1, fault);
@@ -359,8 +359,8 @@ TEST(FaultMatrix, FailedTrimAtFinalizeDoesNotFailIt) {
     SCOPED_TRACE(FaultName(fault));
     TempFile file("fm-trim");
     ASSERT_TRUE(file.Write(built.bytes));
-    faultstream::Plan plan;
-    GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, GRF_OPEN_REUSE_GAPS);
+    teststream::Plan plan;
+    GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, GRF_OPEN_REUSE_GAPS);
     ASSERT_NE(ar, nullptr);
     ASSERT_TRUE(GrfPutData(ar, "b.txt", "beta", 4));
     plan.Arm(Op::Truncate, 1, fault);
@@ -397,10 +397,10 @@ TEST(FaultMatrix, EveryReadOfAnOpenAndAnEntryCanFail) {
     for (uint32_t nth = 1; readsOfOpen == 0; ++nth) {
       for (Fault fault : {Fault::Fail, Fault::Short}) {
         SCOPED_TRACE(std::to_string(nth) + " " + FaultName(fault));
-        faultstream::Plan plan;
+        teststream::Plan plan;
         plan.Arm(Op::Read, nth, fault);
         uint32_t status = 0;
-        GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, GRF_OPEN_READ_ONLY, &status);
+        GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, GRF_OPEN_READ_ONLY, &status);
         EXPECT_EQ(ar != nullptr, !GrfFailed(status));
         if (!ar) {
           ++failedOpens;

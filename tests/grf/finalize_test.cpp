@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "grf/free_space_map.h"
-#include "tests/grf/fault_stream.h"
+#include "tests/grf/test_stream.h"
 #include "tests/grf/grf_test_util.h"
 
 namespace {
@@ -281,12 +281,12 @@ TEST(Finalize, CodecAndMemoryFailuresLeaveTheFileAsItWas) {
 TEST(Finalize, FailedFileSizeQueryAfterTheHeaderStillProtectsTheNewTable) {
   TempFile file("fin-size");
   fixture::WriteBytesToFile(file.path(), {});
-  faultstream::Plan plan;
-  GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, 0);
+  teststream::Plan plan;
+  GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, 0);
   ASSERT_NE(ar, nullptr);
   ASSERT_TRUE(GrfPutData(ar, "a", "alpha", 5));
   // The first query places the table; the second, after the header, fails.
-  plan.Arm(faultstream::Op::SizeQuery, 2);
+  plan.Arm(teststream::Op::SizeQuery, 2);
   ASSERT_TRUE(GrfFinalize(ar));
   EXPECT_EQ(plan.injected, 1u);
   const uint64_t size = file.Read().size();

@@ -4,7 +4,7 @@
 
 #include "grf/stream.h"
 #include "tests/grf/grf_test_util.h"
-#include "tests/grf/mem_stream.h"
+#include "tests/grf/test_stream.h"
 
 namespace {
 
@@ -24,10 +24,10 @@ struct Tally {
 // Opens, lists and reads everything it can; checks statuses and the pool.
 // The bytes stay in memory: thousands of opens cost no file system work.
 void Exercise(const Bytes& bytes, Tally* tally) {
-  grftest::MemFile file;
+  teststream::Memory file;
   file.bytes = bytes;
   GrfStream* stream = nullptr;
-  ASSERT_TRUE(grftest::MemStreamCreate(&file, &stream));
+  ASSERT_TRUE(teststream::OpenMemory(&file, nullptr, &stream));
   grftest::Opened o;
   o.ok = GrfOpenStream(stream, GRF_OPEN_READ_ONLY, &o.status, &o.detail, &o.archive);
   StreamRelease(&stream);

@@ -6,17 +6,17 @@
 
 #include "grf/stream.h"
 #include "support/sys_error.h"
-#include "tests/grf/mem_stream.h"
+#include "tests/grf/test_stream.h"
 #include "tests/grf/grf_test_util.h"
 
 namespace {
 
 // The memory type has 32-bit slots only.
 TEST(Stream, FallbacksAndReferences) {
-  grftest::MemFile file;
+  teststream::Memory file;
   file.bytes = fixture::ToBytes("0123456789");
   GrfStream* stream = nullptr;
-  ASSERT_TRUE(grftest::MemStreamCreate(&file, &stream));
+  ASSERT_TRUE(teststream::OpenMemory(&file, nullptr, &stream));
   char buffer[4];
   uint32_t moved = 7;
   file.calls = 0;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "grf/transfer.h"
-#include "tests/grf/fault_stream.h"
+#include "tests/grf/test_stream.h"
 #include "tests/grf/grf_test_util.h"
 
 namespace {
