@@ -17,19 +17,7 @@ using fixture::Cipher;
 using fixture::HeaderKind;
 using fixture::Storage;
 
-struct Layout {
-  const char* name;
-  uint32_t version;
-  HeaderKind header;
-};
-
-constexpr Layout kLayouts[] = {
-    {"v12_tail", 0x12, HeaderKind::Tail},      {"v100", 0x100, HeaderKind::Classic},
-    {"v101", 0x101, HeaderKind::Classic},      {"v102", 0x102, HeaderKind::Classic},
-    {"v103", 0x103, HeaderKind::Classic},      {"v200", 0x200, HeaderKind::Classic},
-    {"v200_wide", 0x200, HeaderKind::Wide},    {"v300", 0x300, HeaderKind::Classic},
-    {"v300_wide", 0x300, HeaderKind::Wide},
-};
+using fixture::Layout;
 
 // Small entries of every kind the layout can hold.
 fixture::ArchiveSpec FeatureSpec(const Layout& layout, int variant) {
@@ -77,15 +65,17 @@ bool Write(const std::filesystem::path& dir, const std::string& name, const Byte
 
 bool ArchiveSeeds(const std::filesystem::path& dir) {
   bool ok = true;
-  for (const Layout& layout : kLayouts) {
+  for (const Layout& layout : fixture::AllLayouts()) {
+    if (layout.tableFirst || layout.reverseData) continue;  // the variants place blocks
+    const std::string name = fixture::LayoutName(layout);
     for (int variant = 0; variant < 3; ++variant) {
-      ok &= Write(dir, std::string(layout.name) + "_" + std::to_string(variant),
+      ok &= Write(dir, name + "_" + std::to_string(variant),
                   fixture::BuildArchiveBytes(FeatureSpec(layout, variant)));
     }
     fixture::ArchiveSpec empty;
     empty.version = layout.version;
     empty.header = layout.header;
-    ok &= Write(dir, std::string(layout.name) + "_empty", fixture::BuildArchiveBytes(empty));
+    ok &= Write(dir, name + "_empty", fixture::BuildArchiveBytes(empty));
   }
   // A 46-byte header over a version 0x12 table loads only without entries.
   fixture::ArchiveSpec classic12;

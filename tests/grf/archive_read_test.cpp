@@ -15,23 +15,7 @@ using fixture::HeaderKind;
 using fixture::Storage;
 using grftest::TempFile;
 
-struct Layout {
-  uint32_t version;
-  HeaderKind header;
-  bool tableFirst;
-  bool reverseData;
-};
-
-std::string LayoutName(const testing::TestParamInfo<Layout>& info) {
-  const Layout& l = info.param;
-  const char* kind = l.header == HeaderKind::Classic ? "Classic"
-                     : l.header == HeaderKind::Wide  ? "Wide"
-                                                     : "Tail";
-  char text[64];
-  std::snprintf(text, sizeof(text), "v%x_%s%s%s", l.version, kind, l.tableFirst ? "_TableFirst" : "",
-                l.reverseData ? "_Reversed" : "");
-  return text;
-}
+using fixture::Layout;
 
 fixture::ArchiveSpec MakeSpec(const Layout& l) {
   fixture::ArchiveSpec spec;
@@ -121,23 +105,8 @@ TEST_P(ArchiveLayout, OpensListsAndReadsEveryEntry) {
   }
 }
 
-std::vector<Layout> AllLayouts() {
-  std::vector<Layout> out;
-  out.push_back({0x12, HeaderKind::Tail, false, false});
-  out.push_back({0x12, HeaderKind::Tail, false, true});
-  for (uint32_t v : {0x100u, 0x101u, 0x102u, 0x103u, 0x200u, 0x300u}) {
-    for (HeaderKind k : {HeaderKind::Classic, HeaderKind::Wide}) {
-      out.push_back({v, k, false, false});
-    }
-  }
-  for (uint32_t v : {0x200u, 0x300u}) {
-    out.push_back({v, HeaderKind::Classic, true, true});
-    out.push_back({v, HeaderKind::Wide, true, false});
-  }
-  return out;
-}
-
-INSTANTIATE_TEST_SUITE_P(Archives, ArchiveLayout, testing::ValuesIn(AllLayouts()), LayoutName);
+INSTANTIATE_TEST_SUITE_P(Archives, ArchiveLayout, testing::ValuesIn(fixture::AllLayouts()),
+                         [](const auto& info) { return fixture::LayoutName(info.param); });
 
 TEST(ArchiveRead, ClassicHeaderWithVersion12LoadsOnlyWithoutEntries) {
   fixture::ArchiveSpec spec;
