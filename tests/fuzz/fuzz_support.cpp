@@ -183,27 +183,4 @@ const std::string& ScratchDir() {
   return dir;
 }
 
-bool WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && ok;
-}
-
-bool ReadFile(const std::string& path, Bytes* bytes) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bytes->clear();
-  uint8_t chunk[65536];
-  size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
-  std::fclose(f);
-  return true;
-}
-
-bool FileExists(const std::string& path) {
-  std::error_code ignored;
-  return std::filesystem::exists(path, ignored);
-}
-
 }  // namespace fuzz
