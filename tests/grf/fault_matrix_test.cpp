@@ -1,11 +1,10 @@
-// Failing and short stream operations on every write path that the put,
-// finalize and gate tests do not already drive: the new-archive header,
-// puts into reused gaps, copies failing on either side (LZSS sources too),
-// links whose conversion of an old archive fails, the remaining finalize
-// writes, the truncations of discard, of a failed conversion and of the
-// finalize trim, and reads during open. Each case checks the status, that
-// the index and dirty state are unchanged, that the file on disk still
-// opens as the archive last finalized, and that no pool block leaks.
+// Failing and short stream operations on every write path: the new-archive
+// header, puts appended and into reused gaps, copies failing on either side
+// (LZSS sources too), the conversion of an old archive, every finalize write,
+// the truncations of discard, of a failed conversion and of the finalize
+// trim, and reads during open. Each case checks the status and that the file
+// on disk still opens as the archive last finalized; a second attempt once
+// the stream behaves loses nothing.
 
 #include <map>
 #include <string>
@@ -62,64 +61,6 @@ TEST(FaultMatrix, NewArchiveHeaderThatCannotBeWrittenFailsTheOpen) {
   EXPECT_EQ(status, GRF_E_IO);
   EXPECT_EQ(detail, 0xA0000001u);
   EXPECT_TRUE(file.Read().empty());
-}
-
-// ---- put: appended and into a reused gap ----
-
-TEST(FaultMatrix, PutWritesFailOrComeUpShortAppendedAndInAGap) {
-  fixture::ArchiveSpec spec;
-  spec.leadingGap = 40;  // [46, 86) free: a 30-byte block (32 stored) fits
-  spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(500, 1)));
-  const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  const Bytes data = fixture::MakeContent(30, 2, false);
-
-  struct Case {
-    uint32_t flags;
-    uint32_t nth;  // 1: the data, 2: the padding
-    Fault fault;
-    uint32_t status;
-  };
-  const Case cases[] = {
-      {0, 1, Fault::Fail, GRF_E_IO_GROW},
-      {0, 1, Fault::Short, GRF_E_IO_GROW},
-      {0, 2, Fault::Fail, GRF_E_IO_GROW},
-      {0, 2, Fault::Short, GRF_E_IO_GROW},
-      {GRF_OPEN_REUSE_GAPS, 1, Fault::Fail, GRF_E_IO},
-      {GRF_OPEN_REUSE_GAPS, 1, Fault::Short, GRF_E_IO},
-      {GRF_OPEN_REUSE_GAPS, 2, Fault::Fail, GRF_E_IO},
-      {GRF_OPEN_REUSE_GAPS, 2, Fault::Short, GRF_E_IO},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.flags ? "gap " : "append ") + std::to_string(c.nth) + " " +
-                 FaultName(c.fault));
-    TempFile file("fm-put");
-    ASSERT_TRUE(file.Write(built.bytes));
-    teststream::Plan plan;
-    GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, c.flags);
-    ASSERT_NE(ar, nullptr);
-    plan.Arm(Op::Write, c.nth, c.fault);
-    EXPECT_FALSE(GrfPutCompressed(ar, "new.bin", data.data(), 30, 0));
-    EXPECT_EQ(plan.injected, 1u);
-    EXPECT_EQ(GrfGetLastStatus(ar), c.status);
-    EXPECT_EQ(grftest::Record(ar, "new.bin"), nullptr);
-    EXPECT_FALSE(ar->flags & GRF_STATE_DIRTY);
-    ExpectOnDisk(file.path(), ExpectedOf(built));
-
-    // The same put succeeds once the stream behaves: in the gap when reused,
-    // else behind whatever the failed write left (cut off by a discard).
-    plan.Disarm();
-    ASSERT_TRUE(GrfPutCompressed(ar, "new.bin", data.data(), 30, 0));
-    if (c.flags) {
-      EXPECT_EQ(grftest::Record(ar, "new.bin")->offset, 46u);
-    } else {
-      EXPECT_GE(grftest::Record(ar, "new.bin")->offset, built.bytes.size());
-    }
-    ASSERT_TRUE(GrfFinalize(ar));
-    GrfClose(&ar);
-    Contents contents = ExpectedOf(built);
-    contents["new.bin"] = data;
-    ExpectOnDisk(file.path(), contents);
-  }
 }
 
 // ---- copy: the source's reads, the target's writes ----
@@ -204,90 +145,94 @@ TEST(FaultMatrix, CopyOfLzssEntriesFailsCleanlyOnEitherSide) {
                      });
 }
 
-// ---- link: its conversion of an old archive ----
+// ---- changes: a put (appended or into a gap), the conversion of an old
+// archive by its first change, and every write of a finalize ----
 
-TEST(FaultMatrix, LinkWhoseConversionFailsLeavesTheOldArchive) {
-  fixture::ArchiveSpec spec;
-  spec.version = 0x102;
-  spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(700, 6)));
-  spec.entries.push_back(fixture::Entry("b.gat", fixture::MakeContent(300, 7)));
-  const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  // The conversion writes the table prefix, the table, then the header.
-  for (uint32_t nth : {1u, 2u, 3u}) {
-    for (Fault fault : {Fault::Fail, Fault::Short}) {
-      SCOPED_TRACE(std::to_string(nth) + " " + FaultName(fault));
-      TempFile file("fm-link");
-      ASSERT_TRUE(file.Write(built.bytes));
-      teststream::Plan plan;
-      GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, 0);
-      ASSERT_NE(ar, nullptr);
-      plan.Arm(Op::Write, nth, fault);
-      EXPECT_FALSE(GrfLinkEntry(ar, "a.txt", "c.txt"));
-      EXPECT_EQ(plan.injected, 1u);
-      EXPECT_EQ(GrfGetLastStatus(ar), nth == 3 ? GRF_E_IO : GRF_E_IO_GROW);
-      EXPECT_EQ(ar->version, 0x102u);
-      EXPECT_FALSE(ar->flags & GRF_STATE_DIRTY);
-      EXPECT_EQ(grftest::Record(ar, "c.txt"), nullptr);
-      EXPECT_TRUE(file.Read() == built.bytes);
+enum class Change { Put, Link, Finalize };
 
-      plan.Disarm();
-      ASSERT_TRUE(GrfLinkEntry(ar, "a.txt", "c.txt"));
-      ASSERT_TRUE(GrfFinalize(ar));
-      GrfClose(&ar);
-      Contents contents = ExpectedOf(built);
-      contents["c.txt"] = contents["a.txt"];
-      ExpectOnDisk(file.path(), contents);
-    }
+struct ChangeCase {
+  Change change;
+  uint32_t flags;
+  Op op;
+  uint32_t nth;  // put: 1 data, 2 padding; conversion, finalize: 1 prefix, 2 table, 3 header
+  uint32_t status;
+};
+
+// Makes the change; `contents` becomes what the archive holds once it is committed.
+bool Apply(GrfArchive* ar, Change change, Contents* contents) {
+  static const Bytes data = fixture::MakeContent(30, 2, false);
+  switch (change) {
+    case Change::Put:
+      (*contents)["new.bin"] = data;
+      return GrfPutCompressed(ar, "new.bin", data.data(), 30, 0);
+    case Change::Link:
+      (*contents)["c.txt"] = contents->at("a.txt");
+      return GrfLinkEntry(ar, "a.txt", "c.txt");
+    case Change::Finalize:
+      return GrfFinalize(ar);
   }
+  return false;
 }
 
-// ---- finalize: the cells the finalize tests leave out ----
-
-TEST(FaultMatrix, EveryFinalizeWriteFailingOrShortKeepsThePreviousTable) {
+TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive) {
   fixture::ArchiveSpec spec;
+  spec.leadingGap = 40;  // [46, 86) free: a 30-byte block (32 stored) fits
   spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(2000, 8)));
   spec.garbageAfterTable = Bytes(4096, 0xEE);  // room for a new table under gap reuse
+  fixture::ArchiveSpec old;
+  old.version = 0x102;
+  old.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(700, 6)));
+  old.entries.push_back(fixture::Entry("b.gat", fixture::MakeContent(300, 7)));
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  struct Case {
-    uint32_t flags;
-    Op op;
-    uint32_t nth;  // writes: 1 prefix, 2 table, 3 header
-    uint32_t status;
-  } cases[] = {
-      {0, Op::SizeQuery, 1, GRF_E_IO},
-      {0, Op::Write, 1, GRF_E_IO_GROW},
-      {0, Op::Write, 2, GRF_E_IO_GROW},
-      {0, Op::Write, 3, GRF_E_IO},
-      {GRF_OPEN_REUSE_GAPS, Op::Write, 1, GRF_E_IO},
-      {GRF_OPEN_REUSE_GAPS, Op::Write, 2, GRF_E_IO},
-      {GRF_OPEN_REUSE_GAPS, Op::Write, 3, GRF_E_IO},
+  const fixture::BuiltArchive builtOld = fixture::BuildArchive(old);
+  const uint32_t gaps = GRF_OPEN_REUSE_GAPS;
+  const ChangeCase cases[] = {
+      {Change::Put, 0, Op::Write, 1, GRF_E_IO_GROW},
+      {Change::Put, 0, Op::Write, 2, GRF_E_IO_GROW},
+      {Change::Put, gaps, Op::Write, 1, GRF_E_IO},
+      {Change::Put, gaps, Op::Write, 2, GRF_E_IO},
+      {Change::Link, 0, Op::Write, 1, GRF_E_IO_GROW},
+      {Change::Link, 0, Op::Write, 2, GRF_E_IO_GROW},
+      {Change::Link, 0, Op::Write, 3, GRF_E_IO},
+      {Change::Finalize, 0, Op::SizeQuery, 1, GRF_E_IO},
+      {Change::Finalize, 0, Op::Write, 1, GRF_E_IO_GROW},
+      {Change::Finalize, 0, Op::Write, 2, GRF_E_IO_GROW},
+      {Change::Finalize, 0, Op::Write, 3, GRF_E_IO},
+      {Change::Finalize, gaps, Op::Write, 1, GRF_E_IO},
+      {Change::Finalize, gaps, Op::Write, 2, GRF_E_IO},
+      {Change::Finalize, gaps, Op::Write, 3, GRF_E_IO},
   };
-  for (const Case& c : cases) {
+  for (const ChangeCase& c : cases) {
     for (Fault fault : {Fault::Fail, Fault::Short}) {
       if (c.op == Op::SizeQuery && fault == Fault::Short) continue;
-      SCOPED_TRACE(std::string(c.flags ? "gap " : "append ") + std::to_string(c.nth) + " " +
-                   FaultName(fault));
-      TempFile file("fm-fin");
-      ASSERT_TRUE(file.Write(built.bytes));
+      SCOPED_TRACE(std::to_string(static_cast<int>(c.change)) + (c.flags ? " gap " : " ") +
+                   std::to_string(c.nth) + " " + FaultName(fault));
+      const fixture::BuiltArchive& source = c.change == Change::Link ? builtOld : built;
+      TempFile file("fm-change");
+      ASSERT_TRUE(file.Write(source.bytes));
       teststream::Plan plan;
       GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, c.flags);
       ASSERT_NE(ar, nullptr);
-      ASSERT_TRUE(GrfPutData(ar, "b.txt", "beta", 4));
-      ASSERT_TRUE(GrfLinkEntry(ar, "a.txt", "link.txt"));
+      Contents contents = ExpectedOf(source);
+      if (c.change == Change::Finalize) {
+        ASSERT_TRUE(GrfPutData(ar, "b.txt", "beta", 4));
+        ASSERT_TRUE(GrfLinkEntry(ar, "a.txt", "link.txt"));
+        contents["b.txt"] = fixture::ToBytes("beta");
+        contents["link.txt"] = contents["a.txt"];
+      }
       plan.Arm(c.op, c.nth, fault);
-      EXPECT_FALSE(GrfFinalize(ar));
+      Contents after = contents;
+      EXPECT_FALSE(Apply(ar, c.change, &after));
       EXPECT_EQ(plan.injected, 1u);
       EXPECT_EQ(GrfGetLastStatus(ar), c.status);
       // Another reader sees the archive as last finalized meanwhile.
-      ExpectOnDisk(file.path(), ExpectedOf(built));
+      ExpectOnDisk(file.path(), ExpectedOf(source));
 
-      // Still dirty with every change: a second attempt commits them all.
+      // Nothing is lost: once the stream behaves the change goes through.
       plan.Disarm();
+      ASSERT_TRUE(Apply(ar, c.change, &contents));
       ASSERT_TRUE(GrfFinalize(ar));
       GrfClose(&ar);
-      Contents contents = ExpectedOf(built);
-      contents["b.txt"] = fixture::ToBytes("beta");
-      contents["link.txt"] = contents["a.txt"];
       ExpectOnDisk(file.path(), contents);
     }
   }
