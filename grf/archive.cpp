@@ -9,6 +9,7 @@
 #include "grf/codec.h"
 #include "grf/entry_index.h"
 #include "grf/format.h"
+#include "grf/free_space_map.h"
 #include "grf/stream.h"
 #include "grf/table_loader.h"
 #include "support/diag.h"

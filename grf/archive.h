@@ -7,7 +7,7 @@
 
 struct GrfStream;
 struct EntryIndex;    // grf/entry_index.h
-struct FreeSpaceMap;  // free_space_map.cpp
+struct FreeSpaceMap;  // grf/free_space_map.h
 
 struct GrfArchive {
   GrfStream* stream;          // one reference owned
@@ -66,8 +66,3 @@ uint32_t HeaderSeed(const GrfArchive* archive, uint32_t storedTablePosition);
 // the hook code 4; a dirty archive is cut back to fileSize and made clean,
 // a clean one gets GRF_S_UNCHANGED.
 bool DiscardChanges(GrfArchive* archive);
-
-// Free-space map (free_space_map.cpp). BuildFreeSpaceMap leaves its own
-// status and detail on failure; DestroyFreeSpaceMap accepts null.
-bool BuildFreeSpaceMap(GrfArchive* archive);
-void DestroyFreeSpaceMap(FreeSpaceMap* map);

@@ -21,8 +21,6 @@ struct IndexNode {
 };
 
 using KeyFold = void (*)(char* destination, const char* source, size_t length);
-using KeyCompare = int (*)(const char* a, const char* b);
-using ValueRelease = void (*)(GrfEntry* value, void* user);
 
 void FoldAscii(char* destination, const char* source, size_t length) {
   for (size_t i = 0; i < length; ++i)
@@ -35,12 +33,25 @@ void CopyKey(char* destination, const char* source, size_t length) {
   destination[length] = '\0';
 }
 
-void ReleaseWithPool(GrfEntry* value, void*) { ReleaseEntry(value); }
-
-int CompareBytes(const char* a, const char* b) { return std::strcmp(a, b); }
-
 // Folded keys of names shorter than this are built on the stack.
 constexpr size_t kStackKey = 256;
+
+// FNV-1a over the bytes of a key (without the terminator).
+uint32_t FnvHash(const char* key) {
+  uint32_t h = 0x811C9DC5u;
+  for (const auto* p = reinterpret_cast<const unsigned char*>(key); *p; ++p) {
+    h ^= *p;
+    h *= 16777619u;
+  }
+  return h;
+}
+
+// Folded to 16 bits by h ^ (h >> 16), masked to the buckets.
+uint32_t FnvBucket(const char* foldedKey, uint32_t bucketCount) {
+  uint32_t h = FnvHash(foldedKey);
+  h ^= h >> 16;
+  return h & (bucketCount - 1);
+}
 
 }  // namespace
 
@@ -49,17 +60,10 @@ struct EntryIndex {
   IndexNode** tails;
   uint32_t count;
   uint32_t bucketCount;
-  uint32_t inlineValueSize;
   uint32_t options;
-  IndexHash hash;
-  void* segmentCombiner;  // unused: keys are always folded whole
   KeyFold fold;
-  KeyCompare compare;
-  ValueRelease release;
-  void* releaseUser;
   IndexNode* lastHit;
   int32_t lastHitBucket;
-  void* liveIterators;    // no operation here creates one
 };
 
 GrfEntry* NewEntry(const char* name, const EntryRecord& record) {
@@ -80,21 +84,6 @@ void ReleaseEntry(GrfEntry* entry) {
   if (entry) PoolFree(entry);
 }
 
-uint32_t FnvHash(const char* key) {
-  uint32_t h = 0x811C9DC5u;
-  for (const auto* p = reinterpret_cast<const unsigned char*>(key); *p; ++p) {
-    h ^= *p;
-    h *= 16777619u;
-  }
-  return h;
-}
-
-uint32_t FnvBucket(const char* foldedKey, uint32_t bucketCount) {
-  uint32_t h = FnvHash(foldedKey);
-  h ^= h >> 16;
-  return h & (bucketCount - 1);
-}
-
 EntryIndex* IndexCreate(uint32_t bucketCount, uint32_t options) {
   if (bucketCount == 0 || (bucketCount & (bucketCount - 1)) != 0) return nullptr;
   const size_t arrayBytes = sizeof(IndexNode*) * static_cast<size_t>(bucketCount);
@@ -105,25 +94,20 @@ EntryIndex* IndexCreate(uint32_t bucketCount, uint32_t options) {
   table->tails = reinterpret_cast<IndexNode**>(block + sizeof(EntryIndex) + arrayBytes);
   table->bucketCount = bucketCount;
   table->options = options;
-  table->hash = FnvBucket;
   table->fold = (options & entryindex::kFoldKeys) ? FoldAscii : CopyKey;
-  table->compare = CompareBytes;
-  table->release = (options & entryindex::kOwnsValues) ? ReleaseWithPool : nullptr;
   table->lastHitBucket = -1;
   return table;
 }
-
-void IndexSetHash(EntryIndex* table, IndexHash hash) { table->hash = hash ? hash : FnvBucket; }
 
 namespace {
 
 IndexNode* LookupFolded(EntryIndex* table, const char* folded, uint32_t keyHash,
                         uint32_t bucket) {
   if (table->lastHit && table->lastHitBucket == static_cast<int32_t>(bucket) &&
-      table->lastHit->keyHash == keyHash && table->compare(table->lastHit->key, folded) == 0)
+      table->lastHit->keyHash == keyHash && std::strcmp(table->lastHit->key, folded) == 0)
     return table->lastHit;
   for (IndexNode* node = table->heads[bucket]; node; node = node->next) {
-    if (node->keyHash == keyHash && table->compare(node->key, folded) == 0) {
+    if (node->keyHash == keyHash && std::strcmp(node->key, folded) == 0) {
       table->lastHit = node;
       table->lastHitBucket = static_cast<int32_t>(bucket);
       return node;
@@ -133,7 +117,7 @@ IndexNode* LookupFolded(EntryIndex* table, const char* folded, uint32_t keyHash,
 }
 
 // Looks a name up through a temporary folded copy.
-IndexNode* Lookup(EntryIndex* table, const char* name, uint32_t* bucketOut, bool* outOfMemory) {
+IndexNode* Lookup(EntryIndex* table, const char* name, bool* outOfMemory) {
   if (outOfMemory) *outOfMemory = false;
   const size_t length = std::strlen(name);
   char stackKey[kStackKey];
@@ -147,10 +131,9 @@ IndexNode* Lookup(EntryIndex* table, const char* name, uint32_t* bucketOut, bool
   }
   table->fold(folded, name, length);
   const uint32_t keyHash = FnvHash(folded);
-  const uint32_t bucket = table->hash(folded, table->bucketCount);
+  const uint32_t bucket = FnvBucket(folded, table->bucketCount);
   IndexNode* node = LookupFolded(table, folded, keyHash, bucket);
   if (folded != stackKey) PoolFree(folded);
-  if (bucketOut) *bucketOut = bucket;
   return node;
 }
 
@@ -167,7 +150,7 @@ void Unlink(EntryIndex* table, IndexNode* node, uint32_t bucket) {
 }
 
 void DropNode(EntryIndex* table, IndexNode* node, GrfEntry* keep) {
-  if (table->release && node->value != keep) table->release(node->value, table->releaseUser);
+  if ((table->options & entryindex::kOwnsValues) && node->value != keep) ReleaseEntry(node->value);
   PoolFree(node);
 }
 
@@ -182,7 +165,7 @@ bool IndexInsert(EntryIndex* table, const char* name, GrfEntry* entry) {
   node->key = key;
   node->value = entry;
   node->keyHash = FnvHash(key);
-  const uint32_t bucket = table->hash(key, table->bucketCount);
+  const uint32_t bucket = FnvBucket(key, table->bucketCount);
   if (IndexNode* old = LookupFolded(table, key, node->keyHash, bucket)) {
     Unlink(table, old, bucket);
     DropNode(table, old, entry);
@@ -197,20 +180,13 @@ bool IndexInsert(EntryIndex* table, const char* name, GrfEntry* entry) {
 }
 
 GrfEntry* IndexFind(EntryIndex* table, const char* name, bool* outOfMemory) {
-  IndexNode* node = Lookup(table, name, nullptr, outOfMemory);
+  IndexNode* node = Lookup(table, name, outOfMemory);
   return node ? node->value : nullptr;
 }
 
-bool IndexRemove(EntryIndex* table, const char* name, bool* outOfMemory) {
-  uint32_t bucket = 0;
-  IndexNode* node = Lookup(table, name, &bucket, outOfMemory);
-  if (!node) return false;
-  Unlink(table, node, bucket);
-  DropNode(table, node, nullptr);
-  return true;
-}
-
 uint32_t IndexCount(const EntryIndex* table) { return table ? table->count : 0; }
+
+namespace {
 
 uint32_t IndexCollect(const EntryIndex* table, GrfEntry** array, uint32_t length) {
   uint32_t n = 0;
@@ -220,6 +196,8 @@ uint32_t IndexCollect(const EntryIndex* table, GrfEntry** array, uint32_t length
   }
   return n;
 }
+
+}  // namespace
 
 uint32_t IndexCollectSorted(const EntryIndex* table, GrfEntry** array, uint32_t length,
                             EntryLess less) {
@@ -246,9 +224,7 @@ bool EntryOffsetLess(const GrfEntry* a, const GrfEntry* b) { return a->offset < 
 bool CreateArchiveIndex(GrfArchive* archive) {
   DestroyArchiveIndex(archive);
   archive->entries = IndexCreate(entryindex::kEntryBuckets, entryindex::kEntryOptions);
-  if (!archive->entries) return false;
-  IndexSetHash(archive->entries, FnvBucket);
-  return true;
+  return archive->entries != nullptr;
 }
 
 void DestroyArchiveIndex(GrfArchive* archive) {

@@ -39,28 +39,19 @@ constexpr uint32_t kEntryOptions = kFoldKeys | kOwnsValues;
 
 struct EntryIndex;
 
-using IndexHash = uint32_t (*)(const char* foldedKey, uint32_t bucketCount);
 using EntryLess = bool (*)(const GrfEntry* a, const GrfEntry* b);
-
-// FNV-1a over the bytes of a key (without the terminator).
-uint32_t FnvHash(const char* key);
-// FNV-1a over the key, folded to 16 bits by h ^ (h >> 16), masked to the buckets.
-uint32_t FnvBucket(const char* foldedKey, uint32_t bucketCount);
 
 // bucketCount must be a power of two. Null when out of memory.
 EntryIndex* IndexCreate(uint32_t bucketCount, uint32_t options);
-void IndexSetHash(EntryIndex* table, IndexHash hash);
 // False only when the node cannot be allocated (table unchanged; the caller
 // still owns the entry). An entry of the same folded name is released.
 bool IndexInsert(EntryIndex* table, const char* name, GrfEntry* entry);
 // Null when absent. When the folded copy of a long name cannot be allocated,
 // *outOfMemory (if given) becomes true and the result is null.
 GrfEntry* IndexFind(EntryIndex* table, const char* name, bool* outOfMemory = nullptr);
-// Removes and releases the entry of that name; false when there was none.
-bool IndexRemove(EntryIndex* table, const char* name, bool* outOfMemory = nullptr);
 uint32_t IndexCount(const EntryIndex* table);
-// Bucket order, each chain head to tail; returns the count written (at most length).
-uint32_t IndexCollect(const EntryIndex* table, GrfEntry** array, uint32_t length);
+// Bucket order, each chain head to tail, then sorted; returns the count
+// written (at most length).
 uint32_t IndexCollectSorted(const EntryIndex* table, GrfEntry** array, uint32_t length,
                             EntryLess less);
 // Releases every node and (when the table owns them) every entry. Null is fine.

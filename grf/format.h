@@ -102,10 +102,6 @@ constexpr uint32_t kRecord300NoNul = 0xA0000091;
 constexpr uint32_t kRecord300Short = 0xA0000092;
 }  // namespace detail
 
-inline uint16_t LoadU16(const void* p) {
-  const auto* b = static_cast<const unsigned char*>(p);
-  return static_cast<uint16_t>(b[0] | (b[1] << 8));
-}
 inline uint32_t LoadU32(const void* p) {
   const auto* b = static_cast<const unsigned char*>(p);
   return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
@@ -114,11 +110,6 @@ inline uint32_t LoadU32(const void* p) {
 inline uint64_t LoadU64(const void* p) {
   const auto* b = static_cast<const unsigned char*>(p);
   return static_cast<uint64_t>(LoadU32(b)) | (static_cast<uint64_t>(LoadU32(b + 4)) << 32);
-}
-inline void StoreU16(void* p, uint16_t v) {
-  auto* b = static_cast<unsigned char*>(p);
-  b[0] = static_cast<unsigned char>(v);
-  b[1] = static_cast<unsigned char>(v >> 8);
 }
 inline void StoreU32(void* p, uint32_t v) {
   auto* b = static_cast<unsigned char*>(p);

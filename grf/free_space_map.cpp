@@ -21,6 +21,9 @@ uint64_t SpanEnd(uint64_t start, uint64_t length) {
 // The array grows by a fixed step; builds reserve their expected size first.
 constexpr uint32_t kGrowStep = 32;
 
+// Grows the array to hold at least `capacity` ranges.
+bool FreeSpaceReserve(FreeSpaceMap* map, uint32_t capacity);
+
 bool GrowFor(FreeSpaceMap* map, uint32_t extra) {
   if (map->count + extra <= map->capacity) return true;
   if (map->capacity > UINT32_MAX - kGrowStep) return false;
@@ -52,6 +55,8 @@ void DestroyFreeSpaceMap(FreeSpaceMap* map) {
   PoolFree(map);
 }
 
+namespace {
+
 bool FreeSpaceReserve(FreeSpaceMap* map, uint32_t capacity) {
   if (capacity <= map->capacity) return true;
   const uint64_t bytes = static_cast<uint64_t>(capacity) * sizeof(FreeRange);
@@ -62,6 +67,10 @@ bool FreeSpaceReserve(FreeSpaceMap* map, uint32_t capacity) {
   map->capacity = capacity;
   return true;
 }
+
+}  // namespace
+
+namespace {
 
 void FreeSpaceShrink(FreeSpaceMap* map) {
   if (map->count == map->capacity) return;
@@ -77,6 +86,8 @@ void FreeSpaceShrink(FreeSpaceMap* map) {
     map->capacity = map->count;
   }
 }
+
+}  // namespace
 
 bool FreeSpaceAdd(FreeSpaceMap* map, uint64_t start, uint64_t length) {
   if (length == 0) return true;

@@ -18,10 +18,8 @@ struct FreeSpaceMap {
 };
 
 FreeSpaceMap* FreeSpaceCreate();
-// Grows the array to hold at least `capacity` ranges.
-bool FreeSpaceReserve(FreeSpaceMap* map, uint32_t capacity);
-// Shrinks the array to the count.
-void FreeSpaceShrink(FreeSpaceMap* map);
+// Accepts null.
+void DestroyFreeSpaceMap(FreeSpaceMap* map);
 // Union: absorbs every range that overlaps or touches [start, start + length).
 bool FreeSpaceAdd(FreeSpaceMap* map, uint64_t start, uint64_t length);
 // Difference; a range that contains the span in its middle splits in two.
@@ -30,8 +28,9 @@ bool FreeSpaceRemove(FreeSpaceMap* map, uint64_t start, uint64_t length);
 bool FreeSpaceBestFit(const FreeSpaceMap* map, uint64_t length, uint64_t* start);
 
 // Builds archive->freeSpace from the header, the table and every entry's
-// stored block (details 0xA0000015, 0xA0000016, 0xA0000017).
-// DestroyFreeSpaceMap is declared in grf/archive.h.
+// stored block. On failure leaves its status and detail (0xA0000015,
+// 0xA0000016, 0xA0000017) and no map.
+bool BuildFreeSpaceMap(GrfArchive* archive);
 
 // With a map and GRF_OPEN_REUSE_GAPS: removes the span from the map.
 bool MarkSpaceUsed(GrfArchive* archive, uint64_t start, uint64_t length);

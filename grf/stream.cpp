@@ -30,9 +30,7 @@ const GrfStreamOps* StreamFindType(uint32_t tag) {
   return nullptr;
 }
 
-bool StreamCreateWith(uint32_t tag, const StreamCreateParams* params, size_t paramsSize,
-                      GrfStream** stream) {
-  SLIM_FATAL_ASSERT(paramsSize == sizeof(StreamCreateParams));
+bool StreamCreate(uint32_t tag, const void* data, uint32_t dataLength, GrfStream** stream) {
   *stream = nullptr;
   const GrfStreamOps* ops = StreamFindType(tag);
   SLIM_FATAL_ASSERT(ops != nullptr);
@@ -41,29 +39,16 @@ bool StreamCreateWith(uint32_t tag, const StreamCreateParams* params, size_t par
   uint32_t produced = 0;
   if (!ops->control(nullptr, stream::kGet, stream::kTypeInfo, &info, sizeof(info), &produced))
     return false;
-  const bool hasData = (params->options & stream::kCreateWithData) != 0;
+  const bool hasData = data != nullptr;
   const bool wantsData = (info.capabilities & stream::kCapNoCreationData) == 0;
   SLIM_FATAL_ASSERT(hasData == wantsData);
-  if (hasData && params->dataLength != info.creationDataSize) return false;
+  if (hasData && dataLength != info.creationDataSize) return false;
 
   auto* object =
       static_cast<GrfStream*>(PoolAllocZeroed(sizeof(GrfStream) + info.stateSize));
   if (!object) return false;
-  void* state = StreamState(object);
-  bool ok = true;
-  if (hasData) {
-    ok = ops->control(state, stream::kSet, stream::kHandle, const_cast<void*>(params->data),
-                      params->dataLength, nullptr);
-  }
-  if (ok && (params->options & stream::kCreateSetting5)) {
-    uint32_t value = params->setting5;
-    ok = ops->control(state, stream::kSet, stream::kSetting5, &value, sizeof(value), nullptr);
-  }
-  if (ok && (params->options & stream::kCreateSetting6)) {
-    uint32_t value = params->setting6;
-    ok = ops->control(state, stream::kSet, stream::kSetting6, &value, sizeof(value), nullptr);
-  }
-  if (!ok) {
+  if (hasData && !ops->control(StreamState(object), stream::kSet, stream::kHandle,
+                               const_cast<void*>(data), dataLength, nullptr)) {
     PoolFree(object);
     return false;
   }
@@ -72,14 +57,6 @@ bool StreamCreateWith(uint32_t tag, const StreamCreateParams* params, size_t par
   object->ops = ops;
   *stream = object;
   return true;
-}
-
-bool StreamCreate(uint32_t tag, const void* data, uint32_t dataLength, GrfStream** stream) {
-  StreamCreateParams params{};
-  params.options = data ? stream::kCreateWithData : 0;
-  params.data = data;
-  params.dataLength = dataLength;
-  return StreamCreateWith(tag, &params, sizeof(params), stream);
 }
 
 void StreamRetain(GrfStream* stream, GrfStream** out) {
@@ -150,11 +127,6 @@ bool StreamSetSize(GrfStream* stream, uint64_t size) {
     return true;
   if ((size >> 32) != 0) return false;
   return stream->ops->setSize32(StreamState(stream), static_cast<uint32_t>(size));
-}
-
-bool StreamControl(GrfStream* stream, uint32_t direction, uint32_t kind, void* data,
-                   uint32_t dataLength, uint32_t* lengthOut) {
-  return stream->ops->control(StreamState(stream), direction, kind, data, dataLength, lengthOut);
 }
 
 bool StreamReadExact(GrfStream* stream, void* buffer, uint32_t length) {

@@ -11,22 +11,22 @@
 // Operations of a stream type. Every operation gets the stream's state first.
 // `moved` receives the number of bytes transferred, which may be short.
 struct GrfStreamOps {
-  void (*close)(void* state);                                                         // 0
-  bool (*read)(void* state, void* buffer, uint32_t length, uint32_t* moved);          // 1
-  bool (*write)(void* state, const void* buffer, uint32_t length, uint32_t* moved);   // 2
+  void (*close)(void* state);
+  bool (*read)(void* state, void* buffer, uint32_t length, uint32_t* moved);
+  bool (*write)(void* state, const void* buffer, uint32_t length, uint32_t* moved);
   bool (*readAt32)(void* state, uint32_t position, void* buffer, uint32_t length,
-                   uint32_t* moved);                                                  // 3
+                   uint32_t* moved);
   bool (*writeAt32)(void* state, uint32_t position, const void* buffer, uint32_t length,
-                    uint32_t* moved);                                                 // 4
-  bool (*setSize32)(void* state, uint32_t size);                                      // 5
-  bool (*getSize32)(void* state, uint32_t* size);                                     // 6
-  bool (*flush)(void* state);                                                         // 7
+                    uint32_t* moved);
+  bool (*setSize32)(void* state, uint32_t size);
+  bool (*getSize32)(void* state, uint32_t* size);
+  bool (*flush)(void* state);
   bool (*control)(void* state, uint32_t direction, uint32_t kind, void* data,
-                  uint32_t dataLength, uint32_t* lengthOut);                          // 8
+                  uint32_t dataLength, uint32_t* lengthOut);
   bool (*readAt64)(void* state, uint32_t positionLow, uint32_t positionHigh, void* buffer,
-                   uint32_t length, uint32_t* moved);                                 // 9, optional
+                   uint32_t length, uint32_t* moved);  // optional
   bool (*writeAt64)(void* state, uint32_t positionLow, uint32_t positionHigh,
-                    const void* buffer, uint32_t length, uint32_t* moved);            // 10, optional
+                    const void* buffer, uint32_t length, uint32_t* moved);  // optional
 };
 
 namespace stream {
@@ -35,24 +35,14 @@ constexpr uint32_t kMaxTypes = 4;
 // Control directions.
 constexpr uint32_t kGet = 0;
 constexpr uint32_t kSet = 1;
-constexpr uint32_t kReset = 2;
 
 // Control kinds.
 constexpr uint32_t kTypeInfo = 1;   // get, no state needed: StreamTypeInfo
 constexpr uint32_t kHandle = 2;     // set at creation: the creation data
-constexpr uint32_t kTag = 3;        // get: u32 type tag
-constexpr uint32_t kLastError = 4;  // get / set / reset: u32 last system error
-constexpr uint32_t kSetting5 = 5;   // set at creation, creation option 0x2
-constexpr uint32_t kSetting6 = 6;   // set at creation, creation option 0x4
 constexpr uint32_t kSize = 7;       // get / set: u64 file size
 
 // Capability bit: the type takes no creation data.
 constexpr uint32_t kCapNoCreationData = 0x100;
-
-// Creation options.
-constexpr uint32_t kCreateWithData = 0x1;
-constexpr uint32_t kCreateSetting5 = 0x2;
-constexpr uint32_t kCreateSetting6 = 0x4;
 
 constexpr uint32_t kFileTag = 0x57333246;
 constexpr uint32_t kFileCapabilities = 0x24410;
@@ -63,15 +53,6 @@ struct StreamTypeInfo {
   uint32_t stateSize;
   uint32_t creationDataSize;
   uint32_t capabilities;
-};
-
-// The creation parameters of StreamCreateWith.
-struct StreamCreateParams {
-  uint32_t options;          // stream::kCreate* bits
-  const void* data;          // creation data (kCreateWithData)
-  uint32_t dataLength;
-  uint32_t setting5;         // kCreateSetting5
-  uint32_t setting6;         // kCreateSetting6
 };
 
 struct alignas(8) GrfStream {
@@ -88,11 +69,9 @@ bool StreamRegisterType(uint32_t tag, const GrfStreamOps* ops);
 // The operations registered under a tag, or null.
 const GrfStreamOps* StreamFindType(uint32_t tag);
 
-// An unknown tag, a creation-data presence that contradicts the type's
-// capability or a parameter record of the wrong size are fatal assertions.
-bool StreamCreateWith(uint32_t tag, const StreamCreateParams* params, size_t paramsSize,
-                      GrfStream** stream);
-// Creation with data only (or none when data is null).
+// Creation with the type's creation data (null for none). An unknown tag or
+// a creation-data presence that contradicts the type's capability are fatal
+// assertions.
 bool StreamCreate(uint32_t tag, const void* data, uint32_t dataLength, GrfStream** stream);
 
 // Count 0 before, or a wrap to 0, is a fatal assertion. `out` may be null.
@@ -103,17 +82,16 @@ void StreamRelease(GrfStream** stream);
 bool StreamRead(GrfStream* stream, void* buffer, uint32_t length, uint32_t* moved);
 bool StreamWrite(GrfStream* stream, const void* buffer, uint32_t length, uint32_t* moved);
 bool StreamFlush(GrfStream* stream);
-// Slot 9/10 when the type has it; else slot 3/4 for positions below 2^32.
+// readAt64/writeAt64 when the type has them; else readAt32/writeAt32 for
+// positions below 2^32.
 bool StreamReadAt(GrfStream* stream, uint64_t position, void* buffer, uint32_t length,
                   uint32_t* moved);
 bool StreamWriteAt(GrfStream* stream, uint64_t position, const void* buffer, uint32_t length,
                    uint32_t* moved);
-// Control get kSize, else slot 6 with a high half of 0.
+// Control get kSize, else getSize32 with a high half of 0.
 bool StreamGetSize(GrfStream* stream, uint64_t* size);
-// Control set kSize, else slot 5 when the size is below 2^32.
+// Control set kSize, else setSize32 when the size is below 2^32.
 bool StreamSetSize(GrfStream* stream, uint64_t size);
-bool StreamControl(GrfStream* stream, uint32_t direction, uint32_t kind, void* data,
-                   uint32_t dataLength, uint32_t* lengthOut);
 
 // Exact transfers: true only when every byte moved.
 bool StreamReadExact(GrfStream* stream, void* buffer, uint32_t length);
@@ -124,8 +102,6 @@ bool StreamWriteAtExact(GrfStream* stream, uint64_t position, const void* buffer
 
 // ---- the file stream type (tag stream::kFileTag), registered at static initialization ----
 
-// True once the file type is registered.
-bool FileStreamRegistered();
 // On failure the system's last error becomes 14 and *stream null.
 bool FileStreamWrap(FileHandle handle, GrfStream** stream);
 bool FileStreamCreate(const char* path, uint32_t access, uint32_t share, void* security,

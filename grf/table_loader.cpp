@@ -8,7 +8,9 @@
 #include "grf/archive.h"
 #include "grf/cipher.h"
 #include "grf/codec.h"
+#include "grf/entry_index.h"
 #include "grf/format.h"
+#include "grf/free_space_map.h"
 #include "grf/stream.h"
 #include "support/pool.h"
 #include "support/text.h"
@@ -16,6 +18,11 @@
 namespace {
 
 namespace d = grf::detail;
+
+bool ParseRecords12(GrfArchive* archive, unsigned char* table, uint32_t length);
+bool ParseRecords1xx(GrfArchive* archive, unsigned char* table, uint32_t length);
+bool ParseRecords200(GrfArchive* archive, const unsigned char* table, uint32_t length);
+bool ParseRecords300(GrfArchive* archive, const unsigned char* table, uint32_t length);
 
 // ---- header readers ----
 
@@ -100,7 +107,7 @@ bool CreateIndexFor(GrfArchive* archive) {
   return true;
 }
 
-// Ends a parse: tells the hook about the completed table, or drops the index.
+// Ends a parse: a failed one drops the index.
 bool FinishParse(GrfArchive* archive, bool ok) {
   if (!ok) {
     DestroyArchiveIndex(archive);
@@ -209,16 +216,6 @@ bool NameHasNul(const unsigned char* field, uint32_t length) {
   return std::memchr(field, 0, length) != nullptr;
 }
 
-}  // namespace
-
-bool DetectHeader(GrfArchive* archive) {
-  if (ReadWideHeader(archive)) return true;
-  if (archive->lastStatus != GRF_E_UNSUPPORTED) return false;
-  if (ReadClassicHeader(archive)) return true;
-  if (archive->lastStatus != GRF_E_UNSUPPORTED) return false;
-  return ReadTrailer(archive);
-}
-
 bool ParseTable(GrfArchive* archive) {
   switch (archive->version & grf::kFamilyMask) {
     case grf::kFamily12:
@@ -234,32 +231,12 @@ bool ParseTable(GrfArchive* archive) {
   }
 }
 
-bool LoadTable(GrfArchive* archive) {
-  if (!ParseTable(archive)) return false;
-  if (archive->flags & (GRF_OPEN_TRACK_SPACE | GRF_OPEN_REUSE_GAPS)) {
-    if (!BuildFreeSpaceMap(archive)) {
-      DestroyArchiveIndex(archive);
-      return false;
-    }
-  }
-  return true;
-}
-
 bool AddEntry(GrfArchive* archive, const char* name, const EntryRecord& record) {
   GrfEntry* entry = NewEntry(name, record);
   if (!entry) return FailDetail(archive, GRF_E_OUT_OF_MEMORY, d::kEntryAlloc);
   if (!InsertEntry(archive, entry))
     return FailDetail(archive, GRF_E_OUT_OF_MEMORY, d::kEntryInsert);
   return true;
-}
-
-bool IsHeaderCipherName(const char* name) {
-  const char* dot = FindLastChar(name, '.');
-  if (!dot || std::strlen(dot + 1) != 3) return false;
-  char ext[4];
-  for (int i = 0; i < 4; ++i) ext[i] = static_cast<char>(AsciiLower(static_cast<unsigned char>(dot[1 + i])));
-  return std::strcmp(ext, "act") == 0 || std::strcmp(ext, "gat") == 0 ||
-         std::strcmp(ext, "gnd") == 0 || std::strcmp(ext, "str") == 0;
 }
 
 // ---- names ----
@@ -352,8 +329,6 @@ bool ParseRecords1xx(GrfArchive* archive, unsigned char* table, uint32_t length)
   return true;
 }
 
-namespace {
-
 bool ParseRecordsCompressed(GrfArchive* archive, const unsigned char* table, uint32_t length,
                             bool wide) {
   const uint32_t tail = wide ? grf::kRecord300Tail : grf::kRecord200Tail;
@@ -383,12 +358,40 @@ bool ParseRecordsCompressed(GrfArchive* archive, const unsigned char* table, uin
   return true;
 }
 
-}  // namespace
-
 bool ParseRecords200(GrfArchive* archive, const unsigned char* table, uint32_t length) {
   return ParseRecordsCompressed(archive, table, length, false);
 }
 
 bool ParseRecords300(GrfArchive* archive, const unsigned char* table, uint32_t length) {
   return ParseRecordsCompressed(archive, table, length, true);
+}
+
+}  // namespace
+
+bool DetectHeader(GrfArchive* archive) {
+  if (ReadWideHeader(archive)) return true;
+  if (archive->lastStatus != GRF_E_UNSUPPORTED) return false;
+  if (ReadClassicHeader(archive)) return true;
+  if (archive->lastStatus != GRF_E_UNSUPPORTED) return false;
+  return ReadTrailer(archive);
+}
+
+bool LoadTable(GrfArchive* archive) {
+  if (!ParseTable(archive)) return false;
+  if (archive->flags & (GRF_OPEN_TRACK_SPACE | GRF_OPEN_REUSE_GAPS)) {
+    if (!BuildFreeSpaceMap(archive)) {
+      DestroyArchiveIndex(archive);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsHeaderCipherName(const char* name) {
+  const char* dot = FindLastChar(name, '.');
+  if (!dot || std::strlen(dot + 1) != 3) return false;
+  char ext[4];
+  for (int i = 0; i < 4; ++i) ext[i] = static_cast<char>(AsciiLower(static_cast<unsigned char>(dot[1 + i])));
+  return std::strcmp(ext, "act") == 0 || std::strcmp(ext, "gat") == 0 ||
+         std::strcmp(ext, "gnd") == 0 || std::strcmp(ext, "str") == 0;
 }

@@ -21,7 +21,7 @@ build=${BUILD_DIR:-build/native}
 work=$(mktemp -d /tmp/slimwick-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-"$build/tests/make-sample-archive" "$work/big.grf" --entries "$entries" --megabytes "$megabytes" --duplicates 30 --stored "$stored" --seed 7
+"$build/tools/make-sample-archive" "$work/big.grf" --entries "$entries" --megabytes "$megabytes" --duplicates 30 --stored "$stored" --seed 7
 size=$(stat -c %s "$work/big.grf")
 cat "$work/big.grf" >/dev/null   # warm the page cache once, as the runs below do too
 
@@ -38,7 +38,7 @@ measure() {  # label, command...
 }
 
 echo "archive: $((size / 1000000)) MB, $entries entries, 30 % duplicates, $stored % stored"
-measure "floor" "$build/tests/bench-read-floor" "$work/big.grf"
+measure "floor" "$build/tools/bench-read-floor" "$work/big.grf"
 floor=$(cat "$work/last")
 rm -f "$work/big-cleaned.grf"
 measure "default" "$build/slimwick-cli" --yes "$work/big.grf"

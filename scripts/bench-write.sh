@@ -7,8 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD:-build/native}
-binary="$build/tests/test_grf"
-[ -x "$binary" ] || { echo "build the native preset first: cmake --preset native && cmake --build --preset native --target test_grf"; exit 1; }
-export SLIMWICK_BENCH_ENTRIES=${1:-200000}
-"$binary" --gtest_also_run_disabled_tests --gtest_filter='BenchWrite.*' --gtest_brief=1 |
-  grep -v -e '^Running main' -e '^\[' -e '^$' || true
+binary="$build/tools/bench-write"
+[ -x "$binary" ] || { echo "build the native preset first: cmake --preset native && cmake --build --preset native --target bench-write"; exit 1; }
+archive=$(mktemp "${TMPDIR:-/tmp}/bench-write-XXXXXX.grf")
+trap 'rm -f "$archive"' EXIT
+"$binary" "$archive" "${1:-200000}"

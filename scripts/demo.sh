@@ -8,7 +8,7 @@ build=${BUILD_DIR:-build/native}
 work=build/demo
 mkdir -p "$work"
 rm -f "$work/sample.grf" "$work/sample-cleaned.grf"
-"$build/tests/make-sample-archive" "$work/sample.grf" --entries 400 --megabytes 6 --duplicates 30
+"$build/tools/make-sample-archive" "$work/sample.grf" --entries 400 --megabytes 6 --duplicates 30
 echo
 set +e
 "$build/slimwick-cli" --yes "$work/sample.grf"

@@ -14,8 +14,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/win64}" && pwd)
 out=$root/screenshots
 exe=$build/slimwick-x64.exe
-driver=$build/tests/screenshot-driver.exe
-sampler=$build/tests/make-sample-archive.exe
+driver=$build/tools/screenshot-driver.exe
+sampler=$build/tools/make-sample-archive.exe
 for file in "$exe" "$driver" "$sampler"; do
   [ -f "$file" ] || { echo "missing $file (build the win64 preset first)"; exit 1; }
 done

@@ -110,7 +110,8 @@ fixture::EntrySpec Misrecorded(std::string name, uint32_t seed, int32_t delta,
   const uint32_t stream = static_cast<uint32_t>(fixture::ZlibCompress(content).size());
   fixture::EntrySpec e = fixture::Entry(std::move(name), content, Storage::Zlib, cipher);
   e.compressedSize = stream + delta;
-  EXPECT_EQ(fixture::Cycle(stream), fixture::Cycle(*e.compressedSize));
+  // The cipher cycle follows the decimal digits of the recorded size.
+  EXPECT_EQ(std::to_string(stream).size(), std::to_string(*e.compressedSize).size());
   return e;
 }
 

@@ -9,9 +9,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "engine/consolidation_job.h"
+#include "tests/fixtures/archive_builder.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -77,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string source = fuzz::ScratchDir() + "/source.grf";
   const std::string cleaned = fuzz::ScratchDir() + "/source-cleaned.grf";
   std::remove(cleaned.c_str());
-  FUZZ_CHECK(fuzz::WriteFile(source, data, size));
+  FUZZ_CHECK(fixture::WriteBytesToFile(source, fuzz::Bytes(data, data + size)));
 
   // What the job's own source open reads.
   std::vector<EntryResult> expected;
@@ -96,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const JobOutcome outcome = ExecuteConsolidationJob(job);
 
   fuzz::Bytes after;
-  FUZZ_CHECK(fuzz::ReadFile(source, &after));
+  FUZZ_CHECK(fixture::ReadBytesFromFile(source, &after));
   FUZZ_CHECK(after.size() == size && (size == 0 || std::memcmp(after.data(), data, size) == 0));
   FUZZ_CHECK((outcome == JobOutcome::SourceNotOpened) == !readable);
   FUZZ_CHECK(outcome != JobOutcome::VerificationFailed);  // every copy reads back as written
@@ -104,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(host.reports == (reported ? 1 : 0));
   FUZZ_CHECK(host.verified == reported);
   FUZZ_CHECK(host.errors == (reported || outcome == JobOutcome::OverwriteDeclined ? 0 : 1));
-  FUZZ_CHECK(fuzz::FileExists(cleaned) == (outcome == JobOutcome::CleanedCopyKept));
+  FUZZ_CHECK(std::filesystem::exists(cleaned) == (outcome == JobOutcome::CleanedCopyKept));
   std::remove(cleaned.c_str());
   fuzz::CheckPoolBalance(live, "job");
   return 0;

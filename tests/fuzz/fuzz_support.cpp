@@ -10,7 +10,8 @@
 #include "grf/entry_index.h"
 #include "support/diag.h"
 #include "support/pool.h"
-#include "tests/grf/mem_stream.h"
+#include "grf/stream.h"
+#include "tests/grf/test_stream.h"
 
 // Allocations above 64 MiB fail (null, not a report). An input of at most a
 // few dozen KiB cannot decode to that much, so only hostile sizes get there;
@@ -73,7 +74,7 @@ void Init() {
 }
 
 struct MemoryArchive {
-  grftest::MemFile file;
+  teststream::Memory file;
 };
 
 MemoryArchive* NewMemoryArchive(const uint8_t* data, size_t size) {
@@ -88,7 +89,7 @@ const Bytes& MemoryBytes(const MemoryArchive* memory) { return memory->file.byte
 
 GrfArchive* OpenInMemory(MemoryArchive* memory, uint32_t flags, uint32_t* status) {
   GrfStream* stream = nullptr;
-  FUZZ_CHECK(grftest::MemStreamCreate(&memory->file, &stream));
+  FUZZ_CHECK(teststream::OpenMemory(&memory->file, nullptr, &stream));
   GrfArchive* archive = nullptr;
   uint32_t detail = 0;
   const bool ok = GrfOpenStream(stream, flags, status, &detail, &archive);
@@ -180,29 +181,6 @@ const std::string& ScratchDir() {
     return path;
   }());
   return dir;
-}
-
-bool WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && ok;
-}
-
-bool ReadFile(const std::string& path, Bytes* bytes) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bytes->clear();
-  uint8_t chunk[65536];
-  size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
-  std::fclose(f);
-  return true;
-}
-
-bool FileExists(const std::string& path) {
-  std::error_code ignored;
-  return std::filesystem::exists(path, ignored);
 }
 
 }  // namespace fuzz

@@ -55,10 +55,8 @@ uint32_t LivePoolBlocks();
 void CheckPoolBalance(uint32_t before, const char* where);
 
 // A directory for scratch files of this process, on a memory file system
-// when there is one.
+// when there is one (files go through fixture::WriteBytesToFile and
+// ReadBytesFromFile).
 const std::string& ScratchDir();
-bool WriteFile(const std::string& path, const uint8_t* data, size_t size);
-bool ReadFile(const std::string& path, Bytes* bytes);
-bool FileExists(const std::string& path);
 
 }  // namespace fuzz

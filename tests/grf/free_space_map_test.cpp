@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "grf/free_space_map.h"
-#include "tests/grf/write_test_util.h"
+#include "tests/grf/grf_test_util.h"
 
 namespace {
 
@@ -29,34 +29,6 @@ struct Map {
     return *this;
   }
 };
-
-TEST(FreeSpaceMap, UnionMergesOverlappingAndTouchingRanges) {
-  grftest::PoolBalance balance;
-  {
-    EXPECT_EQ(Of(Map().Add(0, 100).Add(100, 150).m), (Ranges{{0, 150}}));
-    EXPECT_EQ(Of(Map().Add(0, 10).Add(20, 30).Add(10, 20).m), (Ranges{{0, 30}}));
-    EXPECT_EQ(Of(Map().Add(0, 10).Add(20, 30).Add(12, 15).m), (Ranges{{0, 10}, {12, 15}, {20, 30}}));
-    // One range swallowing several, inserted in front, and a zero length.
-    EXPECT_EQ(Of(Map().Add(10, 20).Add(30, 40).Add(50, 60).Add(70, 80).Add(15, 55).m),
-              (Ranges{{10, 60}, {70, 80}}));
-    EXPECT_EQ(Of(Map().Add(50, 60).Add(0, 5).m), (Ranges{{0, 5}, {50, 60}}));
-    EXPECT_EQ(Of(Map().Add(50, 60).Add(70, 70).m), (Ranges{{50, 60}}));
-    // Ends are saturated rather than wrapped.
-    Map top;
-    EXPECT_TRUE(FreeSpaceAdd(top.m, UINT64_MAX - 10, 100));
-    EXPECT_EQ(Of(top.m), (Ranges{{UINT64_MAX - 10, UINT64_MAX}}));
-  }
-  balance.Expect();
-}
-
-TEST(FreeSpaceMap, DifferenceShortensDropsAndSplits) {
-  EXPECT_EQ(Of(Map().Add(0, 100).Remove(40, 50).m), (Ranges{{0, 40}, {50, 100}}));
-  EXPECT_EQ(Of(Map().Add(10, 20).Add(30, 40).Remove(15, 35).m), (Ranges{{10, 15}, {35, 40}}));
-  EXPECT_EQ(Of(Map().Add(10, 20).Add(30, 40).Add(50, 60).Remove(5, 45).m), (Ranges{{50, 60}}));
-  EXPECT_EQ(Of(Map().Add(10, 20).Remove(20, 30).Remove(0, 10).m), (Ranges{{10, 20}}));
-  EXPECT_EQ(Of(Map().Add(10, 20).Remove(10, 20).m), (Ranges{}));
-  EXPECT_EQ(Of(Map().Remove(0, 100).m), (Ranges{}));
-}
 
 TEST(FreeSpaceMap, BestFitTakesTheShortestLongEnoughRangeFirstOfEquals) {
   Map map;
@@ -116,7 +88,6 @@ TEST(FreeSpaceMap, BuiltFromAnArchiveLeavesHeaderTableAndBlocksOut) {
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
   grftest::TempFile file("map-build");
   ASSERT_TRUE(file.Write(built.bytes));
-  grftest::PoolBalance balance;
   for (uint32_t flags : {GRF_OPEN_TRACK_SPACE | GRF_OPEN_READ_ONLY, GRF_OPEN_REUSE_GAPS | 0u}) {
     grftest::Opened o = grftest::OpenPath(file.path(), flags);
     ASSERT_TRUE(o.ok);
@@ -154,29 +125,6 @@ TEST(FreeSpaceMap, BuiltFromAnArchiveLeavesHeaderTableAndBlocksOut) {
     for (const auto& [from, to] : used) EXPECT_TRUE(r.end <= from || r.start >= to) << from;
   }
   EXPECT_EQ(freeBytes, size - 9 - x.alignedSize - (builtTail.tableEnd - builtTail.tablePosition));
-  GrfClose(&o.archive);
-  balance.Expect();
-}
-
-TEST(FreeSpaceMap, BuildFailuresLeaveNoMapAndNamedDetails) {
-  fixture::ArchiveSpec spec;
-  spec.entries.push_back(fixture::Entry("a", "alpha"));
-  grftest::TempFile file("map-oom");
-  ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
-  grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
-  ASSERT_TRUE(o.ok);
-  grftest::PoolBalance balance;
-  const std::pair<uint32_t, uint32_t> cases[] = {
-      {0, 0xA0000015}, {1, 0xA0000015}, {2, 0xA0000017}};  // map, its array, enumeration
-  for (const auto& [skip, detail] : cases) {
-    PoolInjectFailures(skip, 1);
-    EXPECT_FALSE(BuildFreeSpaceMap(o.archive)) << skip;
-    PoolInjectFailures(0, 0);
-    EXPECT_EQ(GrfGetLastStatus(o.archive), GRF_E_OUT_OF_MEMORY);
-    EXPECT_EQ(GrfGetLastDetail(o.archive), detail) << skip;
-    EXPECT_EQ(o.archive->freeSpace, nullptr);
-  }
-  balance.Expect();
   GrfClose(&o.archive);
 }
 

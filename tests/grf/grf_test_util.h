@@ -1,16 +1,22 @@
 #pragma once
-// Helpers shared by the archive library tests: archives on disk, entry lists,
-// pool leak checks.
+// Helpers shared by the archive library tests: temporary files, archive
+// handles, entry lists and whole contents. What a finalize leaves on disk is
+// read with fixture::ParseWrittenArchive (tests/fixtures/archive_inspect.h).
+// Every test's pool balance is checked by tests/fixtures/listener/pool_balance.cpp.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "grf/archive.h"
+#include "grf/entry_index.h"
 #include "grf/grf.h"
 #include "support/pool.h"
 #include "tests/fixtures/archive_builder.h"
+#include "tests/fixtures/archive_inspect.h"
 
 namespace grftest {
 
@@ -47,6 +53,40 @@ inline Opened OpenPath(const std::string& path, uint32_t flags) {
   return o;
 }
 
+// An archive handle closed when it goes out of scope.
+struct Archive {
+  GrfArchive* a = nullptr;
+  ~Archive() { GrfClose(&a); }
+};
+
+// Opens (or creates) the file as a writable archive.
+inline Archive OpenWritable(const TempFile& file, uint32_t flags = 0) {
+  Archive r;
+  uint32_t status = 0;
+  EXPECT_TRUE(GrfOpen(file.c_str(), flags, &status, &r.a)) << std::hex << status;
+  return r;
+}
+
+// Opens a fresh archive for writing at a new empty file.
+inline GrfArchive* CreateArchive(const std::string& path, uint32_t flags = 0) {
+  fixture::WriteBytesToFile(path, {});
+  GrfArchive* archive = nullptr;
+  uint32_t status = 0;
+  if (!GrfOpen(path.c_str(), flags, &status, &archive)) return nullptr;
+  return archive;
+}
+
+// The index record of a name, or null.
+inline const GrfEntry* Record(GrfArchive* archive, const std::string& name) {
+  return FindEntry(archive, name.c_str());
+}
+
+inline fixture::Bytes Slice(const fixture::Bytes& bytes, uint64_t at, uint64_t length) {
+  if (at > bytes.size() || bytes.size() - at < length) return {};
+  return fixture::Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                        bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
+}
+
 struct Listed {
   std::string name;
   uint32_t realSize;
@@ -74,19 +114,34 @@ inline fixture::Bytes ReadWhole(GrfArchive* archive, const std::string& name, bo
   return content;
 }
 
-// Live pool blocks at construction must be live again at the check.
-class PoolBalance {
- public:
-  PoolBalance() : blocks_(GetPoolCounters().liveBlocks), bytes_(GetPoolCounters().liveBytes) {}
-  void Expect(const char* where = "") const {
-    const PoolCounters now = GetPoolCounters();
-    EXPECT_EQ(now.liveBlocks, blocks_) << where;
-    EXPECT_EQ(now.liveBytes, bytes_) << where;
-  }
+// Every entry, read whole, by name; a failed enumeration or read fails the test.
+using Contents = std::map<std::string, fixture::Bytes>;
 
- private:
-  uint32_t blocks_;
-  uint32_t bytes_;
-};
+inline Contents ReadAll(GrfArchive* archive) {
+  Contents contents;
+  bool listed = false;
+  for (const Listed& l : ListEntries(archive, &listed)) {
+    bool ok = false;
+    contents[l.name] = ReadWhole(archive, l.name, &ok);
+    EXPECT_TRUE(ok) << l.name << " " << std::hex << GrfGetLastStatus(archive);
+  }
+  EXPECT_TRUE(listed);
+  return contents;
+}
+
+inline Contents ReadAll(const std::string& path) {
+  Opened o = OpenPath(path, GRF_OPEN_READ_ONLY);
+  EXPECT_TRUE(o.ok) << std::hex << o.status << " " << o.detail;
+  if (!o.ok) return {};
+  Contents contents = ReadAll(o.archive);
+  GrfClose(&o.archive);
+  return contents;
+}
+
+inline Contents ExpectedOf(const fixture::BuiltArchive& built) {
+  Contents contents;
+  for (const fixture::ExpectedEntry& e : built.expected) contents[e.name] = e.content;
+  return contents;
+}
 
 }  // namespace grftest

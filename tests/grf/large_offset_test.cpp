@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/grf/write_test_util.h"
+#include "tests/grf/grf_test_util.h"
 
 namespace {
 

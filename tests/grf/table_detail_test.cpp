@@ -20,12 +20,10 @@ struct Outcome {
 Outcome OpenBytes(const Bytes& bytes, uint32_t flags = GRF_OPEN_READ_ONLY) {
   TempFile file("detail");
   EXPECT_TRUE(file.Write(bytes));
-  grftest::PoolBalance balance;
   grftest::Opened o = grftest::OpenPath(file.path(), flags);
   EXPECT_EQ(o.ok, !GrfFailed(o.status));
   if (o.ok) GrfClose(&o.archive);
   EXPECT_EQ(o.archive, nullptr);
-  balance.Expect();
   return {o.status, o.detail};
 }
 

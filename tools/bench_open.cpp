@@ -1,7 +1,6 @@
-// Open benchmark (disabled in ordinary runs; scripts/bench-open.sh runs it):
-// a 0x200 archive with many entries is written by MakeArchive, then
-// OpenAndEnumerate, in a separate process, loads it, enumerates it in offset
-// order and prints the times and the peak memory.
+// Open benchmark (scripts/bench-open.sh): "make PATH ENTRIES" writes a 0x200
+// archive with many entries; "open PATH", run in a separate process, loads it,
+// enumerates it in offset order and prints the times and the peak memory.
 
 #include <chrono>
 #include <cstdio>
@@ -9,25 +8,15 @@
 #include <cstring>
 #include <string>
 
-#include "grf/archive.h"
-#include "tests/grf/grf_test_util.h"
+#include "grf/grf.h"
+#include "support/pool.h"
+#include "tests/fixtures/archive_builder.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
 
 namespace {
-
-uint32_t EntriesWanted() {
-  const char* text = std::getenv("SLIMWICK_BENCH_ENTRIES");
-  const long value = text ? std::strtol(text, nullptr, 10) : 0;
-  return value > 0 ? static_cast<uint32_t>(value) : 1000000u;
-}
-
-std::string ArchivePath() {
-  const char* text = std::getenv("SLIMWICK_BENCH_ARCHIVE");
-  return text ? text : fixture::TempPath("bench-open");
-}
 
 double Seconds(std::chrono::steady_clock::time_point from) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
@@ -39,8 +28,7 @@ void Put32(fixture::Bytes& out, uint32_t v) {
 
 // Classic header, one 8-byte stored block per entry, then the table. The
 // records are in a scrambled order so the enumeration has to sort.
-TEST(BenchOpen, DISABLED_MakeArchive) {
-  const uint32_t count = EntriesWanted();
+int MakeArchive(const char* path, uint32_t count) {
   fixture::Bytes table;
   table.reserve(static_cast<size_t>(count) * 56);
   char name[64];
@@ -69,41 +57,57 @@ TEST(BenchOpen, DISABLED_MakeArchive) {
   Put32(header, count + 7);  // count field
   Put32(header, 0x200);
   std::memcpy(file.data() + 30, header.data(), header.size());
-  const std::string path = ArchivePath();
-  ASSERT_TRUE(fixture::WriteBytesToFile(path, file));
-  std::printf("archive            %s: %u entries, %zu bytes (table %zu -> %zu bytes)\n",
-              path.c_str(), count, file.size(), table.size(), packed.size());
+  if (!fixture::WriteBytesToFile(path, file)) {
+    std::fprintf(stderr, "cannot write %s\n", path);
+    return 1;
+  }
+  std::printf("archive            %s: %u entries, %zu bytes (table %zu -> %zu bytes)\n", path,
+              count, file.size(), table.size(), packed.size());
+  return 0;
 }
 
+struct Listed {
+  uint64_t bytes = 0;
+  uint32_t entries = 0;
+};
+
 bool Count(uint32_t, uint32_t, const EntryView* view, void* user) {
-  *static_cast<uint64_t*>(user) += view->realSize;
+  auto* listed = static_cast<Listed*>(user);
+  listed->bytes += view->realSize;
+  ++listed->entries;
   return true;
 }
 
-TEST(BenchOpen, DISABLED_OpenAndEnumerate) {
-  const std::string path = ArchivePath();
+int OpenAndEnumerate(const char* path) {
   const PoolCounters before = GetPoolCounters();
   const auto start = std::chrono::steady_clock::now();
-  grftest::Opened o = grftest::OpenPath(path, GRF_OPEN_READ_ONLY);
+  GrfArchive* archive = nullptr;
+  uint32_t status = 0, detail = 0;
+  if (!GrfOpenFile(path, GRF_OPEN_READ_ONLY, &status, &detail, &archive)) {
+    std::fprintf(stderr, "open failed: status %x detail %x\n", status, detail);
+    return 1;
+  }
   const double loadSeconds = Seconds(start);
-  ASSERT_TRUE(o.ok) << std::hex << o.status << " " << o.detail;
   const PoolCounters loaded = GetPoolCounters();
 
   const auto walkStart = std::chrono::steady_clock::now();
-  uint64_t total = 0;
-  ASSERT_TRUE(GrfForEachEntry(o.archive, Count, &total));
+  Listed listed;
+  const bool walked = GrfForEachEntry(archive, Count, &listed);
   const double walkSeconds = Seconds(walkStart);
-  const PoolCounters walked = GetPoolCounters();
+  const PoolCounters afterWalk = GetPoolCounters();
 
   const auto readStart = std::chrono::steady_clock::now();
   uint8_t buffer[8];
-  ASSERT_TRUE(GrfReadEntry(o.archive, "DATA\\BENCH\\DIR007\\FILE0000007.TXT", buffer, 8, nullptr));
+  const bool read = GrfReadEntry(archive, "DATA\\BENCH\\DIR007\\FILE0000007.TXT", buffer, 8, nullptr);
   const double readSeconds = Seconds(readStart);
-  const uint32_t entries = o.archive->entryCount;
-  GrfClose(&o.archive);
+  GrfClose(&archive);
+  if (!walked || !read) {
+    std::fprintf(stderr, "enumeration or read failed\n");
+    return 1;
+  }
 
-  std::printf("entries            %u (%llu content bytes listed)\n", entries,
-              static_cast<unsigned long long>(total));
+  std::printf("entries            %u (%llu content bytes listed)\n", listed.entries,
+              static_cast<unsigned long long>(listed.bytes));
   std::printf("load               %.3f s (open, header, one table read, inflate, parse, index)\n",
               loadSeconds);
   std::printf("enumerate          %.3f s (snapshot sorted by offset)\n", walkSeconds);
@@ -111,12 +115,24 @@ TEST(BenchOpen, DISABLED_OpenAndEnumerate) {
   std::printf("pool after load    %.1f MB in %u blocks\n", (loaded.liveBytes - before.liveBytes) / 1e6,
               loaded.liveBlocks - before.liveBlocks);
   std::printf("pool peak          %.1f MB (load peak includes the table buffers)\n",
-              walked.peakLiveBytes / 1e6);
+              afterWalk.peakLiveBytes / 1e6);
 #ifndef _WIN32
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   std::printf("process peak RSS   %.1f MB\n", usage.ru_maxrss / 1024.0);
 #endif
+  return 0;
 }
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "make") == 0) {
+    const long count = std::strtol(argv[3], nullptr, 10);
+    if (count > 0) return MakeArchive(argv[2], static_cast<uint32_t>(count));
+  } else if (argc == 3 && std::strcmp(argv[1], "open") == 0) {
+    return OpenAndEnumerate(argv[2]);
+  }
+  std::fprintf(stderr, "usage: bench-open make ARCHIVE ENTRIES | bench-open open ARCHIVE\n");
+  return 2;
+}

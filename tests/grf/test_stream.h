@@ -1,11 +1,11 @@
 #pragma once
-// A stream type for tests that passes every call to an inner stream and can
-// make a chosen call of a kind fail or come up short.
+// The test stream type: memory or file backing, and an optional plan that
+// makes a chosen call of a kind fail or come up short.
 //
-//   faultstream::Plan plan;
+//   teststream::Plan plan;
 //   GrfStream* stream = nullptr;
-//   faultstream::OpenFile(path, &plan, &stream);      // or Wrap(inner, &plan, &stream)
-//   plan.Arm(faultstream::Op::Write, 3);              // the 3rd write from now fails
+//   teststream::OpenFile(path, &plan, &stream);     // or OpenMemory(&memory, &plan, &stream)
+//   plan.Arm(teststream::Op::Write, 3);             // the 3rd write from now fails
 //   ... GrfOpenStream(stream, ...) ...
 //
 // Operation kinds and what a fault does to them:
@@ -19,19 +19,18 @@
 //   Flush     flush                       Fail and Short: false
 // A size query or truncation that the control call failed by injection also
 // fails its 32-bit fallback, so the caller sees one failed operation.
-//
-// The type is registered once, at static initialization (the registry holds
-// four types; every test that needs injected faults shares this one).
+// Memory streams have only the 32-bit slots and no size control, so the
+// library's fallbacks run on them.
 
 #include <cstdint>
 #include <string>
 
+#include "tests/fixtures/archive_builder.h"
+
 struct GrfArchive;
 struct GrfStream;
 
-namespace faultstream {
-
-constexpr uint32_t kTag = 0x544C4146;  // "FALT"
+namespace teststream {
 
 enum class Op : uint32_t { Read = 0, Write, SizeQuery, Truncate, Flush };
 constexpr uint32_t kOpCount = 5;
@@ -60,16 +59,20 @@ struct Plan {
       calls[i] = 0;
     }
   }
-  uint32_t Calls(Op op) const { return calls[static_cast<uint32_t>(op)]; }
 };
 
-bool Registered();
+// Memory backing; lives as long as the stream.
+struct Memory {
+  fixture::Bytes bytes;
+  uint64_t position = 0;
+  int calls = 0;  // transfers and size operations that reached the bytes
+  bool closed = false;
+};
 
-// A fault stream over `inner`, which it retains. Null plan: a plain pass-through.
-bool Wrap(GrfStream* inner, Plan* plan, GrfStream** stream);
-
-// Opens (or creates) a file for reading and writing, as an archive opened for
-// writing does, and wraps it.
+// Null plan: no faults.
+bool OpenMemory(Memory* memory, Plan* plan, GrfStream** stream);
+// Opens (or creates) a file for reading and writing, as an archive opened
+// for writing does.
 bool OpenFile(const std::string& path, Plan* plan, GrfStream** stream);
 
 // OpenFile, then GrfOpenStream with the flags; the archive holds the only
@@ -77,4 +80,4 @@ bool OpenFile(const std::string& path, Plan* plan, GrfStream** stream);
 GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags,
                         uint32_t* status = nullptr);
 
-}  // namespace faultstream
+}  // namespace teststream
