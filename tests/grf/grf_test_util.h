@@ -1,8 +1,5 @@
 #pragma once
-// Helpers shared by the archive library tests: temporary files, archive
-// handles, entry lists and whole contents. What a finalize leaves on disk is
-// read with fixture::ParseWrittenArchive (tests/fixtures/archive_inspect.h).
-// Every test's pool balance is checked by tests/fixtures/listener/pool_balance.cpp.
+// Helpers of the archive library tests: temporary files, handles, entry lists and contents.
 
 #include <gtest/gtest.h>
 
@@ -14,14 +11,12 @@
 #include "grf/archive.h"
 #include "grf/entry_index.h"
 #include "grf/grf.h"
-#include "support/pool.h"
 #include "tests/fixtures/archive_builder.h"
 #include "tests/fixtures/archive_inspect.h"
 
 namespace grftest {
 
-// A temporary file removed when the object goes.
-class TempFile {
+class TempFile {  // removed when the object goes
  public:
   explicit TempFile(std::string_view stem) : path_(fixture::TempPath(stem)) {}
   ~TempFile() { std::remove(path_.c_str()); }
@@ -42,8 +37,7 @@ class TempFile {
 
 struct Opened {
   bool ok = false;
-  uint32_t status = 0;
-  uint32_t detail = 0;
+  uint32_t status = 0, detail = 0;
   GrfArchive* archive = nullptr;
 };
 
@@ -53,13 +47,11 @@ inline Opened OpenPath(const std::string& path, uint32_t flags) {
   return o;
 }
 
-// An archive handle closed when it goes out of scope.
-struct Archive {
+struct Archive {  // closed when it goes out of scope
   GrfArchive* a = nullptr;
   ~Archive() { GrfClose(&a); }
 };
 
-// Opens (or creates) the file as a writable archive.
 inline Archive OpenWritable(const TempFile& file, uint32_t flags = 0) {
   Archive r;
   uint32_t status = 0;
@@ -67,40 +59,29 @@ inline Archive OpenWritable(const TempFile& file, uint32_t flags = 0) {
   return r;
 }
 
-// Opens a fresh archive for writing at a new empty file.
-inline GrfArchive* CreateArchive(const std::string& path, uint32_t flags = 0) {
+inline GrfArchive* CreateArchive(const std::string& path) {  // a new archive at a new empty file
   fixture::WriteBytesToFile(path, {});
   GrfArchive* archive = nullptr;
   uint32_t status = 0;
-  if (!GrfOpen(path.c_str(), flags, &status, &archive)) return nullptr;
-  return archive;
+  return GrfOpen(path.c_str(), 0, &status, &archive) ? archive : nullptr;
 }
 
-// The index record of a name, or null.
-inline const GrfEntry* Record(GrfArchive* archive, const std::string& name) {
-  return FindEntry(archive, name.c_str());
-}
-
-inline fixture::Bytes Slice(const fixture::Bytes& bytes, uint64_t at, uint64_t length) {
-  if (at > bytes.size() || bytes.size() - at < length) return {};
-  return fixture::Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                        bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
-}
+inline const GrfEntry* Record(GrfArchive* archive, const std::string& name) { return FindEntry(archive, name.c_str()); }
 
 struct Listed {
   std::string name;
   uint32_t realSize;
-  uint32_t storedSize;
 };
-
-inline bool CollectEntry(uint32_t, uint32_t, const EntryView* view, void* user) {
-  static_cast<std::vector<Listed>*>(user)->push_back({view->name, view->realSize, view->storedSize});
-  return true;
-}
 
 inline std::vector<Listed> ListEntries(GrfArchive* archive, bool* ok = nullptr) {
   std::vector<Listed> out;
-  const bool result = GrfForEachEntry(archive, CollectEntry, &out);
+  const bool result = GrfForEachEntry(
+      archive,
+      [](uint32_t, uint32_t, const EntryView* view, void* user) {
+        static_cast<std::vector<Listed>*>(user)->push_back({view->name, view->realSize});
+        return true;
+      },
+      &out);
   if (ok) *ok = result;
   return out;
 }
@@ -114,9 +95,9 @@ inline fixture::Bytes ReadWhole(GrfArchive* archive, const std::string& name, bo
   return content;
 }
 
-// Every entry, read whole, by name; a failed enumeration or read fails the test.
 using Contents = std::map<std::string, fixture::Bytes>;
 
+// Every entry, read whole; a failed enumeration, open or read fails the test.
 inline Contents ReadAll(GrfArchive* archive) {
   Contents contents;
   bool listed = false;
