@@ -1,5 +1,5 @@
-// Reading: every layout the fixture builder writes, hostile records and cut
-// files, the LZSS decoder's bounds, and the file stream's create mode.
+// Reading: every layout the fixture builder writes, hostile records, the LZSS
+// decoder's bounds, the file stream's create mode, the fatal event hook.
 
 #include "grf/entry_reader.h"
 #include "grf/lzss.h"
@@ -91,32 +91,6 @@ TEST(Hostile, RecordsWithImpossibleSizesOrPositionsAreRefused) {
   }
   EXPECT_FALSE(CheckCompressedSize(o.archive, grftest::Record(o.archive, "overlong.txt")));
   GrfClose(&o.archive);
-}
-
-TEST(Hostile, TruncatedAtEveryLengthFailsCleanlyOrReadsTheRest) {
-  for (const Layout& l : {Layout{0x12, fixture::HeaderKind::Tail}, Layout{0x103, fixture::HeaderKind::Wide},
-                          Layout{0x200, fixture::HeaderKind::Classic, true}, Layout{0x300, fixture::HeaderKind::Classic}}) {
-    fixture::ArchiveSpec spec;
-    spec.version = l.version;
-    spec.header = l.header;
-    spec.tableFirst = l.tableFirst;
-    spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(300, 1), l.version == 0x12 ? Storage::Lzss : Storage::Zlib));
-    spec.entries.push_back(fixture::Entry("B.gat", "stored bytes", Storage::Stored));
-    const fixture::Bytes full = fixture::BuildArchiveBytes(spec);
-    TempFile file("cut");
-    for (size_t length = 0; length < full.size(); ++length) {
-      ASSERT_TRUE(file.Write(fixture::Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length))));
-      grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
-      ASSERT_EQ(o.ok, o.archive != nullptr);
-      if (!o.ok) continue;
-      for (const grftest::Listed& e : grftest::ListEntries(o.archive)) {
-        bool ok = false;
-        grftest::ReadWhole(o.archive, e.name, &ok);
-        EXPECT_TRUE(ok || GrfFailed(GrfGetLastStatus(o.archive)));
-      }
-      GrfClose(&o.archive);
-    }
-  }
 }
 
 TEST(Lzss, KnownStreamsAndBadReferences) {

@@ -1,5 +1,5 @@
 // Failing and short stream operations on the write paths: the new-archive
-// header, copies failing on either side, puts appended and into gaps, the
+// header, puts appended and into gaps, the
 // conversion of an old archive, every finalize write and flush, and the cut
 // of a discard. The file on disk must still open as the archive last
 // finalized, and once the stream behaves a second attempt loses nothing.
@@ -30,42 +30,6 @@ TEST(FaultMatrix, NewArchiveWhoseHeaderCannotBeWrittenOrSizedFailsTheOpen) {
     EXPECT_EQ(status, r.status);
     EXPECT_EQ(plan.injected, 1u);
   }
-}
-
-TEST(FaultMatrix, CopyFailsCleanlyOnEitherSide) {
-  fixture::ArchiveSpec spec;
-  spec.entries.push_back(fixture::Entry("zlib.txt", fixture::MakeContent(900, 3), fixture::Storage::Zlib, fixture::Cipher::Mixed));
-  spec.entries.push_back(fixture::Entry("stored.bin", fixture::MakeContent(300, 4, false), fixture::Storage::Stored));
-  const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  TempFile sourceFile("fm-copy-src");
-  ASSERT_TRUE(sourceFile.Write(built.bytes));
-  const struct { bool sourceSide; Op op; uint32_t nth; Fault fault; uint32_t status; } rows[] = {
-      {true, Op::Read, 1, Fault::Fail, GRF_E_IO},           {true, Op::Read, 1, Fault::Short, GRF_E_IO},
-      {false, Op::Write, 1, Fault::Fail, GRF_E_IO_GROW},    {false, Op::Write, 1, Fault::Short, GRF_E_IO_GROW},
-      {false, Op::Write, 2, Fault::Short, GRF_E_IO_GROW},   {false, Op::SizeQuery, 1, Fault::Fail, GRF_E_IO}};
-  for (const auto& c : rows) {
-    for (const fixture::ExpectedEntry& entry : built.expected) {
-      teststream::Plan sourcePlan, targetPlan;
-      GrfArchive* source = teststream::OpenArchive(sourceFile.path(), &sourcePlan, GRF_OPEN_READ_ONLY);
-      TempFile targetFile("fm-copy-dst");
-      ASSERT_TRUE(targetFile.Write({}));
-      GrfArchive* target = teststream::OpenArchive(targetFile.path(), &targetPlan, 0);
-      ASSERT_TRUE(source && target);
-      (c.sourceSide ? sourcePlan : targetPlan).Arm(c.op, c.nth, c.fault);
-      EXPECT_FALSE(GrfCopyEntry(target, source, entry.name.c_str(), nullptr, 0));
-      EXPECT_EQ(sourcePlan.injected + targetPlan.injected, 1u);
-      EXPECT_EQ(GrfGetLastStatus(c.sourceSide ? source : target), c.status) << entry.name << " " << c.nth;
-      EXPECT_EQ(grftest::Record(target, entry.name), nullptr);
-      sourcePlan.Disarm();
-      targetPlan.Disarm();
-      ASSERT_TRUE(GrfCopyEntry(target, source, entry.name.c_str(), nullptr, 0));
-      ASSERT_TRUE(GrfFinalize(target));
-      GrfClose(&target);
-      GrfClose(&source);
-      EXPECT_EQ(grftest::ReadAll(targetFile.path()), (Contents{{entry.name, entry.content}}));
-    }
-  }
-  EXPECT_TRUE(sourceFile.Read() == built.bytes);
 }
 
 enum class Change { Put, Link, Finalize };

@@ -1,6 +1,5 @@
-// Writing: replacement and links, the header's count field, finalize refused
-// while enumerating, discard on close, and placement in free ranges with the
-// tail trim.
+// Writing: finalize refused while enumerating, discard on close, a failed size
+// query after the header, and placement in free ranges with the tail trim.
 
 #include "tests/grf/test_stream.h"
 #include "tests/grf/grf_test_util.h"
@@ -10,23 +9,6 @@ namespace {
 using fixture::Bytes;
 using grftest::Archive;
 using grftest::TempFile;
-
-TEST(Put, SameNameInAnyCaseReplacesLinksKeepTheOldBlockAndTheHeaderCountsThem) {
-  TempFile file("put");
-  Archive ar;
-  ar.a = grftest::CreateArchive(file.path());
-  ASSERT_NE(ar.a, nullptr);
-  ASSERT_TRUE(GrfPutData(ar.a, "Data\\Old.txt", "first version", 13));
-  ASSERT_TRUE(GrfLinkEntry(ar.a, "DATA\\old.TXT", "link.txt"));
-  ASSERT_TRUE(GrfPutData(ar.a, "data\\OLD.TXT", "second", 6));
-  ASSERT_TRUE(GrfFinalize(ar.a));
-  const fixture::WrittenArchive raw = fixture::ParseWrittenArchive(file.Read());
-  ASSERT_TRUE(raw.ok);
-  EXPECT_EQ(raw.countField - raw.seed, 2u + 7u);
-  EXPECT_EQ(grftest::ReadAll(file.path()),
-            (grftest::Contents{{"data\\OLD.TXT", fixture::ToBytes("second")},
-                               {"link.txt", fixture::ToBytes("first version")}}));
-}
 
 bool FinalizeInside(uint32_t, uint32_t, const EntryView*, void* user) {
   auto* archive = static_cast<GrfArchive*>(user);
