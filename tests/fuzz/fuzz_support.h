@@ -1,6 +1,5 @@
 #pragma once
-// Shared pieces of the fuzz targets: strict checks, a scratch file, and an
-// archive read in full with the reading contract checked on the way.
+// Shared pieces of the fuzz targets: strict checks, scratch files, an archive read in full.
 
 #include <cstdint>
 #include <string>
@@ -13,8 +12,7 @@ namespace fuzz {
 
 using fixture::Bytes;
 
-// Once per process: the program's pool options, and debug assertions that end the run.
-void Init();
+void Init();  // once per process: the program's pool options; debug assertions end the run
 [[noreturn]] void Fail(const char* what, const char* file, int line);
 #define FUZZ_CHECK(cond) ((cond) ? (void)0 : ::fuzz::Fail(#cond, __FILE__, __LINE__))
 
@@ -28,13 +26,12 @@ struct EntryResult {
   bool operator==(const EntryResult&) const = default;
 };
 
-// Enumerates and reads every entry, checking ascending offsets, the size query and
-// the statuses of failed reads.
+// Reads every entry, checking ascending offsets, the size query and failed reads' statuses.
 std::vector<EntryResult> ReadEverything(GrfArchive* archive);
 const EntryResult* FindResult(const std::vector<EntryResult>& results, const std::string& name);  // ASCII folded
 
 uint32_t LivePoolBlocks();
-// A file of this process on a memory file system when there is one; removed at exit.
+// A file of this process (on a memory file system when there is one), removed at exit.
 std::string ScratchPath(const char* name);
 
 }  // namespace fuzz

@@ -1,5 +1,4 @@
-// Writes the seed corpus of the fuzz targets from the fixture builder:
-//   make-fuzz-seeds DIR    (DIR/archive: every layout, with and without entries)
+// make-fuzz-seeds DIR: the seed corpus (DIR/archive), every layout with and without entries.
 
 #include <cstdio>
 #include <filesystem>
@@ -8,35 +7,26 @@
 #include "tests/fixtures/archive_builder.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
-    return 2;
-  }
+  if (argc != 2) return std::fprintf(stderr, "usage: %s DIR\n", argv[0]), 2;
   const std::filesystem::path dir = std::filesystem::path(argv[1]) / "archive";
   std::error_code error;
-  std::filesystem::create_directories(dir, error);
-  bool ok = !error;
+  bool ok = std::filesystem::create_directories(dir, error) || !error;
   int n = 0;
   for (const fixture::Layout& l : fixture::AllLayouts()) {
     for (bool empty : {false, true}) {
       fixture::ArchiveSpec spec;
-      spec.version = l.version;
-      spec.header = l.header;
-      spec.tableFirst = l.tableFirst;
-      spec.reverseDataOrder = l.reverseData;
+      spec.version = l.version, spec.header = l.header, spec.seed = 2;
+      spec.tableFirst = l.tableFirst, spec.reverseDataOrder = l.reverseData;
       spec.tableCodec = n % 7 == 3 ? fixture::TableCodec::XorZlib : fixture::TableCodec::Zlib;
-      const fixture::Storage packed = l.version == 0x12 ? fixture::Storage::Lzss : fixture::Storage::Zlib;
-      const fixture::Cipher cipher = l.version >= 0x200 ? fixture::Cipher::Mixed : fixture::Cipher::None;
+      const auto packed = l.version == 0x12 ? fixture::Storage::Lzss : fixture::Storage::Zlib;
       if (!empty) {
-        spec.entries.push_back(fixture::Entry("data\\a.txt", fixture::MakeContent(300, 1), packed, cipher));
-        spec.entries.push_back(fixture::Entry("big.GAT", fixture::MakeContent(400, 2), packed));
-        spec.entries.push_back(fixture::Entry("stored.txt", fixture::MakeContent(70, 4, false), fixture::Storage::Stored));
-        spec.entries.push_back(fixture::Entry("empty", "", fixture::Storage::Stored));
-        spec.entries.push_back(fixture::Link("alias.gnd", 0));
-        spec.entries.push_back(fixture::Entry("DATA\\A.TXT", "replacement", packed));
+        spec.entries = {fixture::Entry("data\\a.txt", fixture::MakeContent(300, 1), packed, fixture::Cipher::Mixed),
+                        fixture::Entry("big.GAT", fixture::MakeContent(400, 2), packed),
+                        fixture::Entry("stored.txt", fixture::MakeContent(70, 4, false), fixture::Storage::Stored),
+                        fixture::Entry("empty", "", fixture::Storage::Stored), fixture::Link("alias.gnd", 0),
+                        fixture::Entry("DATA\\A.TXT", "replacement", packed)};
       }
-      ok &= fixture::WriteBytesToFile((dir / ("seed" + std::to_string(n++))).string(),
-                                      fixture::BuildArchiveBytes(spec));
+      ok &= fixture::WriteBytesToFile((dir / ("seed" + std::to_string(n++))).string(), fixture::BuildArchiveBytes(spec));
     }
   }
   if (!ok) std::fprintf(stderr, "make-fuzz-seeds: could not write the seeds under %s\n", argv[1]);

@@ -49,12 +49,12 @@ TEST_P(ArchiveLayout, OpensListsInOffsetOrderAndReadsEveryEntry) {
   grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
   ASSERT_TRUE(o.ok) << std::hex << o.status << " " << o.detail;
   std::vector<uint64_t> offsets;
-  for (const grftest::Listed& l : grftest::ListEntries(o.archive)) {
-    const GrfEntry* e = grftest::Record(o.archive, l.name);
-    const fixture::ExpectedEntry* x = built.Find(l.name);
-    ASSERT_TRUE(e && x) << l.name;
-    EXPECT_EQ(e->offset, x->offset) << l.name;
-    EXPECT_EQ(e->flags, x->flags) << l.name;
+  for (const std::string& name : grftest::ListEntries(o.archive)) {
+    const GrfEntry* e = grftest::Record(o.archive, name);
+    const fixture::ExpectedEntry* x = built.Find(name);
+    ASSERT_TRUE(e && x) << name;
+    EXPECT_EQ(e->offset, x->offset) << name;
+    EXPECT_EQ(e->flags, x->flags) << name;
     offsets.push_back(e->offset);
   }
   EXPECT_TRUE(std::is_sorted(offsets.begin(), offsets.end()));
@@ -91,6 +91,24 @@ TEST(Hostile, RecordsWithImpossibleSizesOrPositionsAreRefused) {
   }
   EXPECT_FALSE(CheckCompressedSize(o.archive, grftest::Record(o.archive, "overlong.txt")));
   GrfClose(&o.archive);
+}
+
+TEST(Hostile, TablePositionAtTheEndStopsDetection) {
+  for (fixture::HeaderKind header : {fixture::HeaderKind::Classic, fixture::HeaderKind::Wide}) {
+    fixture::ArchiveSpec spec;
+    spec.header = header;
+    spec.entries.push_back(fixture::Entry("only.txt", "the only entry"));
+    spec.garbageAfterTable = {0x12};  // a trailer reader would take this file
+    fixture::Bytes bytes = fixture::BuildArchiveBytes(spec);
+    const uint64_t stored = bytes.size() - 46;
+    for (int i = 0; i < 4; ++i) bytes[30 + i] = static_cast<uint8_t>(stored >> (8 * i));
+    TempFile file("table-end");
+    ASSERT_TRUE(file.Write(bytes));
+    grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.status, GRF_E_BAD_DATA);
+    EXPECT_EQ(o.detail, 0xA0000030u);  // no other reader tried
+  }
 }
 
 TEST(Lzss, KnownStreamsAndBadReferences) {

@@ -1,8 +1,7 @@
 // Failing and short stream operations on the write paths: the new-archive
-// header, puts appended and into gaps, the
-// conversion of an old archive, every finalize write and flush, and the cut
-// of a discard. The file on disk must still open as the archive last
-// finalized, and once the stream behaves a second attempt loses nothing.
+// header, puts appended and into gaps, the conversion of an old archive, and
+// every finalize write and flush. The file on disk must still open as the
+// archive last finalized; once the stream behaves a second attempt loses nothing.
 
 #include "grf/stream.h"
 #include "tests/grf/test_stream.h"
@@ -102,26 +101,6 @@ TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive)
       GrfClose(&ar);
       EXPECT_EQ(grftest::ReadAll(file.path()), contents);
     }
-  }
-}
-
-TEST(FaultMatrix, FailedDiscardLeavesTheLastFinalizedArchiveReadable) {
-  fixture::ArchiveSpec spec;
-  spec.entries.push_back(fixture::Entry("a.txt", fixture::MakeContent(1500, 9)));
-  const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  for (Fault fault : {Fault::Fail, Fault::Short}) {
-    TempFile file("fm-discard");
-    ASSERT_TRUE(file.Write(built.bytes));
-    teststream::Plan plan;
-    GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, 0);
-    ASSERT_NE(ar, nullptr);
-    ASSERT_TRUE(GrfPutData(ar, "b.txt", fixture::MakeContent(3000, 10, false).data(), 3000));
-    const uint64_t grown = file.Read().size();
-    plan.Arm(Op::Truncate, 1, fault);
-    GrfClose(&ar);
-    EXPECT_EQ(plan.injected, 1u);
-    EXPECT_EQ(file.Read().size(), fault == Fault::Fail ? grown : built.bytes.size() + 1);
-    EXPECT_EQ(grftest::ReadAll(file.path()), ExpectedOf(built));
   }
 }
 

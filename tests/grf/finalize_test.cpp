@@ -18,8 +18,8 @@ bool FinalizeInside(uint32_t, uint32_t, const EntryView*, void* user) {
 
 TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
   TempFile file("fin-enum");
-  Archive ar;
-  ar.a = grftest::CreateArchive(file.path());
+  ASSERT_TRUE(file.Write({}));
+  Archive ar = grftest::OpenWritable(file);
   ASSERT_TRUE(GrfPutData(ar.a, "a", "a", 1));
   EXPECT_TRUE(GrfForEachEntry(ar.a, FinalizeInside, ar.a));
   EXPECT_TRUE(GrfFinalize(ar.a));

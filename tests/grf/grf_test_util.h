@@ -16,23 +16,18 @@
 
 namespace grftest {
 
-class TempFile {  // removed when the object goes
- public:
-  explicit TempFile(std::string_view stem) : path_(fixture::TempPath(stem)) {}
-  ~TempFile() { std::remove(path_.c_str()); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  const std::string& path() const { return path_; }
-  const char* c_str() const { return path_.c_str(); }
-  bool Write(const fixture::Bytes& bytes) const { return fixture::WriteBytesToFile(path_, bytes); }
+struct TempFile {  // removed when the object goes
+  const std::string p;
+  explicit TempFile(std::string_view stem) : p(fixture::TempPath(stem)) {}
+  ~TempFile() { std::remove(p.c_str()); }
+  const std::string& path() const { return p; }
+  const char* c_str() const { return p.c_str(); }
+  bool Write(const fixture::Bytes& bytes) const { return fixture::WriteBytesToFile(p, bytes); }
   fixture::Bytes Read() const {
     fixture::Bytes bytes;
-    fixture::ReadBytesFromFile(path_, &bytes);
+    fixture::ReadBytesFromFile(p, &bytes);
     return bytes;
   }
-
- private:
-  std::string path_;
 };
 
 struct Opened {
@@ -59,26 +54,15 @@ inline Archive OpenWritable(const TempFile& file, uint32_t flags = 0) {
   return r;
 }
 
-inline GrfArchive* CreateArchive(const std::string& path) {  // a new archive at a new empty file
-  fixture::WriteBytesToFile(path, {});
-  GrfArchive* archive = nullptr;
-  uint32_t status = 0;
-  return GrfOpen(path.c_str(), 0, &status, &archive) ? archive : nullptr;
-}
 
 inline const GrfEntry* Record(GrfArchive* archive, const std::string& name) { return FindEntry(archive, name.c_str()); }
 
-struct Listed {
-  std::string name;
-  uint32_t realSize;
-};
-
-inline std::vector<Listed> ListEntries(GrfArchive* archive, bool* ok = nullptr) {
-  std::vector<Listed> out;
+inline std::vector<std::string> ListEntries(GrfArchive* archive, bool* ok = nullptr) {
+  std::vector<std::string> out;
   const bool result = GrfForEachEntry(
       archive,
       [](uint32_t, uint32_t, const EntryView* view, void* user) {
-        static_cast<std::vector<Listed>*>(user)->push_back({view->name, view->realSize});
+        static_cast<std::vector<std::string>*>(user)->push_back(view->name);
         return true;
       },
       &out);
@@ -101,10 +85,10 @@ using Contents = std::map<std::string, fixture::Bytes>;
 inline Contents ReadAll(GrfArchive* archive) {
   Contents contents;
   bool listed = false;
-  for (const Listed& l : ListEntries(archive, &listed)) {
+  for (const std::string& name : ListEntries(archive, &listed)) {
     bool ok = false;
-    contents[l.name] = ReadWhole(archive, l.name, &ok);
-    EXPECT_TRUE(ok) << l.name << " " << std::hex << GrfGetLastStatus(archive);
+    contents[name] = ReadWhole(archive, name, &ok);
+    EXPECT_TRUE(ok) << name << " " << std::hex << GrfGetLastStatus(archive);
   }
   EXPECT_TRUE(listed);
   return contents;

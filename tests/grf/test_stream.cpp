@@ -15,7 +15,6 @@ struct Creation {
   GrfStream* inner;
   Plan* plan;
 };
-
 struct State {
   Creation c;
   bool sizeDenied, truncateDenied;  // the control call was failed by injection
@@ -44,28 +43,23 @@ bool Transfer(void* state, bool write, uint32_t length, uint32_t* moved, Call ca
   return call(length);
 }
 
-bool Read(void* st, void* buffer, uint32_t length, uint32_t* moved) {
-  return Transfer(st, false, length, moved, [&](uint32_t n) { return StreamRead(S(st)->c.inner, buffer, n, moved); });
+bool Read(void* st, void* b, uint32_t length, uint32_t* moved) {
+  return Transfer(st, false, length, moved, [&](uint32_t n) { return StreamRead(S(st)->c.inner, b, n, moved); });
 }
-bool Write(void* st, const void* buffer, uint32_t length, uint32_t* moved) {
-  return Transfer(st, true, length, moved, [&](uint32_t n) { return StreamWrite(S(st)->c.inner, buffer, n, moved); });
+bool Write(void* st, const void* b, uint32_t length, uint32_t* moved) {
+  return Transfer(st, true, length, moved, [&](uint32_t n) { return StreamWrite(S(st)->c.inner, b, n, moved); });
 }
-bool ReadAt64(void* st, uint32_t low, uint32_t high, void* buffer, uint32_t length, uint32_t* moved) {
-  return Transfer(st, false, length, moved, [&](uint32_t n) {
-    return StreamReadAt(S(st)->c.inner, (uint64_t{high} << 32) | low, buffer, n, moved);
-  });
+bool ReadAt64(void* st, uint32_t low, uint32_t high, void* b, uint32_t length, uint32_t* moved) {
+  const uint64_t at = (uint64_t{high} << 32) | low;
+  return Transfer(st, false, length, moved, [&](uint32_t n) { return StreamReadAt(S(st)->c.inner, at, b, n, moved); });
 }
-bool WriteAt64(void* st, uint32_t low, uint32_t high, const void* buffer, uint32_t length, uint32_t* moved) {
-  return Transfer(st, true, length, moved, [&](uint32_t n) {
-    return StreamWriteAt(S(st)->c.inner, (uint64_t{high} << 32) | low, const_cast<void*>(buffer), n, moved);
-  });
+bool WriteAt64(void* st, uint32_t low, uint32_t high, const void* b, uint32_t length, uint32_t* moved) {
+  const uint64_t at = (uint64_t{high} << 32) | low;
+  void* data = const_cast<void*>(b);
+  return Transfer(st, true, length, moved, [&](uint32_t n) { return StreamWriteAt(S(st)->c.inner, at, data, n, moved); });
 }
-bool ReadAt32(void* st, uint32_t position, void* buffer, uint32_t length, uint32_t* moved) {
-  return ReadAt64(st, position, 0, buffer, length, moved);
-}
-bool WriteAt32(void* st, uint32_t position, const void* buffer, uint32_t length, uint32_t* moved) {
-  return WriteAt64(st, position, 0, buffer, length, moved);
-}
+bool ReadAt32(void* st, uint32_t at, void* b, uint32_t n, uint32_t* moved) { return ReadAt64(st, at, 0, b, n, moved); }
+bool WriteAt32(void* st, uint32_t at, const void* b, uint32_t n, uint32_t* moved) { return WriteAt64(st, at, 0, b, n, moved); }
 
 bool QuerySize(State* s, uint64_t* size) {
   Fault fault{};
