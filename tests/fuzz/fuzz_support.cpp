@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -69,12 +70,11 @@ std::vector<EntryResult> ReadEverything(GrfArchive* archive) {
 }
 
 const EntryResult* FindResult(const std::vector<EntryResult>& results, const std::string& name) {
-  auto fold = [](std::string s) {
-    for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    return s;
-  };
   for (const EntryResult& r : results)
-    if (fold(r.name) == fold(name)) return &r;
+    if (r.name.size() == name.size() && std::equal(name.begin(), name.end(), r.name.begin(), [](char a, char b) {
+          return (a >= 'A' && a <= 'Z' ? a + 32 : a) == (b >= 'A' && b <= 'Z' ? b + 32 : b);
+        }))
+      return &r;
   return nullptr;
 }
 
@@ -82,16 +82,11 @@ uint32_t LivePoolBlocks() { return GetPoolCounters().liveBlocks; }
 
 std::string ScratchPath(const char* name) {
   static const std::string& dir = *new std::string([] {  // never destroyed: the exit handler needs it
-    std::error_code ignored;
-    const std::string base = std::filesystem::is_directory("/dev/shm", ignored)
-                                 ? "/dev/shm" : std::filesystem::temp_directory_path(ignored).string();
-    std::string path = base + "/slimwick-fuzz-" + std::to_string(getpid());
-    std::filesystem::create_directories(path, ignored);
-    std::atexit([] {
-      std::error_code ignoredToo;
-      std::filesystem::remove_all(dir, ignoredToo);
-    });
-    return path;
+    std::error_code e;
+    const std::string base = std::filesystem::is_directory("/dev/shm", e) ? "/dev/shm" : std::filesystem::temp_directory_path(e).string();
+    std::filesystem::create_directories(base + "/slimwick-fuzz-" + std::to_string(getpid()), e);
+    std::atexit([] { std::error_code ignored; std::filesystem::remove_all(dir, ignored); });
+    return base + "/slimwick-fuzz-" + std::to_string(getpid());
   }());
   return dir + "/" + name;
 }

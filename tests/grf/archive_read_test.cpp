@@ -64,31 +64,17 @@ TEST_P(ArchiveLayout, OpensListsInOffsetOrderAndReadsEveryEntry) {
 
 INSTANTIATE_TEST_SUITE_P(Archives, ArchiveLayout, testing::ValuesIn(fixture::AllLayouts()));
 
-TEST(Hostile, RecordsWithImpossibleSizesOrPositionsAreRefused) {
+TEST(Hostile, CompressedDataLongerThanItsBlockIsRefused) {
   fixture::ArchiveSpec spec;
-  fixture::EntrySpec shorter = fixture::Entry("prefix.bin", "0123456789abcdef", Storage::Stored);
-  shorter.realSize = 10;  // the block holds more than the content
-  spec.entries.push_back(shorter);
-  fixture::EntrySpec overlong = fixture::Entry("overlong.txt", fixture::MakeContent(100, 3));
-  overlong.compressedSize = 4096;  // more than its stored block
-  spec.entries.push_back(overlong);
-  fixture::EntrySpec noBlock = fixture::Entry("noblock.txt", "x");
-  noBlock.alignedSize = 0;
-  spec.entries.push_back(noBlock);
-  fixture::EntrySpec far = fixture::Entry("far.txt", "far away");
-  far.offset = 0x7FFFFF00u;
-  spec.entries.push_back(far);
+  spec.entries.push_back(fixture::Entry("overlong.txt", fixture::MakeContent(100, 3)));
+  spec.entries[0].compressedSize = 4096;
   TempFile file("hostile");
   ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
   grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
   ASSERT_TRUE(o.ok);
-  bool ok = false;
-  EXPECT_TRUE(grftest::ReadWhole(o.archive, "prefix.bin", &ok) == fixture::ToBytes("0123456789") && ok);
   uint8_t buffer[200];
-  for (const char* name : {"overlong.txt", "noblock.txt", "far.txt"}) {
-    EXPECT_FALSE(GrfReadEntry(o.archive, name, buffer, 200, nullptr)) << name;
-    EXPECT_TRUE(GrfFailed(GrfGetLastStatus(o.archive))) << name;
-  }
+  EXPECT_FALSE(GrfReadEntry(o.archive, "overlong.txt", buffer, 200, nullptr));
+  EXPECT_EQ(GrfGetLastStatus(o.archive), GRF_E_BAD_DATA);
   EXPECT_FALSE(CheckCompressedSize(o.archive, grftest::Record(o.archive, "overlong.txt")));
   GrfClose(&o.archive);
 }
