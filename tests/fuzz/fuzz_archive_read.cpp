@@ -1,54 +1,23 @@
-// Arbitrary bytes as an archive held in memory: opened whole and with the
-// table load deferred (both must agree), every entry enumerated and read,
-// then opened for writing, given one more entry and finalized, after which
-// everything that was readable must read back unchanged.
+// Arbitrary bytes as an archive file: opened whole and with the table load
+// deferred (both must agree), every entry read, then opened for writing,
+// given one more entry and finalized or discarded, after which everything
+// that was readable must read back unchanged.
 
 #include <cstring>
-#include <string>
 
 #include "grf/archive.h"
-#include "grf/entry_index.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
-using fuzz::EntryResult;
-
 constexpr char kProbeName[] = "fuzz\\probe.bin";
-constexpr uint64_t kHeaderLength = 46;
+constexpr char kProbe[] = "probe data written by the fuzz target";
 
-void CheckSame(const std::vector<EntryResult>& a, const std::vector<EntryResult>& b) {
-  FUZZ_CHECK(a.size() == b.size());
-  for (size_t i = 0; i < a.size(); ++i) {
-    FUZZ_CHECK(a[i].name == b[i].name);
-    FUZZ_CHECK(a[i].realSize == b[i].realSize);
-    FUZZ_CHECK(a[i].storedSize == b[i].storedSize);
-    FUZZ_CHECK(a[i].readable == b[i].readable);
-    FUZZ_CHECK(a[i].status == b[i].status);
-    FUZZ_CHECK(a[i].content == b[i].content);
-  }
-}
-
-// Every entry that read before reads the same now, unless the header
-// rewrite may have touched its block (a hostile record can point into it)
-// or the probe replaced it.
-void CheckKept(const std::vector<EntryResult>& before,
-               const std::vector<EntryResult>& after, const std::vector<uint64_t>& offsets) {
-  for (size_t i = 0; i < before.size(); ++i) {
-    const EntryResult& old = before[i];
-    if (!old.readable || offsets[i] < kHeaderLength) continue;
-    if (fuzz::SameName(old.name, kProbeName)) continue;
-    const EntryResult* now = fuzz::FindResult(after, old.name);
-    FUZZ_CHECK(now != nullptr);
-    FUZZ_CHECK(now->readable);
-    FUZZ_CHECK(now->content == old.content);
-  }
-}
-
-std::vector<uint64_t> Offsets(GrfArchive* archive, const std::vector<EntryResult>& results) {
-  std::vector<uint64_t> offsets;
-  for (const EntryResult& r : results) offsets.push_back(FindEntry(archive, r.name.c_str())->offset);
-  return offsets;
+GrfArchive* Open(const std::string& path, uint32_t flags, uint32_t* status) {
+  GrfArchive* archive = nullptr;
+  const bool ok = GrfOpenFile(path.c_str(), flags, status, nullptr, &archive);
+  FUZZ_CHECK(ok == (archive != nullptr) && ok == !GrfFailed(*status));
+  return archive;
 }
 
 }  // namespace
@@ -56,79 +25,54 @@ std::vector<uint64_t> Offsets(GrfArchive* archive, const std::vector<EntryResult
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Init();
   const uint32_t live = fuzz::LivePoolBlocks();
-  fuzz::MemoryArchive* memory = fuzz::NewMemoryArchive(data, size);
+  const std::string path = fuzz::ScratchPath("read.grf");
+  const fuzz::Bytes input(data, data + size);
+  FUZZ_CHECK(fixture::WriteBytesToFile(path, input));
 
-  // Whole open.
-  uint32_t status = 0;
-  std::vector<EntryResult> direct;
-  std::vector<uint64_t> offsets;
-  GrfArchive* archive = fuzz::OpenInMemory(memory, GRF_OPEN_READ_ONLY, &status);
+  uint32_t status = 0, deferredStatus = 0;
+  std::vector<fuzz::EntryResult> direct;
+  GrfArchive* archive = Open(path, GRF_OPEN_READ_ONLY, &status);
   const bool opened = archive != nullptr;
-  if (archive) {
-    direct = fuzz::ReadEverything(archive);
-    offsets = Offsets(archive, direct);
-    GrfClose(&archive);
-  }
-  fuzz::CheckPoolBalance(live, "whole open");
+  if (archive) direct = fuzz::ReadEverything(archive);
+  GrfClose(&archive);
 
-  // Deferred open: the header alone, then the table, which may be retried.
-  uint32_t deferredStatus = 0;
-  archive = fuzz::OpenInMemory(memory, GRF_OPEN_READ_ONLY | GRF_OPEN_DEFER_TABLE, &deferredStatus);
+  // Deferred: the header alone, then the table, which may be retried.
+  archive = Open(path, GRF_OPEN_READ_ONLY | GRF_OPEN_DEFER_TABLE, &deferredStatus);
   if (!archive) {
-    FUZZ_CHECK(!opened);
-    FUZZ_CHECK(deferredStatus == status);
+    FUZZ_CHECK(!opened && deferredStatus == status);
+  } else if (!GrfLoadTable(archive)) {
+    FUZZ_CHECK(!opened && GrfGetLastStatus(archive) == status && archive->entries == nullptr);
+    FUZZ_CHECK(!GrfLoadTable(archive) && GrfGetLastStatus(archive) == status);
   } else {
-    FUZZ_CHECK(archive->entries == nullptr);
-    bool loaded = GrfLoadTable(archive);
-    if (!loaded) {
-      FUZZ_CHECK(!opened);
-      FUZZ_CHECK(GrfGetLastStatus(archive) == status);
-      FUZZ_CHECK(archive->flags & GRF_OPEN_DEFER_TABLE);
-      FUZZ_CHECK(archive->entries == nullptr);
-      loaded = GrfLoadTable(archive);
-      FUZZ_CHECK(!loaded && GrfGetLastStatus(archive) == status);
-    } else {
-      FUZZ_CHECK(opened);
-      CheckSame(direct, fuzz::ReadEverything(archive));
-      // A second load changes nothing.
-      FUZZ_CHECK(GrfLoadTable(archive));
-      CheckSame(direct, fuzz::ReadEverything(archive));
-    }
-    GrfClose(&archive);
-  }
-  fuzz::CheckPoolBalance(live, "deferred open");
-  FUZZ_CHECK(fuzz::MemoryBytes(memory).size() == size);
-  FUZZ_CHECK(size == 0 || std::memcmp(fuzz::MemoryBytes(memory).data(), data, size) == 0);
-
-  // Writable open (placing the new block in a free range for odd sizes),
-  // one put, finalize or discard.
-  const uint32_t writeFlags = (size & 1) ? GRF_OPEN_REUSE_GAPS : 0;
-  archive = fuzz::OpenInMemory(memory, writeFlags, &status);
-  FUZZ_CHECK(archive || !opened);
-  if (archive && opened && !(archive->flags & GRF_OPEN_READ_ONLY)) {
-    static const char kProbe[] = "probe data written by the fuzz target";
-    const bool put = GrfPutData(archive, kProbeName, kProbe, sizeof kProbe);
-    FUZZ_CHECK(put || GrfFailed(GrfGetLastStatus(archive)));
-    const bool finalized = put && GrfFinalize(archive);
-    FUZZ_CHECK(!put || finalized || GrfFailed(GrfGetLastStatus(archive)));
-    GrfClose(&archive);
-
-    uint32_t again = 0;
-    archive = fuzz::OpenInMemory(memory, GRF_OPEN_READ_ONLY, &again);
-    // A change that was not finalized is discarded at close; what was
-    // finalized (a put, or just the conversion of an old table) must load.
-    FUZZ_CHECK(archive != nullptr);
-    const std::vector<EntryResult> after = fuzz::ReadEverything(archive);
-    CheckKept(direct, after, offsets);
-    if (finalized) {
-      const EntryResult* probe = fuzz::FindResult(after, kProbeName);
-      FUZZ_CHECK(probe && probe->readable);
-      FUZZ_CHECK(probe->content.size() == sizeof kProbe &&
-                 std::memcmp(probe->content.data(), kProbe, sizeof kProbe) == 0);
-    }
+    FUZZ_CHECK(opened && fuzz::ReadEverything(archive) == direct);
+    FUZZ_CHECK(GrfLoadTable(archive) && fuzz::ReadEverything(archive) == direct);
   }
   GrfClose(&archive);
-  fuzz::CheckPoolBalance(live, "writable open");
-  fuzz::DeleteMemoryArchive(memory);
+  FUZZ_CHECK(fuzz::LivePoolBlocks() == live);
+  fuzz::Bytes now;
+  FUZZ_CHECK(fixture::ReadBytesFromFile(path, &now) && now == input);
+
+  // Writable (odd sizes place the new block in a free range): one put, then finalize.
+  archive = Open(path, (size & 1) ? GRF_OPEN_REUSE_GAPS : 0, &status);
+  FUZZ_CHECK(archive || !opened);
+  if (archive && opened && !(archive->flags & GRF_OPEN_READ_ONLY)) {
+    const bool put = GrfPutData(archive, kProbeName, kProbe, sizeof kProbe);
+    const bool finalized = put && GrfFinalize(archive);
+    FUZZ_CHECK(finalized || GrfFailed(GrfGetLastStatus(archive)));
+    GrfClose(&archive);
+    archive = Open(path, GRF_OPEN_READ_ONLY, &status);  // what was finalized must load
+    FUZZ_CHECK(archive != nullptr);
+    const std::vector<fuzz::EntryResult> after = fuzz::ReadEverything(archive);
+    for (const fuzz::EntryResult& old : direct) {
+      // The header rewrite may touch a block a hostile record points into.
+      if (!old.readable || old.offset < 46 || fuzz::FindResult({old}, kProbeName)) continue;
+      const fuzz::EntryResult* kept = fuzz::FindResult(after, old.name);
+      FUZZ_CHECK(kept && kept->readable && kept->content == old.content);
+    }
+    const fuzz::EntryResult* probe = fuzz::FindResult(after, kProbeName);
+    FUZZ_CHECK(!finalized || (probe && probe->content == fuzz::Bytes(kProbe, kProbe + sizeof kProbe)));
+  }
+  GrfClose(&archive);
+  FUZZ_CHECK(fuzz::LivePoolBlocks() == live);
   return 0;
 }
