@@ -1,9 +1,8 @@
-// The real main window under Xvfb + wine, on a thread of its own as in the program; this
-// thread drops files on it, answers its boxes and checks the files. Tests run in order.
+// The real main window under Xvfb + wine, on a thread of its own; tests run in order.
 
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -11,7 +10,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -20,6 +18,7 @@
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "app/window_job_host.h"
+#include "engine/codec_library.h"
 #include "support/about_box.h"
 #include "support/privilege.h"
 #include "tests/fixtures/archive_builder.h"
@@ -29,12 +28,8 @@
 
 namespace {
 
-struct Box {  // text: "caption|message"; buttons: the ids of its push buttons
-  HWND hwnd = nullptr;
-  std::string text;
-  std::set<int> buttons;
-  HICON icon = nullptr;
-};
+// A dialog as read: text is "caption|message", buttons the ids of its push buttons.
+struct Box { HWND hwnd = nullptr; std::string text; std::set<int> buttons; HICON icon = nullptr; };
 
 HWND g_main = nullptr;
 std::thread g_thread;
@@ -45,7 +40,7 @@ std::vector<Box> g_startupBoxes;
 std::atomic<bool> g_stopping{false};  // "Stopping..." was set on the status line
 WNDPROC g_statusProc = nullptr;
 
-bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds = 30000) {
+template <class Done> bool WaitUntil(Done done, DWORD milliseconds = 30000) {
   for (const DWORD start = GetTickCount(); !done(); Sleep(10))
     if (GetTickCount() - start >= milliseconds) return false;
   return true;
@@ -81,7 +76,7 @@ Box Next(DWORD milliseconds = 30000) {
   Box box;
   if (WaitUntil([&] { return !(found = Dialogs(g_main)).empty(); }, milliseconds)) {
     WaitUntil([&] {
-      box = {found[0], Text(found[0]) + "|" + Text(found[0], 0xFFFF)};
+      box = {found[0], Text(found[0]) + "|" + Text(found[0], 0xFFFF), {}, nullptr};
       ReadChildren(&box);
       return !box.buttons.empty();
     }, 5000);
@@ -189,7 +184,6 @@ TEST(MainWindow, ShowsItsTextsAndWarnsOnceAboutAdministratorRights) {
             "SlimwickDrop a fat GRF archive here......results may vary.");
   EXPECT_NE(SendMessageA(g_main, WM_GETICON, ICON_BIG, 0), 0);
   EXPECT_TRUE(DropsAccepted());
-  // The administrator warning and note, each only when the decision asks for it.
   const AdminCheckOutcome expected = DecideAdminWarnings(GatherAdminCheckFacts());
   EXPECT_EQ(g_startupBoxes.size(), size_t{expected.showWarning} + expected.showNote);
 }
@@ -201,7 +195,6 @@ TEST(MainWindow, SystemMenuCarriesTheSubmenuAndTogglesItsChecks) {
   EXPECT_STREQ(text, "Slimwick");
   EXPECT_TRUE(GetMenuState(system, 1, MF_BYPOSITION) & MF_SEPARATOR);
   EXPECT_EQ(GetMenuItemCount(GetSubMenu(system, 0)), 7);  // its items: check_executable.sh
-  // Each item flips its own flag and check mark; twice leaves both off.
   const UINT steps[][3] = {{IDM_BEST_COMPRESSION, 1, 0}, {IDM_BACKGROUND_MODE, 1, 1},
                            {IDM_BEST_COMPRESSION, 0, 1}, {IDM_BACKGROUND_MODE, 0, 0}};
   for (const auto& [item, best, background] : steps) {
@@ -213,7 +206,7 @@ TEST(MainWindow, SystemMenuCarriesTheSubmenuAndTogglesItsChecks) {
 }
 
 TEST(MainWindow, AboutBoxOpensFromF1AndTheMenuOneAtATime) {
-  HELPINFO f1{sizeof f1, HELPINFO_WINDOW, 0, g_main};  // F1, as the dialog manager sends it
+  HELPINFO f1{sizeof f1, HELPINFO_WINDOW, 0, g_main, 0, {}};  // F1, as the dialog manager sends it
   for (bool byF1 : {true, false}) {
     std::thread request = byF1 ? SendLater(WM_HELP, 0, &f1) : SendLater(WM_SYSCOMMAND, IDM_ABOUT);
     const Box box = Next();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <vector>
 
 TEST(DialogTemplate, NothingIsWrittenPastTheBuffer) {
   const DialogItemSpec items[] = {{dlg::kStaticClass, 0, 0, 1000, 7, 7, 186, 8},

@@ -1,5 +1,3 @@
-// The portable contract of the file utilities, on every system.
-
 #include "support/file_util.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +7,6 @@
 #include "tests/support/file_util_scratch.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 TEST(UniqueTempName, NameIsFormattedOnlyWhenItFitsWithItsTerminator) {
   ScratchDir dir;
@@ -38,7 +34,7 @@ TEST(UniqueTempName, NameIsFormattedOnlyWhenItFitsWithItsTerminator) {
     if (row.expected.empty()) EXPECT_EQ(GetSystemError(), syserr::kBufferOverflow);
     else EXPECT_EQ(std::string(name), row.expected);
   }
-  EXPECT_TRUE(fs::is_empty(dir.Folder())) << "a given number creates no file";
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Folder())) << "a given number creates no file";
 }
 
 FileHandle CreateAlways(const std::string& name) {

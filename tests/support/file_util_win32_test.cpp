@@ -1,5 +1,3 @@
-// 64-bit seeks on a Windows without SetFilePointerEx.
-
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -1,12 +1,9 @@
-// Held partial copies on both backends: a leftover sweep takes only unheld old ones.
-
 #include <gtest/gtest.h>
 
 #include "support/file_util.h"
 #include "tests/support/file_util_scratch.h"
 
 TEST(HeldFile, SweepTakesOnlyUnheldOldLeftoversOfThatName) {
-  namespace fs = std::filesystem;
   ScratchDir dir;
   const std::string prefix = dir.File("data-cleaned.grf.");
   FileHandle held = kInvalidFile, dropped = kInvalidFile, duplicate = kInvalidFile;
@@ -21,9 +18,9 @@ TEST(HeldFile, SweepTakesOnlyUnheldOldLeftoversOfThatName) {
                                 dir.Write("other.grf.12345678.partial", "")};
   EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial", 3600), 0u) << "too young";
   EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial", 0), 1u);
-  EXPECT_FALSE(fs::exists(droppedName));
-  EXPECT_TRUE(fs::exists(heldName));
-  for (const std::string& other : others) EXPECT_TRUE(fs::exists(other)) << other;
+  EXPECT_FALSE(std::filesystem::exists(droppedName));
+  EXPECT_TRUE(std::filesystem::exists(heldName));
+  for (const std::string& other : others) EXPECT_TRUE(std::filesystem::exists(other)) << other;
   ASSERT_TRUE(CloseFileHandle(&duplicate));
   EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial", 0), 1u);
 }

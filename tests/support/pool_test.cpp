@@ -16,7 +16,7 @@ TEST(Pool, DamagedGuardsAreDetectedAndFailedResizesKeepTheOldBlock) {
   auto* p = static_cast<unsigned char*>(PoolAlloc(40));
   for (int i = 0; i < 40; ++i) p[i] = static_cast<unsigned char>(i);
   p[40] ^= 1;  // one byte past the end, into the tail guard
-  EXPECT_FALSE(PoolFree(p));
+  ASSERT_FALSE(PoolFree(p)) << "a damaged block is kept";
   EXPECT_EQ(GetPoolCounters().damagedTails - before.damagedTails, 1u);
   EXPECT_EQ(g_asserts, 1);
   EXPECT_EQ(PoolRealloc(p, 100), nullptr) << "a damaged block is not resized";

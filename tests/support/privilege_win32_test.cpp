@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 namespace {
 
 // An administrator at `own` whose shell token was opened; level 0: not known.

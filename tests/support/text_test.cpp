@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 TEST(Text, BoundedCopiesNeverRunPastTheBuffer) {
   char out[8] = "xxxxxxx", small[3];
   EXPECT_STREQ(CopyBounded(out, "abcdef", 1), "");
