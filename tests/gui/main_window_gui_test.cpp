@@ -241,7 +241,7 @@ TEST(MainWindow, RefusesOrRemembersWhatIsNoSingleArchive) {
       {{text},
        "This does not look like a supported GRF archive. The extension is usually .grf, .gpf, "
        ".gef or .gsf ..."},
-      {{g_dir->File(std::string(kPathCapacity, 'x'))},  // refused before it is looked at
+      {{g_dir->File(std::string(kPathCapacity - g_dir->File("").size(), 'x'))},  // 260: unread
        "Cannot pull the dropped archive from that location. Please move it elsewhere and try "
        "again."},
       {{sound}, "Fine, will play this once the archive is ready."},
