@@ -156,8 +156,7 @@ std::string WriteFatArchive(const std::string& stem, int distinct, size_t size,
                             fixture::Storage storage = fixture::Storage::Zlib) {
   fixture::ArchiveSpec spec;
   for (int i = 0; i < distinct * 3; ++i)
-    spec.entries.push_back(fixture::Entry("data\\copy" + std::to_string(i % 3) + "\\item" +
-                                              std::to_string(i / 3) + ".txt",
+    spec.entries.push_back(fixture::Entry(std::to_string(i % 3) + "\\item" + std::to_string(i / 3),
                                           fixture::MakeContent(size, 1000 + i / 3), storage));
   const std::string path = g_dir->File(stem + ".grf");
   EXPECT_TRUE(fixture::WriteBytesToFile(path, fixture::BuildArchiveBytes(spec)));
