@@ -33,7 +33,8 @@ if touch "$locked/probe" 2>/dev/null; then
   rm -f "$locked/probe"
   echo "note: no read-only folder can be made here; that case is skipped"
 else
-  export SLIMWICK_READONLY_ARCHIVE=$locked/locked.grf
+  # As wine sees it: the Z: drive.
+  export SLIMWICK_READONLY_ARCHIVE="Z:$(printf %s "$locked/locked.grf" | tr / '\\')"
 fi
 
 cleanup() {

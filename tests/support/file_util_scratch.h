@@ -1,48 +1,33 @@
 #pragma once
-// A private folder under the system's temporary folder, removed with
-// everything in it when the test ends.
+// A private folder under the temporary folder, removed with its contents.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 
 class ScratchDir {
  public:
-  ScratchDir() {
-    std::random_device random;
-    const auto base = std::filesystem::temp_directory_path();
-    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-      auto candidate = base / ("slimwick-fileutil-" + std::to_string(random()));
-      if (std::filesystem::create_directory(candidate)) path_ = candidate;
-    }
-    EXPECT_FALSE(path_.empty());
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  // The folder without a trailing separator.
+  ScratchDir() { EXPECT_TRUE(std::filesystem::create_directory(path_)) << path_; }
+  ~ScratchDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
   std::string Folder() const { return path_.string(); }
   std::string File(const std::string& name) const { return (path_ / name).string(); }
-
   std::string Write(const std::string& name, const std::string& content) const {
-    const std::string full = File(name);
-    std::ofstream(full, std::ios::binary) << content;
-    return full;
+    std::ofstream(File(name), std::ios::binary) << content;
+    return File(name);
   }
 
  private:
-  std::filesystem::path path_;
+  const std::filesystem::path path_ = std::filesystem::temp_directory_path() /
+                                      ("slimwick-test-" + std::to_string(std::random_device()()));
 };
 
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+constexpr char kSeparator = static_cast<char>(std::filesystem::path::preferred_separator);
