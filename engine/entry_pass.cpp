@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "engine/consolidation_job.h"
@@ -39,6 +40,8 @@ struct EntryWork final : PipelineTask {
   uint32_t checksum = 0;
   uint64_t digest = 0;
   const DigestKey* digestKey = nullptr;
+  std::mutex* hookLock = nullptr;  // a codec library's hook is called by one thread at a time
+  uint64_t cost = 0;               // bytes held while in flight
   // The decision and its packing.
   Action action = Action::kEmpty;
   char* linkTarget = nullptr;  // a copy: the index's names may move
@@ -63,7 +66,10 @@ struct EntryWork final : PipelineTask {
 
   void Run() noexcept override {
     if (stage == Stage::kDecode) {
+      std::unique_lock<std::mutex> lock;
+      if (info.viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
       status = GrfDecodeBlockShared(source, &info, block, content, info.realSize, &keep);
+      if (lock) lock.unlock();
       if (status != GRF_S_OK) return;
       checksum = static_cast<uint32_t>(crc32(0L, content, info.realSize));
       digest = ContentDigest(*digestKey, content, info.realSize);
@@ -96,8 +102,9 @@ struct EntryPass {
   ConsolidationJob* job;
   ContentIndex* index;
   PassLedger* ledger;
-  DigestKey digestKey;
+  const DigestKey* digestKey;
   OrderedPipeline* pipeline;
+  std::mutex* hookLock;
   bool failed;  // a failure was shown (a stop shows nothing)
 };
 
@@ -278,7 +285,7 @@ bool TakeOne(EntryPass* pass) {
   work->stage = EntryWork::Stage::kWrite;
   const bool run = work->action == EntryWork::Action::kPack;
   // Back in the order it left: one taken, one put back, so the ring has room.
-  pass->pipeline->Submit(std::move(task), 0, run);
+  pass->pipeline->Submit(std::move(task), work->cost, run);
   return true;
 }
 
@@ -297,13 +304,15 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   if (!work) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
   work->source = pass->source;
   work->name = name;
-  work->digestKey = &pass->digestKey;
+  work->digestKey = pass->digestKey;
+  work->hookLock = pass->hookLock;
   work->isolated = IsIsolatedExtension(name);
   GrfBlockInfo& info = work->info;
   if (!GrfGetEntryInfo(pass->source, name, &info))
     return Report(pass, "Failed to copy item '%s'.", name);
 
   const uint64_t cost = info.realSize == 0 ? 0 : EntryCost(info, pass->job->bestCompression != 0);
+  work->cost = cost;
   while (!pass->pipeline->HasRoom(cost)) {
     if (pass->job->host->IsStopRequested() || !TakeOne(pass)) return false;
   }
@@ -335,11 +344,15 @@ bool ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
     job->host->ShowError("Out of memory while allocating hash map.");
     return false;
   }
+  // What running tasks use outlives the workers.
+  const DigestKey digestKey = MakeRunDigestKey();
+  std::mutex hookLock;
   OrderedPipeline pipeline(PipelineWorkers(job->threads),
                            PipelineBudget(GrfGetMaxRealSize(source)), job->workerStart,
                            job->workerStartContext);
-  EntryPass pass{progress, progressContext, destination, source, 0,     0,
-                 job,      index.get(),     ledger,      MakeRunDigestKey(), &pipeline, false};
+  EntryPass pass{progress, progressContext, destination, source,    0,         0,
+                 job,      index.get(),     ledger,      &digestKey,         &pipeline, &hookLock,
+                 false};
 
   bool done = GrfForEachEntry(source, &ProcessEntry, &pass);
   while (done && pipeline.InFlight() > 0) {
