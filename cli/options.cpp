@@ -48,8 +48,12 @@ CliCommand ParseCommandLine(int argc, char** argv, CliOptions* options, std::str
       options->json = true;
     } else if (std::strcmp(arg, "--no-verify") == 0) {
       options->verify = false;
-    } else if (std::strcmp(arg, "--jobs") == 0 || std::strcmp(arg, "-j") == 0) {
-      const char* count = ++i < argc ? argv[i] : "";
+    } else if (arg[1] == 'j' || std::strcmp(arg, "--jobs") == 0 ||
+               std::strncmp(arg, "--jobs=", 7) == 0) {
+      // "-j N", "-jN", "--jobs N" or "--jobs=N".
+      const char* count = arg[1] == 'j' ? arg + 2 : arg + 6;
+      if (*count == '=') ++count;
+      else if (*count == '\0') count = ++i < argc ? argv[i] : "";
       char* end = nullptr;
       const unsigned long value = std::strtoul(count, &end, 10);
       if (count[0] < '1' || count[0] > '9' || *end != '\0' || value > kMostJobs) {

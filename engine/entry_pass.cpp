@@ -75,6 +75,20 @@ struct EntryWork final : PipelineTask {
       digest = ContentDigest(*digestKey, content, info.realSize);
     } else if (action == Action::kPack) {
       packStatus = CompressToNewBuffer(content, info.realSize, level, &packedLength, &packed);
+      // Data the default mode would deflate at the default level: that is
+      // kept when level 9 comes out bigger, which happens by a few bytes.
+      const bool plain = !(info.flags & ENTRY_COMPRESSED) || info.lzss;
+      if (packStatus == Z_OK && level == Z_BEST_COMPRESSION && plain) {
+        unsigned char* other = nullptr;
+        uint32_t otherLength = 0;
+        packStatus = CompressToNewBuffer(content, info.realSize, Z_DEFAULT_COMPRESSION,
+                                         &otherLength, &other);
+        if (packStatus == Z_OK && otherLength < packedLength) {
+          std::swap(packed, other);
+          packedLength = otherLength;
+        }
+        if (other) PoolFree(other);
+      }
     }
   }
 };

@@ -91,7 +91,7 @@ TEST_F(Cli, HelpAndVersion) {
   EXPECT_EQ(RunCli("").status, 2);
   EXPECT_EQ(RunCli("--frobnicate x.grf").status, 2);
   EXPECT_EQ(RunCli("--json").status, 2);
-  for (const char* jobs : {"-j 0 x.grf", "--jobs 65 x.grf", "-j 2x x.grf", "x.grf -j"})
+  for (const char* jobs : {"-j 0 x.grf", "--jobs=65 x.grf", "-j2x x.grf", "x.grf --jobs"})
     EXPECT_EQ(RunCli(jobs).status, 2) << jobs;
 }
 
