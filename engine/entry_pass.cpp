@@ -22,7 +22,7 @@ namespace {
 // One entry on its way through the pipeline: read on the deciding thread,
 // decoded and checksummed on a worker, decided in entry order, packed on a
 // worker when the decision asks for it, and written in entry order.
-struct EntryWork final : PipelineTask {
+struct EntryWork {
   enum class Stage : uint8_t { kDecode, kWrite };
   enum class Action : uint8_t { kEmpty, kUndecoded, kLink, kCarry, kPack };
 
@@ -30,6 +30,7 @@ struct EntryWork final : PipelineTask {
   const char* name = nullptr;
   GrfBlockInfo info{};
   Stage stage = Stage::kDecode;
+  bool pending = false;  // Run has work to do
   bool blockRead = false;
   bool isolated = false;
   unsigned char* block = nullptr;    // the stored block, deciphered
@@ -53,7 +54,7 @@ struct EntryWork final : PipelineTask {
   EntryWork() = default;
   EntryWork(const EntryWork&) = delete;
   EntryWork& operator=(const EntryWork&) = delete;
-  ~EntryWork() override {
+  ~EntryWork() {
     ReleaseContent();
     if (block) PoolFree(block);
     if (packed) PoolFree(packed);
@@ -64,7 +65,9 @@ struct EntryWork final : PipelineTask {
     content = nullptr;
   }
 
-  void Run() noexcept override {
+  void Run() noexcept {
+    if (!pending) return;
+    pending = false;
     if (stage == Stage::kDecode) {
       std::unique_lock<std::mutex> lock;
       if (info.viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
@@ -93,6 +96,34 @@ struct EntryWork final : PipelineTask {
   }
 };
 
+// Consecutive entries handed over together, so that small entries do not
+// each pay for a hand-over between threads.
+struct EntryBatch final : PipelineTask {
+  static constexpr uint32_t kMostEntries = 64;
+  static constexpr uint64_t kEnoughBytes = 1u << 20;
+
+  EntryWork* items[kMostEntries] = {};
+  uint32_t count = 0;
+  uint64_t cost = 0;
+  EntryWork::Stage stage = EntryWork::Stage::kDecode;
+
+  EntryBatch() = default;
+  EntryBatch(const EntryBatch&) = delete;
+  EntryBatch& operator=(const EntryBatch&) = delete;
+  ~EntryBatch() override {
+    for (uint32_t i = 0; i < count; ++i) delete items[i];
+  }
+  bool Full() const { return count == kMostEntries || cost >= kEnoughBytes; }
+  bool Pending() const {
+    for (uint32_t i = 0; i < count; ++i)
+      if (items[i]->pending) return true;
+    return false;
+  }
+  void Run() noexcept override {
+    for (uint32_t i = 0; i < count; ++i) items[i]->Run();
+  }
+};
+
 // The bytes a decode reads: equal spans of the same kind decode equally.
 uint32_t DecodedSpan(const GrfBlockInfo& info) {
   if (!(info.flags & ENTRY_COMPRESSED)) return info.realSize;
@@ -118,6 +149,7 @@ struct EntryPass {
   PassLedger* ledger;
   const DigestKey* digestKey;
   OrderedPipeline* pipeline;
+  std::unique_ptr<EntryBatch> filling;  // entries read, not yet handed over
   std::mutex* hookLock;
   bool failed;  // a failure was shown (a stop shows nothing)
 };
@@ -225,10 +257,12 @@ bool Decide(EntryPass* pass, EntryWork* work) {
   if (pass->job->bestCompression) {
     work->action = EntryWork::Action::kPack;
     work->level = Z_BEST_COMPRESSION;
+    work->pending = true;
   } else if (!compressed || info.lzss) {
     // Stored and LZSS data are deflated as the destination's own hook would.
     work->action = EntryWork::Action::kPack;
     work->level = Z_DEFAULT_COMPRESSION;
+    work->pending = true;
   } else {
     work->action = EntryWork::Action::kCarry;
     work->ReleaseContent();
@@ -288,19 +322,32 @@ bool Write(EntryPass* pass, EntryWork* work) {
   return true;
 }
 
-// Takes the oldest entry in flight: a decoded one is decided and goes back
-// for its write, a decided one is written.
+// Takes the oldest batch in flight: decoded entries are decided and go back
+// for their write, decided ones are written.
 bool TakeOne(EntryPass* pass) {
   std::unique_ptr<PipelineTask> task = pass->pipeline->Next();
-  auto* work = static_cast<EntryWork*>(task.get());
-  if (!work) return true;
-  if (work->stage == EntryWork::Stage::kWrite) return Write(pass, work);
-  if (!Decide(pass, work)) return false;
-  work->stage = EntryWork::Stage::kWrite;
-  const bool run = work->action == EntryWork::Action::kPack;
+  auto* batch = static_cast<EntryBatch*>(task.get());
+  if (!batch) return true;
+  for (uint32_t i = 0; i < batch->count; ++i) {
+    EntryWork* work = batch->items[i];
+    if (batch->stage == EntryWork::Stage::kWrite ? !Write(pass, work) : !Decide(pass, work))
+      return false;
+    work->stage = EntryWork::Stage::kWrite;
+  }
+  if (batch->stage == EntryWork::Stage::kWrite) return true;
+  batch->stage = EntryWork::Stage::kWrite;
+  const bool run = batch->Pending();
   // Back in the order it left: one taken, one put back, so the ring has room.
-  pass->pipeline->Submit(std::move(task), work->cost, run);
+  pass->pipeline->Submit(std::move(task), batch->cost, run);
   return true;
+}
+
+// Hands the batch being filled over to the workers.
+void HandOver(EntryPass* pass) {
+  if (!pass->filling || pass->filling->count == 0) return;
+  const uint64_t cost = pass->filling->cost;
+  const bool run = pass->filling->Pending();
+  pass->pipeline->Submit(std::move(pass->filling), cost, run);
 }
 
 // Bytes an entry holds while in flight.
@@ -313,6 +360,10 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   if (pass->job->host->IsStopRequested()) return false;
   if (pass->progress && !pass->progress(current, total, pass->progressContext)) return false;
 
+  if (!pass->filling) {
+    pass->filling.reset(new (std::nothrow) EntryBatch());
+    if (!pass->filling) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+  }
   const char* name = view->name;
   auto work = std::unique_ptr<EntryWork>(new (std::nothrow) EntryWork());
   if (!work) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
@@ -326,13 +377,11 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
     return Report(pass, "Failed to copy item '%s'.", name);
 
   const uint64_t cost = info.realSize == 0 ? 0 : EntryCost(info, pass->job->bestCompression != 0);
-  work->cost = cost;
-  while (!pass->pipeline->HasRoom(cost)) {
+  while (!pass->pipeline->HasRoom(pass->filling->cost + cost)) {
     if (pass->job->host->IsStopRequested() || !TakeOne(pass)) return false;
   }
   // Only blocks inside the file are read, and only sizes that can come out of
   // them are allocated: hostile declarations cost nothing.
-  bool decode = false;
   if (info.realSize != 0 && info.inFile) {
     work->block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
     if (!work->block) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
@@ -341,10 +390,13 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
       work->content = static_cast<unsigned char*>(PoolAlloc(info.realSize));
       if (!work->content)
         return OutOfMemory(pass, "Out of memory while allocating working buffer.");
-      decode = true;
+      work->pending = true;
     }
   }
-  pass->pipeline->Submit(std::move(work), cost, decode);
+  EntryBatch& batch = *pass->filling;
+  batch.items[batch.count++] = work.release();
+  batch.cost += cost;
+  if (batch.Full()) HandOver(pass);
   return true;
 }
 
@@ -364,11 +416,12 @@ bool ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
   OrderedPipeline pipeline(PipelineWorkers(job->threads),
                            PipelineBudget(GrfGetMaxRealSize(source)), job->workerStart,
                            job->workerStartContext);
-  EntryPass pass{progress, progressContext, destination, source,    0,         0,
-                 job,      index.get(),     ledger,      &digestKey,         &pipeline, &hookLock,
-                 false};
+  EntryPass pass{progress, progressContext, destination, source,   0,        0,
+                 job,      index.get(),     ledger,      &digestKey, &pipeline, nullptr,
+                 &hookLock, false};
 
   bool done = GrfForEachEntry(source, &ProcessEntry, &pass);
+  if (done) HandOver(&pass);
   while (done && pipeline.InFlight() > 0) {
     if (job->host->IsStopRequested()) return false;
     done = TakeOne(&pass);
