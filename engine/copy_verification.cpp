@@ -40,7 +40,7 @@ bool SameBlock(const GrfBlockInfo& a, const GrfBlockInfo& b) {
 }
 
 // One entry of the copy: its block read in order, checked on a worker.
-struct EntryCheck final : PipelineTask {
+struct EntryCheck {
   const GrfArchive* copy = nullptr;
   CopyExpectation want{};
   GrfBlockInfo info{};
@@ -50,10 +50,10 @@ struct EntryCheck final : PipelineTask {
   EntryCheck() = default;
   EntryCheck(const EntryCheck&) = delete;
   EntryCheck& operator=(const EntryCheck&) = delete;
-  ~EntryCheck() override {
+  ~EntryCheck() {
     if (block) PoolFree(block);
   }
-  void Run() noexcept override {
+  void Run() noexcept {
     if (want.stored) {
       matches = info.compressedSize == want.storedLength &&
                 Crc(block, info.compressedSize) == want.checksum;
@@ -68,10 +68,35 @@ struct EntryCheck final : PipelineTask {
   }
 };
 
+// Consecutive entries checked by one worker.
+struct CheckBatch final : PipelineTask {
+  static constexpr uint32_t kMostEntries = 64;
+  static constexpr uint64_t kEnoughBytes = 1u << 20;
+  EntryCheck* items[kMostEntries] = {};
+  uint32_t count = 0;
+  uint64_t cost = 0;
+
+  CheckBatch() = default;
+  CheckBatch(const CheckBatch&) = delete;
+  CheckBatch& operator=(const CheckBatch&) = delete;
+  ~CheckBatch() override {
+    for (uint32_t i = 0; i < count; ++i) delete items[i];
+  }
+  void Run() noexcept override {
+    for (uint32_t i = 0; i < count; ++i) items[i]->Run();
+  }
+  bool Matches() const {
+    for (uint32_t i = 0; i < count; ++i)
+      if (!items[i]->matches) return false;
+    return true;
+  }
+};
+
 struct ReadBack {
   GrfArchive* copy = nullptr;
   const CopyExpectations* expected = nullptr;
   OrderedPipeline* pipeline = nullptr;
+  std::unique_ptr<CheckBatch> filling;
   uint32_t matched = 0;
   // The block last read: a link to it reads the same bytes.
   GrfBlockInfo last{};
@@ -80,7 +105,13 @@ struct ReadBack {
 
 bool TakeOne(ReadBack* check) {
   std::unique_ptr<PipelineTask> task = check->pipeline->Next();
-  return !task || static_cast<EntryCheck*>(task.get())->matches;
+  return !task || static_cast<CheckBatch*>(task.get())->Matches();
+}
+
+void HandOver(ReadBack* check) {
+  if (!check->filling || check->filling->count == 0) return;
+  const uint64_t cost = check->filling->cost;
+  check->pipeline->Submit(std::move(check->filling), cost);
 }
 
 bool CheckEntry(ReadBack* check, const char* name) {
@@ -91,7 +122,11 @@ bool CheckEntry(ReadBack* check, const char* name) {
   if (info.realSize == 0) return true;
   if (check->lastValid && SameBlock(info, check->last)) return true;
   const uint64_t cost = uint64_t{info.alignedSize} + (want->stored ? 0 : info.realSize);
-  while (!check->pipeline->HasRoom(cost)) {
+  if (!check->filling) {
+    check->filling.reset(new (std::nothrow) CheckBatch());
+    if (!check->filling) return false;
+  }
+  while (!check->pipeline->HasRoom(check->filling->cost + cost)) {
     if (!TakeOne(check)) return false;
   }
   auto work = std::unique_ptr<EntryCheck>(new (std::nothrow) EntryCheck());
@@ -102,7 +137,11 @@ bool CheckEntry(ReadBack* check, const char* name) {
   work->block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
   if (!work->block || !GrfReadBlock(check->copy, &info, work->block, info.alignedSize))
     return false;
-  check->pipeline->Submit(std::move(work), cost);
+  CheckBatch& batch = *check->filling;
+  batch.items[batch.count++] = work.release();
+  batch.cost += cost;
+  if (batch.count == CheckBatch::kMostEntries || batch.cost >= CheckBatch::kEnoughBytes)
+    HandOver(check);
   check->last = info;
   check->lastValid = true;
   return true;
@@ -138,6 +177,7 @@ bool VerifyCopy(const char* path, const CopyExpectations& expected, uint32_t thr
     check.expected = &expected;
     check.pipeline = &pipeline;
     all = GrfForEachEntry(copy, &VisitEntry, &check);
+    if (all) HandOver(&check);
     while (all && pipeline.InFlight() > 0) all = TakeOne(&check);
     all = all && check.matched == expected.Count();
   }
