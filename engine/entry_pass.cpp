@@ -42,7 +42,6 @@ struct EntryWork {
   uint64_t digest = 0;
   const DigestKey* digestKey = nullptr;
   std::mutex* hookLock = nullptr;  // a codec library's hook is called by one thread at a time
-  uint64_t cost = 0;               // bytes held while in flight
   // The decision and its packing.
   Action action = Action::kEmpty;
   char* linkTarget = nullptr;  // a copy: the index's names may move
@@ -189,7 +188,7 @@ bool Expect(EntryPass* pass, const char* name, const CopyExpectation& expectatio
 bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& work) {
   GrfBlockInfo info;
   if (!GrfGetEntryInfo(pass->source, candidate, &info) || !info.inFile) return false;
-  auto* block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize));
+  auto* block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
   if (!block) return false;
   bool same = false;
   if (GrfReadBlock(pass->source, &info, block, info.alignedSize)) {
