@@ -140,8 +140,12 @@ bool CheckEntry(ReadBack* check, const char* name) {
   CheckBatch& batch = *check->filling;
   batch.items[batch.count++] = work.release();
   batch.cost += cost;
-  if (batch.count == CheckBatch::kMostEntries || batch.cost >= CheckBatch::kEnoughBytes)
+  if (check->pipeline->Workers() == 0) {
     HandOver(check);
+    if (!TakeOne(check)) return false;
+  } else if (batch.count == CheckBatch::kMostEntries || batch.cost >= CheckBatch::kEnoughBytes) {
+    HandOver(check);
+  }
   check->last = info;
   check->lastValid = true;
   return true;

@@ -395,7 +395,15 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   EntryBatch& batch = *pass->filling;
   batch.items[batch.count++] = work.release();
   batch.cost += cost;
-  if (batch.Full()) HandOver(pass);
+  if (pass->pipeline->Workers() == 0) {
+    // Alone, the entry is finished while its bytes are still in the cache.
+    HandOver(pass);
+    while (pass->pipeline->InFlight() > 0) {
+      if (!TakeOne(pass)) return false;
+    }
+  } else if (batch.Full()) {
+    HandOver(pass);
+  }
   return true;
 }
 
