@@ -12,6 +12,7 @@
 #include "engine/consolidation_job.h"
 #include "engine/entry_pass.h"
 #include "support/pool.h"
+#include "tests/e2e/leftovers.h"
 #include "tests/engine/recording_host.h"
 #include "tests/fixtures/archive_builder.h"
 #include "tests/fixtures/archive_inspect.h"
@@ -319,6 +320,7 @@ TEST_F(JobTest, StopRequestEndsThePassSilentlyAndDeletesTheCopy) {
   host_.RequestStopAtCheck(40);
   EXPECT_EQ(Run(spec), JobOutcome::PassFailed);
   EXPECT_FALSE(Exists(cleaned_));
+  EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
   EXPECT_TRUE(host_.Texts(HostCall::kShowError).empty());
   EXPECT_EQ(host_.Count(HostCall::kShowReport), 0u);
 }
