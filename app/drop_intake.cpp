@@ -209,6 +209,13 @@ const char* LaunchMessage(LaunchResult result) {
   return "This application does not feel like working right now. Try again later.";
 }
 
+namespace {
+
+// The job's worker threads run at the job's own priority.
+void LowerWorkerPriority(void*) { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE); }
+
+}  // namespace
+
 LaunchResult LaunchJob(HWND window, HDROP drop, const char* path) {
   void* memory = PoolAllocZeroed(sizeof(WindowJobHost));
   if (!memory) return LaunchResult::NoMemory;
@@ -219,6 +226,8 @@ LaunchResult LaunchJob(HWND window, HDROP drop, const char* path) {
     return LaunchResult::NoMemory;
   }
   host->AttachJob(job);
+  // Every hardware thread is put to work; in background mode all of them idle.
+  if (BackgroundMode) job->workerStart = &LowerWorkerPriority;
 
   ClearJobStop();
   DWORD threadId = 0;

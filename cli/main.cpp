@@ -1,6 +1,6 @@
 // slimwick-cli: the consolidation job without a window.
 //
-//   slimwick-cli [--best] [--yes] [--quiet] [--json] [--codec LIBRARY] ARCHIVE...
+//   slimwick-cli [--best] [--jobs N] [--yes] [--quiet] [--json] [--codec LIBRARY] ARCHIVE...
 //
 // Exit status: 0 when every cleaned copy was kept, 1 when some archive saved
 // nothing (no copy left behind), 2 when any archive failed.
@@ -117,6 +117,7 @@ std::string CleanArchive(const CliOptions& options, const char* archive, bool ba
   }
   job->summary = summary;
   job->skipVerification = options.verify ? 0 : 1;
+  job->threads = options.jobs;
   ExecuteConsolidationJob(job);
   if (summary->outcome == JobOutcome::SourceNotOpened) summary->sourceBytes = settings.sourceBytes;
   return host.lastError();

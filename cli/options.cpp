@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 const char* UsageText() {
@@ -10,7 +11,9 @@ const char* UsageText() {
          "deciphered. A copy is kept only when it is smaller than the original.\n"
          "Archives are cleaned one after another; a failure does not stop the others.\n"
          "\n"
-         "  --best          recompress every entry with zlib at level 9\n"
+         "  --best          recompress every entry with zlib at level 9, keeping the\n"
+         "                  archive's own data where that is smaller\n"
+         "  -j, --jobs N    threads at work (default: one per hardware thread)\n"
          "  -y, --yes       discard an existing cleaned copy without asking\n"
          "  --no-verify     keep a copy without reading it back first\n"
          "  --codec LIBRARY read the archives with a codec library's compress and\n"
@@ -45,6 +48,19 @@ CliCommand ParseCommandLine(int argc, char** argv, CliOptions* options, std::str
       options->json = true;
     } else if (std::strcmp(arg, "--no-verify") == 0) {
       options->verify = false;
+    } else if (arg[1] == 'j' || std::strcmp(arg, "--jobs") == 0 ||
+               std::strncmp(arg, "--jobs=", 7) == 0) {
+      // "-j N", "-jN", "--jobs N" or "--jobs=N".
+      const char* count = arg[1] == 'j' ? arg + 2 : arg + 6;
+      if (*count == '=') ++count;
+      else if (*count == '\0') count = ++i < argc ? argv[i] : "";
+      char* end = nullptr;
+      const unsigned long value = std::strtoul(count, &end, 10);
+      if (count[0] < '1' || count[0] > '9' || *end != '\0' || value > kMostJobs) {
+        *error = "--jobs needs a number of threads from 1 to 64.";
+        return CliCommand::Error;
+      }
+      options->jobs = static_cast<unsigned>(value);
     } else if (std::strcmp(arg, "--codec") == 0) {
       if (++i == argc) {
         *error = "--codec needs a library path.";

@@ -10,9 +10,12 @@ struct CliOptions {
   bool quiet = false;
   bool json = false;
   bool verify = true;  // read the copy back before keeping it
+  unsigned jobs = 0;   // threads at work; 0: one per hardware thread
   const char* codec = nullptr;
   std::vector<const char*> archives;
 };
+
+inline constexpr unsigned long kMostJobs = 64;
 
 enum class CliCommand { Run, Help, Version, Error };
 

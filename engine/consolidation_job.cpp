@@ -171,7 +171,8 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destinatio
   char text[kMessageCapacity];
   const bool keep = KeepsCleanedCopy(ComposeReport(facts, text, sizeof text));
   // Only a copy that reads back as the pass wrote it is kept.
-  if (keep && expectations && !VerifyCopy(destination->partialName, *expectations)) {
+  if (keep && expectations && !VerifyCopy(destination->partialName, *expectations, job->threads,
+                                         job->workerStart, job->workerStartContext)) {
     host->ShowError(
         "The slim copy did not read back as it was written, so it was removed. Your archive is "
         "untouched.");

@@ -21,6 +21,9 @@ struct ConsolidationJob {
   char soundPath[260];        // WAV file to play when the job succeeds, or empty
   uint32_t skipVerification;  // 1: keep the copy without reading it back
   JobSummary* summary;        // filled when the job ends, if not null (owned by the caller)
+  uint32_t threads;           // threads at work: 0 one per hardware thread, 1 none besides the job's
+  void (*workerStart)(void* context);  // called first on each worker thread, if not null
+  void* workerStartContext;
 };
 
 // How a job ended.

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "engine/entry_pass.h"
 #include "grf/grf.h"
 #include "grf/stream.h"
 #include "support/file_util.h"
@@ -29,23 +30,64 @@ const CopyExpectation* CopyExpectations::Find(std::string_view name) const noexc
 
 namespace {
 
-// A pool buffer that grows as entries need it.
-struct Growing {
-  unsigned char* bytes = nullptr;
-  uint32_t capacity = 0;
-  Growing() = default;
-  Growing(const Growing&) = delete;
-  Growing& operator=(const Growing&) = delete;
-  ~Growing() {
-    if (bytes) PoolFree(bytes);
+uint32_t Crc(const unsigned char* bytes, uint32_t length) {
+  return static_cast<uint32_t>(crc32(0L, bytes, length));
+}
+
+bool SameBlock(const GrfBlockInfo& a, const GrfBlockInfo& b) {
+  return a.offset == b.offset && a.compressedSize == b.compressedSize &&
+         a.alignedSize == b.alignedSize && a.realSize == b.realSize && a.flags == b.flags;
+}
+
+// One entry of the copy: its block read in order, checked on a worker.
+struct EntryCheck {
+  const GrfArchive* copy = nullptr;
+  CopyExpectation want{};
+  GrfBlockInfo info{};
+  unsigned char* block = nullptr;
+  bool matches = false;
+
+  EntryCheck() = default;
+  EntryCheck(const EntryCheck&) = delete;
+  EntryCheck& operator=(const EntryCheck&) = delete;
+  ~EntryCheck() {
+    if (block) PoolFree(block);
   }
-  bool Reserve(uint32_t size) {
-    if (size <= capacity) return true;
-    if (bytes) PoolFree(bytes);
-    capacity = 0;
-    bytes = static_cast<unsigned char*>(PoolAlloc(size));
-    if (!bytes) return false;
-    capacity = size;
+  void Run() noexcept {
+    if (want.stored) {
+      matches = info.compressedSize == want.storedLength &&
+                Crc(block, info.compressedSize) == want.checksum;
+      return;
+    }
+    auto* content = static_cast<unsigned char*>(PoolAlloc(info.realSize));
+    if (!content) return;
+    matches = GrfDecodeBlockShared(copy, &info, block, content, info.realSize, nullptr) ==
+                  GRF_S_OK &&
+              Crc(content, info.realSize) == want.checksum;
+    PoolFree(content);
+  }
+};
+
+// Consecutive entries checked by one worker.
+struct CheckBatch final : PipelineTask {
+  static constexpr uint32_t kMostEntries = 64;
+  static constexpr uint64_t kEnoughBytes = 1u << 20;
+  EntryCheck* items[kMostEntries] = {};
+  uint32_t count = 0;
+  uint64_t cost = 0;
+
+  CheckBatch() = default;
+  CheckBatch(const CheckBatch&) = delete;
+  CheckBatch& operator=(const CheckBatch&) = delete;
+  ~CheckBatch() override {
+    for (uint32_t i = 0; i < count; ++i) delete items[i];
+  }
+  void Run() noexcept override {
+    for (uint32_t i = 0; i < count; ++i) items[i]->Run();
+  }
+  bool Matches() const {
+    for (uint32_t i = 0; i < count; ++i)
+      if (!items[i]->matches) return false;
     return true;
   }
 };
@@ -53,21 +95,23 @@ struct Growing {
 struct ReadBack {
   GrfArchive* copy = nullptr;
   const CopyExpectations* expected = nullptr;
-  Growing block;
-  Growing content;
+  OrderedPipeline* pipeline = nullptr;
+  std::unique_ptr<CheckBatch> filling;
   uint32_t matched = 0;
-  // The block last verified: a link to it reads the same bytes.
+  // The block last read: a link to it reads the same bytes.
   GrfBlockInfo last{};
   bool lastValid = false;
 };
 
-bool SameBlock(const GrfBlockInfo& a, const GrfBlockInfo& b) {
-  return a.offset == b.offset && a.compressedSize == b.compressedSize &&
-         a.alignedSize == b.alignedSize && a.realSize == b.realSize && a.flags == b.flags;
+bool TakeOne(ReadBack* check) {
+  std::unique_ptr<PipelineTask> task = check->pipeline->Next();
+  return !task || static_cast<CheckBatch*>(task.get())->Matches();
 }
 
-uint32_t Crc(const unsigned char* bytes, uint32_t length) {
-  return static_cast<uint32_t>(crc32(0L, bytes, length));
+void HandOver(ReadBack* check) {
+  if (!check->filling || check->filling->count == 0) return;
+  const uint64_t cost = check->filling->cost;
+  check->pipeline->Submit(std::move(check->filling), cost);
 }
 
 bool CheckEntry(ReadBack* check, const char* name) {
@@ -77,19 +121,30 @@ bool CheckEntry(ReadBack* check, const char* name) {
     return false;
   if (info.realSize == 0) return true;
   if (check->lastValid && SameBlock(info, check->last)) return true;
-  if (!check->block.Reserve(info.alignedSize) ||
-      !GrfReadBlock(check->copy, &info, check->block.bytes, info.alignedSize))
+  const uint64_t cost = uint64_t{info.alignedSize} + (want->stored ? 0 : info.realSize);
+  if (!check->filling) {
+    check->filling.reset(new (std::nothrow) CheckBatch());
+    if (!check->filling) return false;
+  }
+  while (!check->pipeline->HasRoom(check->filling->cost + cost)) {
+    if (!TakeOne(check)) return false;
+  }
+  auto work = std::unique_ptr<EntryCheck>(new (std::nothrow) EntryCheck());
+  if (!work) return false;
+  work->copy = check->copy;
+  work->want = *want;
+  work->info = info;
+  work->block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
+  if (!work->block || !GrfReadBlock(check->copy, &info, work->block, info.alignedSize))
     return false;
-  if (want->stored) {
-    if (info.compressedSize != want->storedLength ||
-        Crc(check->block.bytes, info.compressedSize) != want->checksum)
-      return false;
-  } else {
-    if (!check->content.Reserve(info.realSize) ||
-        !GrfDecodeBlock(check->copy, &info, check->block.bytes, check->content.bytes,
-                        info.realSize, nullptr) ||
-        Crc(check->content.bytes, info.realSize) != want->checksum)
-      return false;
+  CheckBatch& batch = *check->filling;
+  batch.items[batch.count++] = work.release();
+  batch.cost += cost;
+  if (check->pipeline->Workers() == 0) {
+    HandOver(check);
+    if (!TakeOne(check)) return false;
+  } else if (batch.count == CheckBatch::kMostEntries || batch.cost >= CheckBatch::kEnoughBytes) {
+    HandOver(check);
   }
   check->last = info;
   check->lastValid = true;
@@ -105,7 +160,8 @@ bool VisitEntry(uint32_t, uint32_t, const EntryView* view, void* context) {
 
 }  // namespace
 
-bool VerifyCopy(const char* path, const CopyExpectations& expected) {
+bool VerifyCopy(const char* path, const CopyExpectations& expected, uint32_t threads,
+                WorkerStartHook onStart, void* startContext) {
   // Shared for writing: the writer may still hold the file open.
   GrfStream* stream = nullptr;
   if (!FileStreamCreate(path, fileio::kGenericRead, fileio::kShareRead | fileio::kShareWrite,
@@ -116,10 +172,19 @@ bool VerifyCopy(const char* path, const CopyExpectations& expected) {
   const bool opened = GrfOpenStream(stream, GRF_OPEN_READ_ONLY, nullptr, nullptr, &copy);
   StreamRelease(&stream);
   if (!opened) return false;
-  ReadBack check;
-  check.copy = copy;
-  check.expected = &expected;
-  const bool all = GrfForEachEntry(copy, &VisitEntry, &check);
+  bool all = false;
+  {
+    OrderedPipeline pipeline(PipelineWorkers(threads), PipelineBudget(GrfGetMaxRealSize(copy)),
+                             onStart, startContext);
+    ReadBack check;
+    check.copy = copy;
+    check.expected = &expected;
+    check.pipeline = &pipeline;
+    all = GrfForEachEntry(copy, &VisitEntry, &check);
+    if (all) HandOver(&check);
+    while (all && pipeline.InFlight() > 0) all = TakeOne(&check);
+    all = all && check.matched == expected.Count();
+  }
   GrfClose(&copy);
-  return all && check.matched == expected.Count();
+  return all;
 }

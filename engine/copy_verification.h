@@ -10,6 +10,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "engine/ordered_pipeline.h"
+
 // What one entry of the copy must read back as.
 struct CopyExpectation {
   uint32_t realSize;
@@ -39,5 +41,8 @@ class CopyExpectations {
 };
 
 // True when the archive at `path` holds exactly the expected names and each
-// reads back with the expected size and checksum. Nothing is shown.
-bool VerifyCopy(const char* path, const CopyExpectations& expected);
+// reads back with the expected size and checksum. Nothing is shown. Blocks
+// are read in order on the calling thread and checked on `threads` workers
+// (as for the entry pass: 0 one per hardware thread, 1 none).
+bool VerifyCopy(const char* path, const CopyExpectations& expected, uint32_t threads = 1,
+                WorkerStartHook onStart = nullptr, void* startContext = nullptr);

@@ -2,39 +2,139 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <mutex>
+#include <new>
 
 #include "engine/consolidation_job.h"
 #include "engine/content_index.h"
 #include "engine/copy_verification.h"
 #include "engine/format.h"
+#include "engine/ordered_pipeline.h"
 #include "support/pool.h"
 #include "support/text.h"
 #include "support/zlib_pool.h"
 
 namespace {
 
-// A pool buffer that grows as entries need it; its contents are not kept.
-struct WorkBuffer {
-  unsigned char* bytes = nullptr;
-  uint32_t capacity = 0;
-  WorkBuffer() = default;
-  WorkBuffer(const WorkBuffer&) = delete;
-  WorkBuffer& operator=(const WorkBuffer&) = delete;
-  ~WorkBuffer() {
-    if (bytes) PoolFree(bytes);
+// One entry on its way through the pipeline: read on the deciding thread,
+// decoded and checksummed on a worker, decided in entry order, packed on a
+// worker when the decision asks for it, and written in entry order.
+struct EntryWork {
+  enum class Stage : uint8_t { kDecode, kWrite };
+  enum class Action : uint8_t { kEmpty, kUndecoded, kLink, kCarry, kPack };
+
+  const GrfArchive* source = nullptr;
+  const char* name = nullptr;
+  GrfBlockInfo info{};
+  Stage stage = Stage::kDecode;
+  bool pending = false;  // Run has work to do
+  bool blockRead = false;
+  bool isolated = false;
+  unsigned char* block = nullptr;    // the stored block, deciphered
+  unsigned char* content = nullptr;  // the decoded entry
+  // Decode results.
+  uint32_t status = GRF_E_BAD_DATA;
+  uint32_t keep = 0;
+  uint32_t checksum = 0;
+  uint64_t digest = 0;
+  const DigestKey* digestKey = nullptr;
+  std::mutex* hookLock = nullptr;  // a codec library's hook is called by one thread at a time
+  // The decision and its packing.
+  Action action = Action::kEmpty;
+  char* linkTarget = nullptr;  // a copy: the index's names may move
+  int level = 0;
+  int packStatus = Z_OK;
+  unsigned char* packed = nullptr;
+  uint32_t packedLength = 0;
+
+  EntryWork() = default;
+  EntryWork(const EntryWork&) = delete;
+  EntryWork& operator=(const EntryWork&) = delete;
+  ~EntryWork() {
+    ReleaseContent();
+    if (block) PoolFree(block);
+    if (packed) PoolFree(packed);
+    if (linkTarget) PoolFree(linkTarget);
   }
-  bool Reserve(uint32_t size) {
-    if (size <= capacity) return true;
-    // Released first, so two large buffers never live at once.
-    if (bytes) PoolFree(bytes);
-    capacity = 0;
-    bytes = static_cast<unsigned char*>(PoolAlloc(size));
-    if (!bytes) return false;
-    capacity = size;
-    return true;
+  void ReleaseContent() {
+    if (content) PoolFree(content);
+    content = nullptr;
+  }
+
+  void Run() noexcept {
+    if (!pending) return;
+    pending = false;
+    if (stage == Stage::kDecode) {
+      std::unique_lock<std::mutex> lock;
+      if (info.viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
+      status = GrfDecodeBlockShared(source, &info, block, content, info.realSize, &keep);
+      if (lock) lock.unlock();
+      if (status != GRF_S_OK) return;
+      checksum = static_cast<uint32_t>(crc32(0L, content, info.realSize));
+      digest = ContentDigest(*digestKey, content, info.realSize);
+    } else if (action == Action::kPack) {
+      packStatus = CompressToNewBuffer(content, info.realSize, level, &packedLength, &packed);
+      // Data the default mode would deflate at the default level: that is
+      // kept when level 9 comes out bigger, which happens by a few bytes.
+      const bool plain = !(info.flags & ENTRY_COMPRESSED) || info.lzss;
+      if (packStatus == Z_OK && level == Z_BEST_COMPRESSION && plain) {
+        unsigned char* other = nullptr;
+        uint32_t otherLength = 0;
+        packStatus = CompressToNewBuffer(content, info.realSize, Z_DEFAULT_COMPRESSION,
+                                         &otherLength, &other);
+        if (packStatus == Z_OK && otherLength < packedLength) {
+          std::swap(packed, other);
+          packedLength = otherLength;
+        }
+        if (other) PoolFree(other);
+      }
+    }
   }
 };
+
+// Consecutive entries handed over together, so that small entries do not
+// each pay for a hand-over between threads.
+struct EntryBatch final : PipelineTask {
+  static constexpr uint32_t kMostEntries = 64;
+  static constexpr uint64_t kEnoughBytes = 1u << 20;
+
+  EntryWork* items[kMostEntries] = {};
+  uint32_t count = 0;
+  uint64_t cost = 0;
+  EntryWork::Stage stage = EntryWork::Stage::kDecode;
+
+  EntryBatch() = default;
+  EntryBatch(const EntryBatch&) = delete;
+  EntryBatch& operator=(const EntryBatch&) = delete;
+  ~EntryBatch() override {
+    for (uint32_t i = 0; i < count; ++i) delete items[i];
+  }
+  bool Full() const { return count == kMostEntries || cost >= kEnoughBytes; }
+  bool Pending() const {
+    for (uint32_t i = 0; i < count; ++i)
+      if (items[i]->pending) return true;
+    return false;
+  }
+  void Run() noexcept override {
+    for (uint32_t i = 0; i < count; ++i) items[i]->Run();
+  }
+};
+
+// The bytes a decode reads: equal spans of the same kind decode equally.
+uint32_t DecodedSpan(const GrfBlockInfo& info) {
+  if (!(info.flags & ENTRY_COMPRESSED)) return info.realSize;
+  if (info.lzss) return info.compressedSize;
+  const bool enciphered = (info.flags & (ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER)) != 0;
+  return enciphered ? info.alignedSize : info.compressedSize;
+}
+
+bool SameKind(const GrfBlockInfo& a, const GrfBlockInfo& b) {
+  return (a.flags & ENTRY_COMPRESSED) == (b.flags & ENTRY_COMPRESSED) && a.lzss == b.lzss &&
+         a.viaHook == b.viaHook && a.realSize == b.realSize;
+}
 
 struct EntryPass {
   EntryProgressCallback progress;
@@ -46,39 +146,65 @@ struct EntryPass {
   ConsolidationJob* job;
   ContentIndex* index;
   PassLedger* ledger;
-  DigestKey digestKey;
-  WorkBuffer block;    // the stored block, deciphered
-  WorkBuffer content;  // the decoded entry
+  const DigestKey* digestKey;
+  OrderedPipeline* pipeline;
+  std::unique_ptr<EntryBatch> filling;  // entries read, not yet handed over
+  std::mutex* hookLock;
+  bool failed;  // a failure was shown (a stop shows nothing)
 };
 
 struct DuplicateProbe {
   EntryPass* pass;
-  uint32_t realSize;
-  const unsigned char* content;
+  const EntryWork* work;
   const char* foundName;
 };
 
 // Shows a failure of one entry and stops the pass.
-bool Report(const EntryPass& pass, const char* format, const char* name,
-            const char* other = nullptr) {
+bool Report(EntryPass* pass, const char* format, const char* name, const char* other = nullptr) {
   char text[kMessageCapacity];
   if (other)
     FormatBounded(text, sizeof text, format, name, other);
   else
     FormatBounded(text, sizeof text, format, name);
-  pass.job->host->ShowError(text);
+  pass->job->host->ShowError(text);
+  pass->failed = true;
   return false;
 }
 
-bool OutOfMemory(const EntryPass& pass, const char* message) {
-  pass.job->host->ShowError(message);
+bool OutOfMemory(EntryPass* pass, const char* message) {
+  pass->job->host->ShowError(message);
+  pass->failed = true;
   return false;
 }
 
 bool Expect(EntryPass* pass, const char* name, const CopyExpectation& expectation) {
   if (!pass->ledger || !pass->ledger->expectations) return true;
   if (pass->ledger->expectations->Expect(name, expectation)) return true;
-  return OutOfMemory(*pass, "Out of memory while allocating hash map.");
+  return OutOfMemory(pass, "Out of memory while allocating hash map.");
+}
+
+// Whether a candidate holds the entry's content: equal stored streams of the
+// same kind prove it without decoding; otherwise the candidate is decoded.
+bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& work) {
+  GrfBlockInfo info;
+  if (!GrfGetEntryInfo(pass->source, candidate, &info) || !info.inFile) return false;
+  auto* block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
+  if (!block) return false;
+  bool same = false;
+  if (GrfReadBlock(pass->source, &info, block, info.alignedSize)) {
+    const uint32_t span = DecodedSpan(info);
+    if (SameKind(info, work.info) && span == DecodedSpan(work.info) &&
+        CompareBuffers(block, span, work.block, span) == 0) {
+      same = true;
+    } else if (auto* content = static_cast<unsigned char*>(PoolAlloc(info.realSize))) {
+      same = GrfDecodeBlockShared(pass->source, &info, block, content, info.realSize, nullptr) ==
+                 GRF_S_OK &&
+             CompareBuffers(content, info.realSize, work.content, work.info.realSize) == 0;
+      PoolFree(content);
+    }
+  }
+  PoolFree(block);
+  return same;
 }
 
 // Visits one name stored under the entry's key (same size, class, CRC-32 and
@@ -86,27 +212,146 @@ bool Expect(EntryPass* pass, const char* name, const CopyExpectation& expectatio
 bool MatchCandidate(const char* candidate, void* context) {
   auto* probe = static_cast<DuplicateProbe*>(context);
   if (probe->pass->ledger) ++probe->pass->ledger->candidateComparisons;
-  auto* buffer = static_cast<unsigned char*>(PoolAlloc(probe->realSize));
-  if (!buffer) return true;
-  if (GrfReadEntry(probe->pass->source, candidate, buffer, probe->realSize, nullptr) &&
-      CompareBuffers(buffer, probe->realSize, probe->content, probe->realSize) == 0) {
-    probe->foundName = candidate;
-  }
-  PoolFree(buffer);
+  if (CandidateMatches(probe->pass, candidate, *probe->work)) probe->foundName = candidate;
   return probe->foundName == nullptr;
 }
 
-// Copies an entry that does not decode: its deciphered bytes as recorded.
-bool CopyUndecoded(EntryPass* pass, const char* name, const GrfBlockInfo& info, bool blockRead) {
-  ++pass->unreadableCount;
-  // Given no room for content, the decode only tells what a copy carries.
-  uint32_t keep = 0;
-  GrfDecodeBlock(pass->source, &info, pass->block.bytes, nullptr, 0, &keep);
-  if (!blockRead || !GrfPutBlock(pass->destination, name, &info, pass->block.bytes, keep, nullptr))
-    return Report(*pass, "Failed to copy unreadable item '%s'.", name);
-  return Expect(pass, name,
-                CopyExpectation{info.realSize, static_cast<uint32_t>(crc32(0L, pass->block.bytes, keep)),
-                                keep, true});
+// Decides a decoded entry in entry order: empty, undecoded, linked to an
+// earlier identical entry, or stored (packed on a worker when it must be).
+bool Decide(EntryPass* pass, EntryWork* work) {
+  const GrfBlockInfo& info = work->info;
+  if (info.realSize == 0) {
+    work->action = EntryWork::Action::kEmpty;
+    return true;
+  }
+  if (!work->blockRead || work->status != GRF_S_OK) {
+    ++pass->unreadableCount;
+    work->action = EntryWork::Action::kUndecoded;
+    // Given no room for content, the decode only tells what a copy carries.
+    GrfDecodeBlockShared(pass->source, &info, work->block, nullptr, 0, &work->keep);
+    work->ReleaseContent();
+    return true;
+  }
+  const ContentKey key(work->checksum, info.realSize, work->digest, work->isolated);
+  if (pass->index->Contains(key)) {
+    DuplicateProbe probe{pass, work, nullptr};
+    pass->index->VisitNames(key, &MatchCandidate, &probe);
+    if (probe.foundName) {
+      const size_t length = std::strlen(probe.foundName) + 1;
+      work->linkTarget = static_cast<char*>(PoolAlloc(length));
+      if (!work->linkTarget) return OutOfMemory(pass, "Out of memory while allocating hash map.");
+      std::memcpy(work->linkTarget, probe.foundName, length);
+      ++pass->linkedCount;
+      work->action = EntryWork::Action::kLink;
+      work->ReleaseContent();
+      PoolFree(work->block);
+      work->block = nullptr;
+      return true;
+    }
+  }
+  if (!pass->index->Insert(key, work->name))
+    return OutOfMemory(pass, "Out of memory while allocating hash map.");
+
+  const bool compressed = (info.flags & ENTRY_COMPRESSED) != 0;
+  if (pass->job->bestCompression) {
+    work->action = EntryWork::Action::kPack;
+    work->level = Z_BEST_COMPRESSION;
+    work->pending = true;
+  } else if (!compressed || info.lzss) {
+    // Stored and LZSS data are deflated as the destination's own hook would.
+    work->action = EntryWork::Action::kPack;
+    work->level = Z_DEFAULT_COMPRESSION;
+    work->pending = true;
+  } else {
+    work->action = EntryWork::Action::kCarry;
+    work->ReleaseContent();
+  }
+  return true;
+}
+
+// The expectation of a stored block carried as it is.
+CopyExpectation Carried(const EntryWork& work) {
+  return CopyExpectation{work.info.realSize,
+                         static_cast<uint32_t>(crc32(0L, work.block, work.keep)), work.keep, true};
+}
+
+bool Write(EntryPass* pass, EntryWork* work) {
+  const char* name = work->name;
+  const GrfBlockInfo& info = work->info;
+  switch (work->action) {
+    case EntryWork::Action::kEmpty:
+      if (!GrfPutBlock(pass->destination, name, &info, nullptr, 0, nullptr))
+        return Report(pass, "Failed to copy item '%s'.", name);
+      return Expect(pass, name, CopyExpectation{0, 0, 0, false});
+    case EntryWork::Action::kUndecoded:
+      if (!work->blockRead ||
+          !GrfPutBlock(pass->destination, name, &info, work->block, work->keep, nullptr))
+        return Report(pass, "Failed to copy unreadable item '%s'.", name);
+      return Expect(pass, name, Carried(*work));
+    case EntryWork::Action::kLink: {
+      if (!GrfLinkEntry(pass->destination, work->linkTarget, name))
+        return Report(pass, "Failed to link item '%s'->'%s'.", name, work->linkTarget);
+      const CopyExpectations* known = pass->ledger ? pass->ledger->expectations : nullptr;
+      const CopyExpectation* target = known ? known->Find(work->linkTarget) : nullptr;
+      return !target || Expect(pass, name, *target);
+    }
+    case EntryWork::Action::kPack: {
+      const bool best = work->level == Z_BEST_COMPRESSION;
+      if (work->packStatus != Z_OK)
+        return best ? Report(pass, "Failed to recompress item '%s'.", name)
+                    : Report(pass, "Failed to copy item '%s'.", name);
+      // The source's own stream is kept when level 9 does not beat it.
+      const bool carryable = (info.flags & ENTRY_COMPRESSED) && !info.lzss;
+      if (!(carryable && work->keep <= work->packedLength)) {
+        if (!GrfPutCompressed(pass->destination, name, work->packed, work->packedLength,
+                              info.realSize))
+          return best ? Report(pass, "Failed to put recompressed item '%s'.", name)
+                      : Report(pass, "Failed to copy item '%s'.", name);
+        return Expect(pass, name, CopyExpectation{info.realSize, work->checksum, 0, false});
+      }
+      [[fallthrough]];
+    }
+    case EntryWork::Action::kCarry:
+      if (!GrfPutBlock(pass->destination, name, &info, work->block, work->keep, nullptr))
+        return Report(pass, "Failed to copy item '%s'.", name);
+      // A codec library's data is carried as it is; zlib cannot read it back.
+      if (info.viaHook) return Expect(pass, name, Carried(*work));
+      return Expect(pass, name, CopyExpectation{info.realSize, work->checksum, 0, false});
+  }
+  return true;
+}
+
+// Takes the oldest batch in flight: decoded entries are decided and go back
+// for their write, decided ones are written.
+bool TakeOne(EntryPass* pass) {
+  std::unique_ptr<PipelineTask> task = pass->pipeline->Next();
+  auto* batch = static_cast<EntryBatch*>(task.get());
+  if (!batch) return true;
+  for (uint32_t i = 0; i < batch->count; ++i) {
+    EntryWork* work = batch->items[i];
+    if (batch->stage == EntryWork::Stage::kWrite ? !Write(pass, work) : !Decide(pass, work))
+      return false;
+    work->stage = EntryWork::Stage::kWrite;
+  }
+  if (batch->stage == EntryWork::Stage::kWrite) return true;
+  batch->stage = EntryWork::Stage::kWrite;
+  const bool run = batch->Pending();
+  // Back in the order it left: one taken, one put back, so the ring has room.
+  pass->pipeline->Submit(std::move(task), batch->cost, run);
+  return true;
+}
+
+// Hands the batch being filled over to the workers.
+void HandOver(EntryPass* pass) {
+  if (!pass->filling || pass->filling->count == 0) return;
+  const uint64_t cost = pass->filling->cost;
+  const bool run = pass->filling->Pending();
+  pass->pipeline->Submit(std::move(pass->filling), cost, run);
+}
+
+// Bytes an entry holds while in flight.
+uint64_t EntryCost(const GrfBlockInfo& info, bool best) {
+  return uint64_t{info.alignedSize} + info.realSize + (best ? info.realSize : 0);
 }
 
 bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void* context) {
@@ -114,74 +359,52 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   if (pass->job->host->IsStopRequested()) return false;
   if (pass->progress && !pass->progress(current, total, pass->progressContext)) return false;
 
-  const char* name = view->name;
-  GrfBlockInfo info;
-  if (!GrfGetEntryInfo(pass->source, name, &info))
-    return Report(*pass, "Failed to copy item '%s'.", name);
-  if (info.realSize == 0) {
-    if (!GrfPutBlock(pass->destination, name, &info, nullptr, 0, nullptr))
-      return Report(*pass, "Failed to copy item '%s'.", name);
-    return Expect(pass, name, CopyExpectation{0, 0, 0, false});
+  if (!pass->filling) {
+    pass->filling.reset(new (std::nothrow) EntryBatch());
+    if (!pass->filling) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
   }
+  const char* name = view->name;
+  auto work = std::unique_ptr<EntryWork>(new (std::nothrow) EntryWork());
+  if (!work) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+  work->source = pass->source;
+  work->name = name;
+  work->digestKey = pass->digestKey;
+  work->hookLock = pass->hookLock;
+  work->isolated = IsIsolatedExtension(name);
+  GrfBlockInfo& info = work->info;
+  if (!GrfGetEntryInfo(pass->source, name, &info))
+    return Report(pass, "Failed to copy item '%s'.", name);
 
+  const uint64_t cost = info.realSize == 0 ? 0 : EntryCost(info, pass->job->bestCompression != 0);
+  while (!pass->pipeline->HasRoom(pass->filling->cost + cost)) {
+    if (pass->job->host->IsStopRequested() || !TakeOne(pass)) return false;
+  }
   // Only blocks inside the file are read, and only sizes that can come out of
   // them are allocated: hostile declarations cost nothing.
-  bool blockRead = false;
-  if (info.inFile) {
-    if (!pass->block.Reserve(info.alignedSize))
-      return OutOfMemory(*pass, "Out of memory while allocating working buffer.");
-    blockRead = GrfReadBlock(pass->source, &info, pass->block.bytes, pass->block.capacity);
-  }
-  if (!blockRead || !info.decodable) return CopyUndecoded(pass, name, info, blockRead);
-  if (!pass->content.Reserve(info.realSize))
-    return OutOfMemory(*pass, "Out of memory while allocating working buffer.");
-  uint32_t keep = 0;
-  if (!GrfDecodeBlock(pass->source, &info, pass->block.bytes, pass->content.bytes,
-                      pass->content.capacity, &keep))
-    return CopyUndecoded(pass, name, info, true);
-
-  const unsigned char* content = pass->content.bytes;
-  const uint32_t realSize = info.realSize;
-  const auto checksum = static_cast<uint32_t>(crc32(0L, content, realSize));
-  const ContentKey key(checksum, realSize, ContentDigest(pass->digestKey, content, realSize),
-                       IsIsolatedExtension(name));
-  if (pass->index->Contains(key)) {
-    DuplicateProbe probe{pass, realSize, content, nullptr};
-    pass->index->VisitNames(key, &MatchCandidate, &probe);
-    if (probe.foundName) {
-      if (!GrfLinkEntry(pass->destination, probe.foundName, name))
-        return Report(*pass, "Failed to link item '%s'->'%s'.", name, probe.foundName);
-      ++pass->linkedCount;
-      const CopyExpectations* known = pass->ledger ? pass->ledger->expectations : nullptr;
-      const CopyExpectation* target = known ? known->Find(probe.foundName) : nullptr;
-      return !target || Expect(pass, name, *target);
+  if (info.realSize != 0 && info.inFile) {
+    work->block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
+    if (!work->block) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+    work->blockRead = GrfReadBlock(pass->source, &info, work->block, info.alignedSize);
+    if (work->blockRead && info.decodable) {
+      work->content = static_cast<unsigned char*>(PoolAlloc(info.realSize));
+      if (!work->content)
+        return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+      work->pending = true;
     }
   }
-
-  if (!pass->index->Insert(key, name))
-    return OutOfMemory(*pass, "Out of memory while allocating hash map.");
-
-  CopyExpectation decoded{realSize, checksum, 0, false};
-  if (pass->job->bestCompression) {
-    unsigned char* packed = nullptr;
-    uint32_t packedLength = 0;
-    if (CompressToNewBuffer(content, realSize, Z_BEST_COMPRESSION, &packedLength, &packed) != Z_OK)
-      return Report(*pass, "Failed to recompress item '%s'.", name);
-    const bool put = GrfPutCompressed(pass->destination, name, packed, packedLength, realSize);
-    PoolFree(packed);
-    if (!put) return Report(*pass, "Failed to put recompressed item '%s'.", name);
-    return Expect(pass, name, decoded);
+  EntryBatch& batch = *pass->filling;
+  batch.items[batch.count++] = work.release();
+  batch.cost += cost;
+  if (pass->pipeline->Workers() == 0) {
+    // Alone, the entry is finished while its bytes are still in the cache.
+    HandOver(pass);
+    while (pass->pipeline->InFlight() > 0) {
+      if (!TakeOne(pass)) return false;
+    }
+  } else if (batch.Full()) {
+    HandOver(pass);
   }
-
-  if (!GrfPutBlock(pass->destination, name, &info, pass->block.bytes, keep, content))
-    return Report(*pass, "Failed to copy item '%s'.", name);
-  // A codec library's data is carried as it is; zlib cannot read it back.
-  const bool carried = info.viaHook && (info.flags & ENTRY_COMPRESSED);
-  if (carried)
-    return Expect(pass, name,
-                  CopyExpectation{realSize, static_cast<uint32_t>(crc32(0L, pass->block.bytes, keep)),
-                                  keep, true});
-  return Expect(pass, name, decoded);
+  return true;
 }
 
 }  // namespace
@@ -194,17 +417,45 @@ bool ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
     job->host->ShowError("Out of memory while allocating hash map.");
     return false;
   }
-  EntryPass pass{progress, progressContext, destination, source, 0, 0, job, index.get(), ledger,
-                 MakeRunDigestKey(), {}, {}};
+  // What running tasks use outlives the workers.
+  const DigestKey digestKey = MakeRunDigestKey();
+  std::mutex hookLock;
+  OrderedPipeline pipeline(PipelineWorkers(job->threads),
+                           PipelineBudget(GrfGetMaxRealSize(source)), job->workerStart,
+                           job->workerStartContext);
+  EntryPass pass{progress, progressContext, destination, source,   0,        0,
+                 job,      index.get(),     ledger,      &digestKey, &pipeline, nullptr,
+                 &hookLock, false};
 
-  const bool done = GrfForEachEntry(source, &ProcessEntry, &pass);
+  bool done = GrfForEachEntry(source, &ProcessEntry, &pass);
+  if (done) HandOver(&pass);
+  while (done && pipeline.InFlight() > 0) {
+    if (job->host->IsStopRequested()) return false;
+    done = TakeOne(&pass);
+  }
   if (done) {
     job->linkedCount = pass.linkedCount;
     job->unreadableCount = pass.unreadableCount;
-  } else if (GrfGetLastStatus(source) != GRF_E_ABORTED) {
+  } else if (!pass.failed && !job->host->IsStopRequested() &&
+             GrfGetLastStatus(source) != GRF_E_ABORTED) {
     job->host->ShowError("Out of memory while allocating iterator.");
   }
   return done;
+}
+
+unsigned PipelineWorkers(uint32_t threads) {
+  if (threads == 0) threads = HardwareThreads();
+  constexpr uint32_t kMostThreads = 64;
+  return threads <= 1 ? 0 : std::min(threads, kMostThreads);
+}
+
+uint64_t PipelineBudget(uint32_t largestEntry) {
+  // A few entries of the largest size, within a floor and a ceiling that
+  // suit the address space.
+  constexpr bool kNarrow = sizeof(void*) == 4;
+  constexpr uint64_t kFloor = (kNarrow ? 24ull : 64ull) << 20;
+  constexpr uint64_t kCeiling = (kNarrow ? 96ull : 256ull) << 20;
+  return std::clamp<uint64_t>(uint64_t{largestEntry} * 4, kFloor, kCeiling);
 }
 
 constexpr int kMaxCompressAttempts = 8;

@@ -31,6 +31,12 @@ bool ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
                         EntryProgressCallback progress, void* progressContext,
                         ConsolidationJob* job, PassLedger* ledger = nullptr);
 
+// Worker threads for a thread count (0: one per hardware thread); a count
+// of 1 runs every step on the calling thread.
+unsigned PipelineWorkers(uint32_t threads);
+// Bytes of entries in flight at once, for an archive's largest entry.
+uint64_t PipelineBudget(uint32_t largestEntry);
+
 // Names ending in .gnd, .gat, .act or .str (ASCII case ignored) are matched
 // only among themselves.
 bool IsIsolatedExtension(const char* name);

@@ -59,11 +59,6 @@ bool SizesPlausible(const GrfEntry* entry, bool lzss, bool viaHook) {
   return viaHook || entry->realSize <= span * kZlibMaxExpansion;
 }
 
-bool FailInflate(GrfArchive* archive, int result) {
-  if (result == Z_MEM_ERROR) return FailDetail(archive, GRF_E_OUT_OF_MEMORY, grf::detail::kInflate);
-  if (result == Z_ERRNO) return FailDetail(archive, GRF_E_CODEC_IO, grf::detail::kInflate);
-  return FailDetail(archive, GRF_E_BAD_DATA, grf::detail::kInflate);
-}
 
 }  // namespace
 
@@ -130,26 +125,31 @@ bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* block, ui
   return ReadStoredBlock(archive, &entry, block, capacity, nullptr);
 }
 
-bool GrfDecodeBlock(GrfArchive* archive, const GrfBlockInfo* info, const void* block,
-                    void* content, uint32_t capacity, uint32_t* keepLength) {
-  archive->lastStatus = GRF_S_OK;
+namespace {
+
+// The decode itself: nothing of the archive but its uncompress hook is used,
+// nothing of it is changed. Returns the status; *detail is set with it.
+uint32_t DecodeBlock(const GrfArchive* archive, const GrfBlockInfo* info, const void* block,
+                     void* content, uint32_t capacity, uint32_t* keepLength, uint32_t* detail) {
   uint32_t keep = FallbackKeepLength(info);
   if (keepLength) *keepLength = keep;
-  if (capacity < info->realSize) return Fail(archive, GRF_E_BUFFER_TOO_SMALL);
-  if (info->realSize == 0) return true;
-  if (!info->decodable) return Fail(archive, GRF_E_BAD_DATA);
+  if (capacity < info->realSize) return GRF_E_BUFFER_TOO_SMALL;
+  if (info->realSize == 0) return GRF_S_OK;
+  if (!info->decodable) return GRF_E_BAD_DATA;
   const auto* bytes = static_cast<const unsigned char*>(block);
   auto* output = static_cast<unsigned char*>(content);
   if (!(info->flags & ENTRY_COMPRESSED)) {
     std::memcpy(output, bytes, info->realSize);
-    return true;
+    return GRF_S_OK;
   }
   if (info->lzss) {
     uint32_t produced = info->realSize;
     if (LzssDecode(output, &produced, bytes, info->compressedSize) != lzss::kOk ||
-        produced != info->realSize)
-      return FailDetail(archive, GRF_E_BAD_DATA, grf::detail::kLzss);
-    return true;
+        produced != info->realSize) {
+      *detail = grf::detail::kLzss;
+      return GRF_E_BAD_DATA;
+    }
+    return GRF_S_OK;
   }
   const bool enciphered = (info->flags & kCipherBits) != 0;
   const uint32_t span = enciphered ? info->alignedSize : info->compressedSize;
@@ -158,12 +158,35 @@ bool GrfDecodeBlock(GrfArchive* archive, const GrfBlockInfo* info, const void* b
   const int result = info->viaHook
                          ? archive->uncompressHook(output, &produced, bytes, span)
                          : ZlibUncompressCounted(output, &produced, bytes, span, &consumed);
-  if (result != 0 || produced != info->realSize) return FailInflate(archive, result);
+  if (result != 0 || produced != info->realSize) {
+    *detail = grf::detail::kInflate;
+    if (result == Z_MEM_ERROR) return GRF_E_OUT_OF_MEMORY;
+    if (result == Z_ERRNO) return GRF_E_CODEC_IO;
+    return GRF_E_BAD_DATA;
+  }
   // An enciphered entry hands its whole block to inflate, so its stream may
   // run past the recorded compressed size; the copy carries all of it.
   if (enciphered && !info->viaHook) keep = std::max(keep, static_cast<uint32_t>(consumed));
   if (keepLength) *keepLength = keep;
-  return true;
+  return GRF_S_OK;
+}
+
+}  // namespace
+
+bool GrfDecodeBlock(GrfArchive* archive, const GrfBlockInfo* info, const void* block,
+                    void* content, uint32_t capacity, uint32_t* keepLength) {
+  uint32_t detail = 0;
+  const uint32_t status = DecodeBlock(archive, info, block, content, capacity, keepLength, &detail);
+  archive->lastStatus = status;
+  if (detail) archive->lastDetail = detail;
+  return status == GRF_S_OK;
+}
+
+uint32_t GrfDecodeBlockShared(const GrfArchive* archive, const GrfBlockInfo* info,
+                              const void* block, void* content, uint32_t capacity,
+                              uint32_t* keepLength) {
+  uint32_t detail = 0;
+  return DecodeBlock(archive, info, block, content, capacity, keepLength, &detail);
 }
 
 unsigned char* LzssDecodeEntry(GrfArchive* archive, const unsigned char* source,

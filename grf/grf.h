@@ -143,6 +143,12 @@ bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* block, ui
 // compressed size that fits the block).
 bool GrfDecodeBlock(GrfArchive* archive, const GrfBlockInfo* info, const void* block,
                     void* content, uint32_t capacity, uint32_t* keepLength);
+// GrfDecodeBlock that leaves the archive untouched and returns the status
+// instead: safe on several threads at once over one archive, provided its
+// uncompress hook is.
+uint32_t GrfDecodeBlockShared(const GrfArchive* archive, const GrfBlockInfo* info,
+                              const void* block, void* content, uint32_t capacity,
+                              uint32_t* keepLength);
 // Stores an entry read from another archive under `name`. With `content`
 // (the decoded entry), stored and LZSS entries are compressed through the
 // target's compress hook; otherwise the first keepLength block bytes are

@@ -1,57 +1,69 @@
 #!/usr/bin/env bash
-# Benchmark of a whole cleaning run: an archive of about 200 MB with ~50,000
-# entries and 30 % duplicates, cleaned in the default mode and with --best.
-# Prints MB/s of source, entries/s, peak memory, and the floor of the
-# unavoidable work (read every block, decipher and inflate once, CRC-32)
-# measured on the same archive, so the ratio job/floor is visible. The
-# read-back verification of the copy is timed apart (default minus
-# --no-verify).
+# Benchmark of whole cleaning runs on one generated archive, next to the
+# single-thread floors of the same work:
+#   floor            read every block, decipher, inflate, CRC-32
+#   floor+stored     ... plus deflate of every distinct stored entry (the default mode's extra)
+#   floor+level9     ... plus level-9 deflate of every distinct content (--best's extra)
+# and the job (slimwick-cli) in the default mode and with --best, with one
+# thread and with every hardware thread, each with and without the read-back
+# verification. Wall and CPU seconds and peak memory (max RSS) per run; the
+# ratios compare the job's wall time with the CPU time of the matching
+# single-thread floor (its wall time on an idle machine), and CPU with CPU.
 #
-#   scripts/bench-clean.sh [ENTRIES] [MEGABYTES] [STORED-PERCENT]
+#   scripts/bench-clean.sh [ENTRIES] [MEGABYTES] [STORED-PERCENT] [DUPLICATE-PERCENT]
 #
-# STORED-PERCENT is the share of entries kept uncompressed in the source
-# (default 10): the job must deflate those, which the floor does not count.
+# MEGABYTES is the content before compression. The shape of a real client
+# archive (170,000 entries, ~2 GB of content, 10 % stored, 25 % duplicates):
+#   scripts/bench-clean.sh 170000 2000 10 25
+# The machine's other load shows in wall times: compare wall with CPU time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 entries=${1:-50000}
 megabytes=${2:-200}
 stored=${3:-10}
+duplicates=${4:-30}
 build=${BUILD_DIR:-build/native}
 [ -x "$build/slimwick-cli" ] || { echo "build the native preset first (make native)"; exit 1; }
+threads=$(nproc)
 work=$(mktemp -d /tmp/slimwick-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-"$build/tools/make-sample-archive" "$work/big.grf" --entries "$entries" --megabytes "$megabytes" --duplicates 30 --stored "$stored" --seed 7
+"$build/tools/make-sample-archive" "$work/big.grf" --entries "$entries" --megabytes "$megabytes" \
+  --duplicates "$duplicates" --stored "$stored" --seed 7
 size=$(stat -c %s "$work/big.grf")
 cat "$work/big.grf" >/dev/null   # warm the page cache once, as the runs below do too
 
-measure() {  # label, command...
+measure() {  # label, command...  (sets $wall)
   local label=$1; shift
-  local out
-  out=$( { /usr/bin/time -f "%e %U %S %M" "$@" >/dev/null 2>"$work/err"; } 2>&1 ) || true
+  rm -f "$work/big-cleaned.grf"
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>&1 || true
   local secs user sys kb
-  read -r secs user sys kb < <(tail -n 1 "$work/err")
-  awk -v l="$label" -v s="$secs" -v u="$user" -v y="$sys" -v kb="$kb" -v b="$size" -v n="$entries" \
-    'BEGIN { printf "%-8s %7.2f s wall %7.2f s cpu  %8.1f MB/s  %9.0f entries/s  peak %7.1f MB\n", l, s, u+y, b/1e6/s, n/s, kb/1024 }'
-  awk -v u="$user" -v y="$sys" 'BEGIN { print u+y }' > "$work/last"
-  echo "$secs" > "$work/lastwall"
+  read -r secs user sys kb < "$work/time"
+  wall=$secs
+  cpu=$(awk -v u="$user" -v y="$sys" 'BEGIN { print u + y }')
+  awk -v l="$label" -v s="$secs" -v u="$user" -v y="$sys" -v kb="$kb" -v b="$size" \
+    'BEGIN { printf "%-26s %8.2f s wall %8.2f s cpu %8.1f MB/s  peak %7.1f MB\n", l, s, u+y, b/1e6/s, kb/1024 }'
 }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", (b > 0 ? a / b : 0) }'; }
 
-echo "archive: $((size / 1000000)) MB, $entries entries, 30 % duplicates, $stored % stored"
-measure "floor" "$build/tools/bench-read-floor" "$work/big.grf"
-floor=$(cat "$work/last")
-rm -f "$work/big-cleaned.grf"
-measure "default" "$build/slimwick-cli" --yes "$work/big.grf"
-default=$(cat "$work/last")
-defaultwall=$(cat "$work/lastwall")
-rm -f "$work/big-cleaned.grf"
-measure "no-verify" "$build/slimwick-cli" --yes --no-verify "$work/big.grf"
-noverify=$(cat "$work/last")
-noverifywall=$(cat "$work/lastwall")
-rm -f "$work/big-cleaned.grf"
-measure "--best" "$build/slimwick-cli" --yes --best "$work/big.grf"
-best=$(cat "$work/last")
-awk -v f="$floor" -v d="$default" -v b="$best" \
-  'BEGIN { printf "job/floor (cpu time): default %.2fx, --best %.2fx\n", d/f, b/f }'
-awk -v d="$default" -v n="$noverify" -v dw="$defaultwall" -v nw="$noverifywall" \
-  'BEGIN { printf "verification: %.2f s wall, %.2f s cpu (%.0f %% of the default run'"'"'s cpu)\n", dw-nw, d-n, (d > 0 ? 100*(d-n)/d : 0) }'
+echo "archive: $((size / 1000000)) MB, $entries entries, $duplicates % duplicates, $stored % stored; $threads hardware threads"
+measure "floor (read+inflate+CRC)" "$build/tools/bench-read-floor" "$work/big.grf"
+measure "floor + stored deflate" "$build/tools/bench-read-floor" "$work/big.grf" --stored
+floorStored=$cpu
+measure "floor + level-9 deflate" "$build/tools/bench-read-floor" "$work/big.grf" --best
+floorBest=$cpu
+cli="$build/slimwick-cli"
+for mode in default best; do
+  flag=(); floor=$floorStored
+  [ "$mode" = best ] && { flag=(--best); floor=$floorBest; }
+  for jobs in 1 "$threads"; do
+    for verify in verify no-verify; do
+      extra=(); [ "$verify" = no-verify ] && extra=(--no-verify)
+      measure "$mode -j$jobs $verify" "$cli" --yes --quiet -j "$jobs" "${flag[@]}" "${extra[@]}" "$work/big.grf"
+      echo "    vs single-thread floor: wall $(ratio "$wall" "$floor"), cpu $(ratio "$cpu" "$floor")"
+      if [ "$verify" = verify ]; then verifiedWall=$wall; verifiedCpu=$cpu; fi
+    done
+    awk -v w="$verifiedWall" -v nw="$wall" -v c="$verifiedCpu" -v nc="$cpu" \
+      'BEGIN { printf "    verification: %.2f s wall, %.2f s cpu\n", w - nw, c - nc }'
+  done
+done

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every preset that can run on this machine and runs all tests:
-# native, address/undefined sanitizers, each fuzz target for a minute (two
+# native, address/undefined sanitizers, the thread sanitizer (engine and
+# end-to-end tests only), each fuzz target for a minute (two
 # at a time), and the 64-bit Windows build under wine; the 32-bit Windows
 # build is compiled and linked only.
 set -uo pipefail
@@ -19,6 +20,8 @@ step "native build" build native
 step "native tests" ctest --preset native
 step "asan build" build asan
 step "asan tests" ctest --preset asan
+step "tsan build" build tsan
+step "tsan tests" ctest --preset tsan
 step "fuzz" scripts/fuzz.sh 60 2
 step "win32 build" build win32
 step "win32 executable check" ctest --test-dir build/win32 -R "^executable$" --output-on-failure

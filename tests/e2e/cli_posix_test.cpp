@@ -91,6 +91,8 @@ TEST_F(Cli, HelpAndVersion) {
   EXPECT_EQ(RunCli("").status, 2);
   EXPECT_EQ(RunCli("--frobnicate x.grf").status, 2);
   EXPECT_EQ(RunCli("--json").status, 2);
+  for (const char* jobs : {"-j 0 x.grf", "--jobs=65 x.grf", "-j2x x.grf", "x.grf --jobs"})
+    EXPECT_EQ(RunCli(jobs).status, 2) << jobs;
 }
 
 TEST_F(Cli, FatArchiveIsCleanedAndTheQuestionIsAnsweredSafely) {
@@ -113,7 +115,7 @@ TEST_F(Cli, FatArchiveIsCleanedAndTheQuestionIsAnsweredSafely) {
   ASSERT_TRUE(fixture::ReadBytesFromFile(cleaned_, &now));
   EXPECT_EQ(now, kept);
 
-  r = RunCli("--quiet --yes --best " + Quote(source_));
+  r = RunCli("--quiet --yes --best -j 3 " + Quote(source_));
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "");  // a success prints not a byte, the answered question included
   ASSERT_TRUE(fixture::ReadBytesFromFile(cleaned_, &now));

@@ -44,13 +44,14 @@ class JobFailures : public ::testing::Test {
 
   // Runs the job with the pool failing the allocation after `skip` more
   // from "Preparing..." on (none when skip is negative).
-  JobOutcome Run(int64_t skip, RecordingHost* host, bool best) {
+  JobOutcome Run(int64_t skip, RecordingHost* host, bool best, uint32_t threads = 1) {
     host->onCall = [skip](const HostCall& call) {
       if (skip >= 0 && call.kind == HostCall::kSetStatusText && call.text == "Preparing...")
         PoolInjectFailures(static_cast<uint32_t>(skip), 1);
     };
     ConsolidationJob* job = CreateConsolidationJob(host, source_.c_str(), best, nullptr);
     EXPECT_NE(job, nullptr);
+    job->threads = threads;  // one thread: the allocations come in a fixed order
     const JobOutcome outcome = ExecuteConsolidationJob(job);
     PoolInjectFailures(0, 0);
     return outcome;
@@ -130,6 +131,15 @@ TEST_F(JobFailures, EveryAllocationFailingInTurnEndsTheJobCleanly) {
       // The window is idle again whatever happened.
       EXPECT_EQ(host.Texts(HostCall::kSetStatusText).back(), "");
       EXPECT_EQ(host.Values(HostCall::kSetDropAcceptance).back(), 1u);
+
+      // With workers the failure lands somewhere else each time, but still
+      // nothing leaks and no temporary file stays.
+      RecordingHost threaded;
+      const JobOutcome any = Run(skip, &threaded, best, 4);
+      EXPECT_EQ(GetPoolCounters().liveBlocks, live);
+      EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
+      EXPECT_EQ(Exists(cleaned_), any == JobOutcome::CleanedCopyKept);
+      std::remove(cleaned_.c_str());
     }
     for (const JobOutcome outcome : {JobOutcome::SourceNotOpened, JobOutcome::DestinationFailed,
                                      JobOutcome::PassFailed, JobOutcome::FinalizeFailed}) {

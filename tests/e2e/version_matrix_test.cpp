@@ -1,9 +1,11 @@
 // The whole job on archives of every version and header kind: the cleaned
 // copy reads back identical by content, links share blocks, no cipher flag
-// remains, and the source's bytes never change.
+// remains, the source's bytes never change, and the copy is the same byte
+// for byte whatever the number of threads.
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
 #include <string>
 
@@ -83,6 +85,24 @@ TEST_P(VersionMatrix, CleanedCopyMatchesTheSource) {
   Bytes after;
   ASSERT_TRUE(fixture::ReadBytesFromFile(source, &after));
   EXPECT_EQ(after, original);
+
+  // One thread decides and writes in entry order: workers change nothing.
+  for (const bool best : {false, true}) {
+    Bytes single;
+    for (const uint32_t threads : {1u, 2u, 3u, 8u}) {
+      std::remove(cleaned.c_str());
+      RecordingHost quiet;
+      ConsolidationJob* run = CreateConsolidationJob(&quiet, source.c_str(), best, nullptr);
+      ASSERT_NE(run, nullptr);
+      run->threads = threads;
+      std::srand(7);  // the header's seed
+      EXPECT_EQ(ExecuteConsolidationJob(run), JobOutcome::CleanedCopyKept);
+      Bytes now;
+      ASSERT_TRUE(fixture::ReadBytesFromFile(cleaned, &now));
+      if (threads == 1) single = now;
+      EXPECT_TRUE(now == single) << (best ? "best, " : "") << threads << " threads";
+    }
+  }
   std::remove(source.c_str());
   std::remove(cleaned.c_str());
 }
