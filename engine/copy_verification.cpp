@@ -1,11 +1,10 @@
 #include "engine/copy_verification.h"
 
-#include <zlib.h>
-
 #include <new>
 
 #include "grf/grf.h"
 #include "grf/stream.h"
+#include "support/content_crc.h"
 #include "support/file_util.h"
 #include "support/pool.h"
 
@@ -66,9 +65,7 @@ bool SameBlock(const GrfBlockInfo& a, const GrfBlockInfo& b) {
          a.alignedSize == b.alignedSize && a.realSize == b.realSize && a.flags == b.flags;
 }
 
-uint32_t Crc(const unsigned char* bytes, uint32_t length) {
-  return static_cast<uint32_t>(crc32(0L, bytes, length));
-}
+uint32_t Crc(const unsigned char* bytes, uint32_t length) { return ContentCrc32(bytes, length); }
 
 bool CheckEntry(ReadBack* check, const char* name) {
   const CopyExpectation* want = check->expected->Find(name);
