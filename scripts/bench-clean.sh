@@ -11,6 +11,11 @@
 #
 # STORED-PERCENT is the share of entries kept uncompressed in the source
 # (default 10): the job must deflate those, which the floor does not count.
+#
+# The floor is measured with both codecs (zlib alone, and libdeflate as the
+# job uses it), with the deflate sizes of zlib 9 and libdeflate 9 and 12. With
+# ZLIB_BUILD_DIR naming a build configured with -DSLIMWICK_CODEC=zlib, the job
+# is timed with that build too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 entries=${1:-50000}
@@ -38,8 +43,18 @@ measure() {  # label, command...
 }
 
 echo "archive: $((size / 1000000)) MB, $entries entries, 30 % duplicates, $stored % stored"
+measure "floor-zlib" "$build/tests/bench-read-floor" "$work/big.grf" zlib
+floorzlib=$(cat "$work/last")
 measure "floor" "$build/tests/bench-read-floor" "$work/big.grf"
 floor=$(cat "$work/last")
+awk -v z="$floorzlib" -v l="$floor" 'BEGIN { printf "floor: zlib %.2f s cpu, libdeflate %.2f s cpu (%.2fx)\n", z, l, (l > 0 ? z/l : 0) }'
+"$build/tests/bench-read-floor" "$work/big.grf" libdeflate --deflate | grep '^deflate'
+if [ -n "${ZLIB_BUILD_DIR:-}" ]; then
+  for mode in "" --best; do
+    rm -f "$work/big-cleaned.grf"
+    measure "zlib${mode:+ $mode}" "$ZLIB_BUILD_DIR/slimwick-cli" --yes $mode "$work/big.grf"
+  done
+fi
 rm -f "$work/big-cleaned.grf"
 measure "default" "$build/slimwick-cli" --yes "$work/big.grf"
 default=$(cat "$work/last")
