@@ -100,9 +100,9 @@ Outcome Ours(const Bytes& stream, unsigned long capacity) {
 }
 
 Outcome Zlibs(const Bytes& stream, unsigned long capacity) {
-  Outcome o{0, capacity, stream.size(), Bytes(capacity + 1, 0xEE)};
+  Outcome o{0, capacity, 0, Bytes(capacity + 1, 0xEE)};
   uLongf produced = capacity;
-  uLong consumed = stream.size();
+  uLong consumed = static_cast<uLong>(stream.size());
   o.code = uncompress2(capacity ? o.output.data() : nullptr, &produced, stream.data(), &consumed);
   o.produced = produced;
   o.consumed = consumed;
