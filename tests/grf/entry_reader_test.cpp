@@ -1,8 +1,6 @@
 // Entry data reading: size queries, what the uncompress hook receives, size
 // checks, LZSS failures, lent work buffers.
 
-#include <zlib.h>
-
 #include <cstring>
 
 #include "grf/archive.h"
@@ -186,40 +184,6 @@ TEST_F(Reader, LzssFailuresCarryTheirDetail) {
   EXPECT_EQ(LzssDecodeEntry(archive_, nothing, 0, 5), nullptr);
   EXPECT_EQ(GrfGetLastDetail(archive_), 0xA0000080u);
   EXPECT_EQ(g_log.calls, 0);  // LZSS never goes through the hook
-}
-
-TEST(Codec, BuiltInHooksFollowZlibResultCodes) {
-  const fixture::Bytes plain = fixture::MakeContent(10000, 8);
-  grftest::PoolBalance balance;
-  std::vector<unsigned char> packed(20000);
-  unsigned long packedLength = packed.size();
-  ASSERT_EQ(DefaultCompressHook(packed.data(), &packedLength, plain.data(), plain.size()), 0);
-  std::vector<unsigned char> inflated(plain.size());
-  uLongf inflatedLength = inflated.size();  // an ordinary zlib stream
-  ASSERT_EQ(uncompress(inflated.data(), &inflatedLength, packed.data(), packedLength), Z_OK);
-  EXPECT_EQ(inflatedLength, plain.size());
-
-  std::vector<unsigned char> out(plain.size());
-  unsigned long outLength = out.size();
-  ASSERT_EQ(DefaultUncompressHook(out.data(), &outLength, packed.data(), packedLength), 0);
-  EXPECT_EQ(outLength, plain.size());
-  EXPECT_EQ(std::memcmp(out.data(), plain.data(), plain.size()), 0);
-
-  outLength = out.size() - 1;  // too small
-  EXPECT_EQ(DefaultUncompressHook(out.data(), &outLength, packed.data(), packedLength), -5);
-  outLength = out.size();       // truncated input
-  EXPECT_EQ(DefaultUncompressHook(out.data(), &outLength, packed.data(), packedLength - 10), -3);
-  outLength = out.size();
-  const unsigned char junk[] = "not zlib at all";
-  EXPECT_EQ(DefaultUncompressHook(out.data(), &outLength, junk, sizeof(junk)), -3);
-  unsigned long tiny = 4;
-  EXPECT_EQ(DefaultCompressHook(packed.data(), &tiny, plain.data(), plain.size()), -5);
-  // Out of pool memory for zlib's state, on a stream only zlib may judge.
-  PoolInjectFailures(0, 1);
-  outLength = out.size();
-  EXPECT_EQ(DefaultUncompressHook(out.data(), &outLength, packed.data(), packedLength - 10), -4);
-  PoolInjectFailures(0, 0);
-  balance.Expect();
 }
 
 }  // namespace

@@ -154,6 +154,12 @@ TEST(CodecParity, StreamsLibdeflateAndZlibJudgeDifferentlyGetZlibsVerdict) {
     }
   }
   EXPECT_EQ(GetPoolCounters().liveBlocks, liveBlocks);
+
+  // zlib's state comes from the pool: running out of it is zlib's Z_MEM_ERROR
+  // wherever zlib judges the stream.
+  PoolInjectFailures(0, 1);
+  EXPECT_EQ(Ours(cases[3].stream, 5000).code, Z_MEM_ERROR);
+  PoolInjectFailures(0, 0);
 }
 
 // The differences kept: the reserved length symbols 286/287 (and distance
