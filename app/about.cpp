@@ -1,5 +1,6 @@
 #include "app/about.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include "engine/format.h"
@@ -8,7 +9,8 @@
 
 namespace {
 
-void ComposeAboutText(const char* zlibVersionText, char* out, size_t size) {
+void ComposeAboutText(const char* libdeflateVersionText, const char* zlibVersionText, char* out,
+                      size_t size) {
   if (!zlibVersionText || !*zlibVersionText) zlibVersionText = "(unknown)";
   FormatBounded(
       out, size,
@@ -25,11 +27,12 @@ void ComposeAboutText(const char* zlibVersionText, char* out, size_t size) {
       "\r\n"
       "The GRF archive format is the work of its original designers; many thanks to them "
       "and to everyone who took the time to describe it.\r\n"
-      "Compression and decompression are done by the zlib library, version %s; thanks to "
-      "its authors for a library that simply works.\r\n"
+      "Compression and decompression are done by the libdeflate library, version %s, and "
+      "the zlib library, version %s; thanks to their authors for libraries that simply "
+      "work.\r\n"
       "\r\n"
       "Designed and written on GNU/Linux, for Windows.",
-      zlibVersionText);
+      libdeflateVersionText, zlibVersionText);
 }
 
 }  // namespace
@@ -37,7 +40,7 @@ void ComposeAboutText(const char* zlibVersionText, char* out, size_t size) {
 void ShowProductAbout(HWND window) {
   // Composed once, on the window thread; the box keeps a pointer to it.
   static char text[kMessageCapacity];
-  if (text[0] == 0) ComposeAboutText(zlibVersion(), text, sizeof text);
+  if (text[0] == 0) ComposeAboutText(LIBDEFLATE_VERSION_STRING, zlibVersion(), text, sizeof text);
   AboutInfo info{};
   info.owner = window;
   info.firstYear = 2026;

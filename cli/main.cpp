@@ -1,6 +1,6 @@
 // slimwick-cli: the consolidation job without a window.
 //
-//   slimwick-cli [--best] [--jobs N] [--yes] [--quiet] [--json] [--codec LIBRARY] ARCHIVE...
+//   slimwick-cli [--best] [--level N] [--jobs N] [--yes] [--quiet] [--json] [--codec LIBRARY] ARCHIVE...
 //
 // Exit status: 0 when every cleaned copy was kept, 1 when some archive saved
 // nothing (no copy left behind), 2 when any archive failed.
@@ -110,7 +110,7 @@ std::string CleanArchive(const CliOptions& options, const char* archive, bool ba
         "again.");
     return host.lastError();
   }
-  ConsolidationJob* job = CreateConsolidationJob(&host, archive, options.best, nullptr);
+  ConsolidationJob* job = CreateConsolidationJob(&host, archive, options.best || options.level, nullptr);
   if (!job) {
     host.ShowError("Your memory seems to be occupied by a heavy-weight as well. Try again later.");
     return host.lastError();
@@ -118,6 +118,7 @@ std::string CleanArchive(const CliOptions& options, const char* archive, bool ba
   job->summary = summary;
   job->skipVerification = options.verify ? 0 : 1;
   job->threads = options.jobs;
+  if (options.level) job->recompressionLevel = options.level;
   ExecuteConsolidationJob(job);
   if (summary->outcome == JobOutcome::SourceNotOpened) summary->sourceBytes = settings.sourceBytes;
   return host.lastError();

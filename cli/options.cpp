@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/zlib_pool.h"
+
 const char* UsageText() {
   return "Usage: slimwick-cli [options] ARCHIVE...\n"
          "\n"
@@ -11,8 +13,9 @@ const char* UsageText() {
          "deciphered. A copy is kept only when it is smaller than the original.\n"
          "Archives are cleaned one after another; a failure does not stop the others.\n"
          "\n"
-         "  --best          recompress every entry with zlib at level 9, keeping the\n"
-         "                  archive's own data where that is smaller\n"
+         "  --best          recompress every entry at the smallest level (12), keeping\n"
+         "                  the archive's own data where that is smaller\n"
+         "  --level N       recompress every entry at level N, 1 (fastest) to 12\n"
          "  -j, --jobs N    threads at work (default: one per hardware thread)\n"
          "  -y, --yes       discard an existing cleaned copy without asking\n"
          "  --no-verify     keep a copy without reading it back first\n"
@@ -40,6 +43,14 @@ CliCommand ParseCommandLine(int argc, char** argv, CliOptions* options, std::str
       return CliCommand::Version;
     } else if (std::strcmp(arg, "--best") == 0) {
       options->best = true;
+    } else if (std::strcmp(arg, "--level") == 0) {
+      char* end = nullptr;
+      const long level = ++i < argc ? std::strtol(argv[i], &end, 10) : 0;
+      if (i == argc || end == argv[i] || *end || level < kMinDeflateLevel || level > kMaxDeflateLevel) {
+        *error = "--level needs a number from 1 to 12.";
+        return CliCommand::Error;
+      }
+      options->level = static_cast<int>(level);
     } else if (std::strcmp(arg, "--yes") == 0 || std::strcmp(arg, "-y") == 0) {
       options->yes = true;
     } else if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {

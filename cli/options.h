@@ -6,6 +6,7 @@
 
 struct CliOptions {
   bool best = false;
+  int level = 0;  // --level N: recompress at N (1-12); --best alone means 12
   bool yes = false;
   bool quiet = false;
   bool json = false;

@@ -21,7 +21,7 @@ else()
 endif()
 
 # The installed libslimgrf, static and shared, carries the support code it
-# needs, so users link it alone (plus zlib and the thread library). Sanitizer
+# needs, so users link it alone (plus libdeflate, zlib and the thread library). Sanitizer
 # and fuzzing builds make no release libraries.
 if(NOT WIN32 AND NOT SLIMWICK_SANITIZE AND NOT SLIMWICK_FUZZ)
   slim_sources(INSTALL_GRF_SRC grf)
@@ -31,7 +31,7 @@ if(NOT WIN32 AND NOT SLIMWICK_SANITIZE AND NOT SLIMWICK_FUZZ)
   set_target_properties(slimgrf_objects PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
   add_library(slimgrf_shared SHARED $<TARGET_OBJECTS:slimgrf_objects>)
-  target_link_libraries(slimgrf_shared PRIVATE ZLIB::ZLIB ${SYSTEM_LIBS})
+  target_link_libraries(slimgrf_shared PRIVATE libdeflate::libdeflate ZLIB::ZLIB ${SYSTEM_LIBS})
   add_library(slimgrf_static STATIC $<TARGET_OBJECTS:slimgrf_objects>)
   set_target_properties(slimgrf_shared slimgrf_static PROPERTIES
     OUTPUT_NAME slimgrf
@@ -71,7 +71,7 @@ else()
   if(DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, zlib1g")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, zlib1g, libdeflate0")
   endif()
 endif()
 include(CPack)

@@ -14,6 +14,7 @@
 #include "support/file_util.h"
 #include "support/pool.h"
 #include "support/text.h"
+#include "support/zlib_pool.h"
 
 ConsolidationJob* CreateConsolidationJob(JobHost* host, const char* sourcePath,
                                          bool bestCompression, const char* soundPath) {
@@ -24,7 +25,7 @@ ConsolidationJob* CreateConsolidationJob(JobHost* host, const char* sourcePath,
   job->progress.host = host;
   job->progress.lastPercent = 100;
   CopyBounded(job->sourcePath, sourcePath, sizeof job->sourcePath);
-  job->bestCompression = bestCompression ? 1 : 0;
+  job->recompressionLevel = bestCompression ? kBestDeflateLevel : 0;
   if (soundPath && soundPath[0]) CopyBounded(job->soundPath, soundPath, sizeof job->soundPath);
   return job;
 }

@@ -16,7 +16,6 @@ struct ConsolidationJob {
   char sourcePath[260];       // the dropped archive
   uint32_t linkedCount;       // entries stored as links (set by a complete pass)
   uint32_t unreadableCount;   // entries copied undecoded (set by a complete pass)
-  uint32_t bestCompression;   // 1: recompress every written entry at level 9
   JobProgress progress;       // progress bar percentage and completion estimate
   char soundPath[260];        // WAV file to play when the job succeeds, or empty
   uint32_t skipVerification;  // 1: keep the copy without reading it back
@@ -24,6 +23,8 @@ struct ConsolidationJob {
   uint32_t threads;           // threads at work: 0 one per hardware thread, 1 none besides the job's
   void (*workerStart)(void* context);  // called first on each worker thread, if not null
   void* workerStartContext;
+  int32_t recompressionLevel; // 0: entries keep their streams; else the deflate level (1-12) of every
+                              // written entry, for DeflateToNewBuffer
 };
 
 // How a job ended.
@@ -40,7 +41,8 @@ enum class JobOutcome {
 };
 
 // A zero-filled job record from the memory pool, ready to run; null when out
-// of memory. The path is copied bounded.
+// of memory. The path is copied bounded. Best compression recompresses at
+// kBestDeflateLevel.
 ConsolidationJob* CreateConsolidationJob(JobHost* host, const char* sourcePath,
                                          bool bestCompression, const char* soundPath);
 

@@ -1,12 +1,11 @@
 #include "engine/copy_verification.h"
 
-#include <zlib.h>
-
 #include <new>
 
 #include "engine/entry_pass.h"
 #include "grf/grf.h"
 #include "grf/stream.h"
+#include "support/content_crc.h"
 #include "support/file_util.h"
 #include "support/pool.h"
 
@@ -30,9 +29,6 @@ const CopyExpectation* CopyExpectations::Find(std::string_view name) const noexc
 
 namespace {
 
-uint32_t Crc(const unsigned char* bytes, uint32_t length) {
-  return static_cast<uint32_t>(crc32(0L, bytes, length));
-}
 
 bool SameBlock(const GrfBlockInfo& a, const GrfBlockInfo& b) {
   return a.offset == b.offset && a.compressedSize == b.compressedSize &&
@@ -56,14 +52,14 @@ struct EntryCheck {
   void Run() noexcept {
     if (want.stored) {
       matches = info.compressedSize == want.storedLength &&
-                Crc(block, info.compressedSize) == want.checksum;
+                ContentCrc32(block, info.compressedSize) == want.checksum;
       return;
     }
     auto* content = static_cast<unsigned char*>(PoolAlloc(info.realSize));
     if (!content) return;
     matches = GrfDecodeBlockShared(copy, &info, block, content, info.realSize, nullptr) ==
                   GRF_S_OK &&
-              Crc(content, info.realSize) == want.checksum;
+              ContentCrc32(content, info.realSize) == want.checksum;
     PoolFree(content);
   }
 };

@@ -15,6 +15,7 @@
 #include "engine/ordered_pipeline.h"
 #include "support/pool.h"
 #include "support/text.h"
+#include "support/content_crc.h"
 #include "support/zlib_pool.h"
 
 namespace {
@@ -73,14 +74,16 @@ struct EntryWork {
       status = GrfDecodeBlockShared(source, &info, block, content, info.realSize, &keep);
       if (lock) lock.unlock();
       if (status != GRF_S_OK) return;
-      checksum = static_cast<uint32_t>(crc32(0L, content, info.realSize));
+      checksum = ContentCrc32(content, info.realSize);
       digest = ContentDigest(*digestKey, content, info.realSize);
     } else if (action == Action::kPack) {
-      packStatus = CompressToNewBuffer(content, info.realSize, level, &packedLength, &packed);
+      packStatus = level == Z_DEFAULT_COMPRESSION
+                       ? CompressToNewBuffer(content, info.realSize, level, &packedLength, &packed)
+                       : DeflateToNewBuffer(content, info.realSize, level, &packedLength, &packed);
       // Data the default mode would deflate at the default level: that is
-      // kept when level 9 comes out bigger, which happens by a few bytes.
+      // kept when the chosen level comes out bigger, which happens by a few bytes.
       const bool plain = !(info.flags & ENTRY_COMPRESSED) || info.lzss;
-      if (packStatus == Z_OK && level == Z_BEST_COMPRESSION && plain) {
+      if (packStatus == Z_OK && level != Z_DEFAULT_COMPRESSION && plain) {
         unsigned char* other = nullptr;
         uint32_t otherLength = 0;
         packStatus = CompressToNewBuffer(content, info.realSize, Z_DEFAULT_COMPRESSION,
@@ -253,9 +256,9 @@ bool Decide(EntryPass* pass, EntryWork* work) {
     return OutOfMemory(pass, "Out of memory while allocating hash map.");
 
   const bool compressed = (info.flags & ENTRY_COMPRESSED) != 0;
-  if (pass->job->bestCompression) {
+  if (pass->job->recompressionLevel != 0) {
     work->action = EntryWork::Action::kPack;
-    work->level = Z_BEST_COMPRESSION;
+    work->level = pass->job->recompressionLevel;
     work->pending = true;
   } else if (!compressed || info.lzss) {
     // Stored and LZSS data are deflated as the destination's own hook would.
@@ -272,7 +275,7 @@ bool Decide(EntryPass* pass, EntryWork* work) {
 // The expectation of a stored block carried as it is.
 CopyExpectation Carried(const EntryWork& work) {
   return CopyExpectation{work.info.realSize,
-                         static_cast<uint32_t>(crc32(0L, work.block, work.keep)), work.keep, true};
+                         ContentCrc32(work.block, work.keep), work.keep, true};
 }
 
 bool Write(EntryPass* pass, EntryWork* work) {
@@ -296,11 +299,11 @@ bool Write(EntryPass* pass, EntryWork* work) {
       return !target || Expect(pass, name, *target);
     }
     case EntryWork::Action::kPack: {
-      const bool best = work->level == Z_BEST_COMPRESSION;
+      const bool best = work->level != Z_DEFAULT_COMPRESSION;
       if (work->packStatus != Z_OK)
         return best ? Report(pass, "Failed to recompress item '%s'.", name)
                     : Report(pass, "Failed to copy item '%s'.", name);
-      // The source's own stream is kept when level 9 does not beat it.
+      // The source's own stream is kept when the chosen level does not beat it.
       const bool carryable = (info.flags & ENTRY_COMPRESSED) && !info.lzss;
       if (!(carryable && work->keep <= work->packedLength)) {
         if (!GrfPutCompressed(pass->destination, name, work->packed, work->packedLength,
@@ -375,7 +378,7 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   if (!GrfGetEntryInfo(pass->source, name, &info))
     return Report(pass, "Failed to copy item '%s'.", name);
 
-  const uint64_t cost = info.realSize == 0 ? 0 : EntryCost(info, pass->job->bestCompression != 0);
+  const uint64_t cost = info.realSize == 0 ? 0 : EntryCost(info, pass->job->recompressionLevel != 0);
   while (!pass->pipeline->HasRoom(pass->filling->cost + cost)) {
     if (pass->job->host->IsStopRequested() || !TakeOne(pass)) return false;
   }

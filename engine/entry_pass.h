@@ -1,7 +1,7 @@
 #pragma once
 // The entry pass: every entry of the source archive is transferred into the
 // destination once — linked to an identical entry already written, copied
-// (recompressed at level 9 with the best-compression option), or copied
+// (recompressed at the chosen level with the best-compression option), or copied
 // undecoded when it cannot be read.
 
 #include <cstddef>

@@ -16,6 +16,11 @@
 # archive (170,000 entries, ~2 GB of content, 10 % stored, 25 % duplicates):
 #   scripts/bench-clean.sh 170000 2000 10 25
 # The machine's other load shows in wall times: compare wall with CPU time.
+#
+# The floors are measured with zlib alone and with the build's own codec
+# (libdeflate); the ratios use the zlib floors. --compare prints the deflate
+# times and sizes of zlib 9 and libdeflate 9 and 12. With ZLIB_BUILD_DIR naming
+# a build configured with -DSLIMWICK_CODEC=zlib, the job is timed with it too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 entries=${1:-50000}
@@ -47,20 +52,29 @@ measure() {  # label, command...  (sets $wall)
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2fx", (b > 0 ? a / b : 0) }'; }
 
 echo "archive: $((size / 1000000)) MB, $entries entries, $duplicates % duplicates, $stored % stored; $threads hardware threads"
-measure "floor (read+inflate+CRC)" "$build/tools/bench-read-floor" "$work/big.grf"
-measure "floor + stored deflate" "$build/tools/bench-read-floor" "$work/big.grf" --stored
-floorStored=$cpu
-measure "floor + level-9 deflate" "$build/tools/bench-read-floor" "$work/big.grf" --best
-floorBest=$cpu
+floor="$build/tools/bench-read-floor"
+for codec in zlib libdeflate; do
+  z=(); [ "$codec" = zlib ] && z=(--zlib)
+  measure "floor $codec" "$floor" "$work/big.grf" "${z[@]}"
+  measure "  + stored deflate" "$floor" "$work/big.grf" "${z[@]}" --stored
+  [ "$codec" = zlib ] && floorStored=$cpu
+  measure "  + level-9 deflate" "$floor" "$work/big.grf" "${z[@]}" --best
+  [ "$codec" = zlib ] && floorBest=$cpu
+done
+"$floor" "$work/big.grf" --compare | grep '^deflate'
 cli="$build/slimwick-cli"
+if [ -n "${ZLIB_BUILD_DIR:-}" ]; then
+  measure "zlib build default" "$ZLIB_BUILD_DIR/slimwick-cli" --yes --quiet "$work/big.grf"
+  measure "zlib build --best" "$ZLIB_BUILD_DIR/slimwick-cli" --yes --quiet --best "$work/big.grf"
+fi
 for mode in default best; do
-  flag=(); floor=$floorStored
-  [ "$mode" = best ] && { flag=(--best); floor=$floorBest; }
+  flag=(); reference=$floorStored
+  [ "$mode" = best ] && { flag=(--best); reference=$floorBest; }
   for jobs in 1 "$threads"; do
     for verify in verify no-verify; do
       extra=(); [ "$verify" = no-verify ] && extra=(--no-verify)
       measure "$mode -j$jobs $verify" "$cli" --yes --quiet -j "$jobs" "${flag[@]}" "${extra[@]}" "$work/big.grf"
-      echo "    vs single-thread floor: wall $(ratio "$wall" "$floor"), cpu $(ratio "$cpu" "$floor")"
+      echo "    vs single-thread zlib floor: wall $(ratio "$wall" "$reference"), cpu $(ratio "$cpu" "$reference")"
       if [ "$verify" = verify ]; then verifiedWall=$wall; verifiedCpu=$cpu; fi
     done
     awk -v w="$verifiedWall" -v nw="$wall" -v c="$verifiedCpu" -v nc="$cpu" \

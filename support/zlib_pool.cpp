@@ -5,9 +5,53 @@
 #include <algorithm>
 #include <climits>
 
+#ifndef SLIMWICK_CODEC_ZLIB_ONLY
+#include <libdeflate.h>
+#endif
+
 #include "support/pool.h"
 
 namespace {
+
+#ifndef SLIMWICK_CODEC_ZLIB_ONLY
+// libdeflate's objects are cached per thread: a decompressor and one
+// compressor per level, made on first use and freed when the thread ends.
+// They come from the runtime heap, not the memory pool: a cache that lives as
+// long as its thread would otherwise count as a leak in the pool's balance.
+struct LibdeflateCache {
+  libdeflate_decompressor* decompressor = nullptr;
+  libdeflate_compressor* compressors[kMaxDeflateLevel + 1] = {};
+  ~LibdeflateCache() {
+    if (decompressor) libdeflate_free_decompressor(decompressor);
+    for (auto* c : compressors) {
+      if (c) libdeflate_free_compressor(c);
+    }
+  }
+};
+thread_local LibdeflateCache t_cache;
+
+libdeflate_decompressor* CachedDecompressor() {
+  if (!t_cache.decompressor) t_cache.decompressor = libdeflate_alloc_decompressor();
+  return t_cache.decompressor;
+}
+
+libdeflate_compressor* CachedCompressor(int level) {
+  auto*& slot = t_cache.compressors[level];
+  if (!slot) slot = libdeflate_alloc_compressor(level);
+  return slot;
+}
+
+// libdeflate's stream, when it fits: true with the length in *produced.
+bool LibdeflateCompress(unsigned char* destination, unsigned long capacity,
+                        const unsigned char* source, unsigned long sourceLength, int level,
+                        unsigned long* produced) {
+  libdeflate_compressor* compressor = CachedCompressor(level);
+  if (!compressor) return false;
+  const size_t length = libdeflate_zlib_compress(compressor, source, sourceLength, destination, capacity);
+  *produced = static_cast<unsigned long>(length);
+  return length != 0;
+}
+#endif
 
 void UsePool(z_stream* stream) {
   stream->zalloc = PoolZlibAlloc;
@@ -17,10 +61,9 @@ void UsePool(z_stream* stream) {
 
 constexpr unsigned long kMaxChunk = UINT_MAX;
 
-}  // namespace
-
-int ZlibCompressPooled(unsigned char* destination, unsigned long* destinationLength,
-                       const unsigned char* source, unsigned long sourceLength, int level) {
+// zlib's compress2 over pool memory.
+int ZlibOnlyCompress(unsigned char* destination, unsigned long* destinationLength,
+                     const unsigned char* source, unsigned long sourceLength, int level) {
   z_stream stream{};
   UsePool(&stream);
   int err = deflateInit(&stream, level);
@@ -49,14 +92,10 @@ int ZlibCompressPooled(unsigned char* destination, unsigned long* destinationLen
   return err == Z_STREAM_END ? Z_OK : err;
 }
 
-int ZlibUncompressPooled(unsigned char* destination, unsigned long* destinationLength,
-                         const unsigned char* source, unsigned long sourceLength) {
-  return ZlibUncompressCounted(destination, destinationLength, source, sourceLength, nullptr);
-}
-
-int ZlibUncompressCounted(unsigned char* destination, unsigned long* destinationLength,
-                          const unsigned char* source, unsigned long sourceLength,
-                          unsigned long* consumed) {
+// zlib's uncompress over pool memory, reporting the consumed input.
+int ZlibOnlyUncompress(unsigned char* destination, unsigned long* destinationLength,
+                       const unsigned char* source, unsigned long sourceLength,
+                       unsigned long* consumed) {
   if (consumed) *consumed = 0;
   unsigned char spare[1];
   unsigned long left;
@@ -104,3 +143,99 @@ int ZlibUncompressCounted(unsigned char* destination, unsigned long* destination
   return err;
 }
 
+
+}  // namespace
+
+int ZlibCompressPooled(unsigned char* destination, unsigned long* destinationLength,
+                       const unsigned char* source, unsigned long sourceLength, int level) {
+#ifndef SLIMWICK_CODEC_ZLIB_ONLY
+  // zlib's levels: the default is 6, anything else out of 0..9 is zlib's to refuse.
+  const int mapped = level == Z_DEFAULT_COMPRESSION ? 6 : level;
+  unsigned long produced = 0;
+  if (mapped >= 0 && mapped <= 9 &&
+      LibdeflateCompress(destination, *destinationLength, source, sourceLength, mapped, &produced)) {
+    *destinationLength = produced;
+    return Z_OK;
+  }
+  // Too small a buffer for libdeflate's stream (or no compressor): zlib's own
+  // verdict, and its partial output, as ever.
+#endif
+  return ZlibOnlyCompress(destination, destinationLength, source, sourceLength, level);
+}
+
+int ZlibUncompressPooled(unsigned char* destination, unsigned long* destinationLength,
+                         const unsigned char* source, unsigned long sourceLength) {
+  return ZlibUncompressCounted(destination, destinationLength, source, sourceLength, nullptr);
+}
+
+int ZlibUncompressCounted(unsigned char* destination, unsigned long* destinationLength,
+                          const unsigned char* source, unsigned long sourceLength,
+                          unsigned long* consumed) {
+#ifndef SLIMWICK_CODEC_ZLIB_ONLY
+  // Only a complete, valid stream that fits is taken from libdeflate. Bad
+  // data (including a preset dictionary, a bad Adler-32 and a stream that
+  // ends early) and output beyond the buffer go to zlib, whose verdict and
+  // partial output callers know; so does a zero-capacity call.
+  libdeflate_decompressor* decompressor = *destinationLength ? CachedDecompressor() : nullptr;
+  if (decompressor) {
+    size_t in = 0;
+    size_t out = 0;
+    if (libdeflate_zlib_decompress_ex(decompressor, source, sourceLength, destination,
+                                      *destinationLength, &in, &out) == LIBDEFLATE_SUCCESS) {
+      *destinationLength = static_cast<unsigned long>(out);
+      if (consumed) *consumed = static_cast<unsigned long>(in);
+      return Z_OK;
+    }
+  }
+#endif
+  return ZlibOnlyUncompress(destination, destinationLength, source, sourceLength, consumed);
+}
+
+int DeflateToNewBuffer(const void* data, uint32_t length, int level, uint32_t* compressedLength,
+                       unsigned char** buffer) {
+  *buffer = nullptr;
+  *compressedLength = 0;
+  if (level < kMinDeflateLevel || level > kMaxDeflateLevel) return Z_STREAM_ERROR;
+  const auto* source = static_cast<const unsigned char*>(data);
+#ifdef SLIMWICK_CODEC_ZLIB_ONLY
+  const int zlibLevel = std::min(level, 9);
+  const unsigned long capacity = compressBound(length);
+#else
+  libdeflate_compressor* compressor = CachedCompressor(level);
+  if (!compressor) return Z_MEM_ERROR;
+  const unsigned long capacity =
+      static_cast<unsigned long>(std::max<size_t>(libdeflate_zlib_compress_bound(compressor, length),
+                                                  compressBound(length)));
+#endif
+  auto* out = static_cast<unsigned char*>(PoolAlloc(capacity));
+  if (!out) {
+    *compressedLength = static_cast<uint32_t>(capacity);
+    return Z_MEM_ERROR;
+  }
+  unsigned long produced = capacity;
+#ifdef SLIMWICK_CODEC_ZLIB_ONLY
+  const int status = ZlibOnlyCompress(out, &produced, source, length, zlibLevel);
+#else
+  int status = Z_OK;
+  if (!LibdeflateCompress(out, capacity, source, length, level, &produced)) {
+    produced = capacity;
+    status = ZlibOnlyCompress(out, &produced, source, length, std::min(level, 9));
+  }
+#endif
+  if (status != Z_OK) {
+    PoolFree(out);
+    return status;
+  }
+  *buffer = out;
+  *compressedLength = static_cast<uint32_t>(produced);
+  return Z_OK;
+}
+
+const char* CodecDescription() {
+#ifdef SLIMWICK_CODEC_ZLIB_ONLY
+  static const char text[] = "zlib " ZLIB_VERSION;
+#else
+  static const char text[] = "libdeflate " LIBDEFLATE_VERSION_STRING;
+#endif
+  return text;
+}

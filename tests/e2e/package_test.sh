@@ -57,7 +57,7 @@ int main(int, char** argv) {
   return 0;
 }
 CPP
-  c++ -std=c++20 -I"$usr/include" "$scratch/count.cpp" "$libdir/libslimgrf.a" -lz -pthread -ldl \
+  c++ -std=c++20 -I"$usr/include" "$scratch/count.cpp" "$libdir/libslimgrf.a" -ldeflate -lz -pthread -ldl \
     -o "$scratch/count-static"
   c++ -std=c++20 -I"$usr/include" "$scratch/count.cpp" -L"$libdir" -lslimgrf -o "$scratch/count-shared"
   [ "$("$scratch/count-static" "$scratch/sample.grf")" = 200 ]
