@@ -1,7 +1,10 @@
-// The JSON writer's numbers and the exit status of a run (the writer's
-// strings: json_writer_posix_test.cpp).
+// The exit status of a batch, and the JSON writer's numbers and strings (the
+// strings as a real parser, python3's json module, reads them back).
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <cmath>
 #include <string>
@@ -9,27 +12,16 @@
 
 #include "cli/batch.h"
 #include "cli/json_writer.h"
+#include "tests/fixtures/archive_builder.h"
 
 namespace {
-
-TEST(JsonWriter, NumbersAndNull) {
-  const std::string line = JsonObjectWriter()
-                               .Unsigned("u", 18446744073709551615ull)
-                               .Signed("i", -5)
-                               .Number("n", 1.25, 3)
-                               .Number("nan", std::nan(""), 1)
-                               .Null("z")
-                               .Finish();
-  EXPECT_EQ(line, R"({"u":18446744073709551615,"i":-5,"n":1.250,"nan":0.0,"z":null})");
-  EXPECT_EQ(JsonObjectWriter().Finish(), "{}");
-}
 
 TEST(ExitStatus, WorstArchiveDecides) {
   using O = JobOutcome;
   const struct {
     std::vector<O> outcomes;
     int status;
-  } cases[] = {
+  } rows[] = {
       {{O::CleanedCopyKept, O::CleanedCopyKept}, 0},
       {{O::OverwriteDeclined, O::CleanedCopyKept}, 1},
       {{O::CleanedCopyKept, O::NothingSaved, O::CleanedCopyKept}, 1},
@@ -38,11 +30,52 @@ TEST(ExitStatus, WorstArchiveDecides) {
       {{O::FinalizeFailed, O::NothingSaved, O::CleanedCopyKept}, 2},
       {{O::CleanedCopyKept, O::NothingSaved, O::SourceNotOpened}, 2},
   };
-  for (const auto& c : cases) {
+  for (const auto& row : rows) {
     int status = kExitKept;
-    for (O outcome : c.outcomes) status = CombineExitStatus(status, ExitStatusFor(outcome));
-    EXPECT_EQ(status, c.status) << "first outcome " << static_cast<int>(c.outcomes[0]);
+    for (O outcome : row.outcomes) status = CombineExitStatus(status, ExitStatusFor(outcome));
+    EXPECT_EQ(status, row.status) << static_cast<int>(row.outcomes[0]);
   }
 }
+
+TEST(JsonWriter, NumbersAndNull) {
+  EXPECT_EQ(JsonObjectWriter().Unsigned("u", 18446744073709551615ull).Signed("i", -5).Number("n", 1.25, 3)
+                .Number("nan", std::nan(""), 1).Null("z").Finish(),
+            R"({"u":18446744073709551615,"i":-5,"n":1.250,"nan":0.0,"z":null})");
+}
+
+#ifndef _WIN32
+TEST(JsonWriter, EveryByteStringReadsBackAsItsUtf8OrLatin1Reading) {
+  const struct {
+    std::string in, decoded;  // decoded: the UTF-8 of what a parser must see
+  } rows[] = {
+      {"quote\" back\\slash /", "quote\" back\\slash /"},
+      {std::string("\x00\x01\x08\t\n\x0b\x0c\r\x1b\x1f\x7f", 11), std::string("\x00\x01\x08\t\n\x0b\x0c\r\x1b\x1f\x7f", 11)},
+      // well-formed UTF-8 of two, three and four bytes passes through
+      {"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xed\x9f\xbf\xf4\x8f\xbf\xbf", "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\xed\x9f\xbf\xf4\x8f\xbf\xbf"},
+      // stray bytes read as Latin-1: legacy names, a lone continuation, truncated
+      // before ASCII, overlong, a surrogate, beyond U+10FFFF, never valid, cut at the end
+      {"\xb5\xc0.grf \x80 \xf0\x9f\x98x \xc0\xaf \xe0\x80\xaf \xed\xa0\x80 \xf4\x90\x80\x80 \xfe\xff \xe2\x82",
+       "\xc2\xb5\xc3\x80.grf \xc2\x80 \xc3\xb0\xc2\x9f\xc2\x98x \xc3\x80\xc2\xaf \xc3\xa0\xc2\x80\xc2\xaf "
+       "\xc3\xad\xc2\xa0\xc2\x80 \xc3\xb4\xc2\x90\xc2\x80\xc2\x80 \xc3\xbe\xc3\xbf \xc3\xa2\xc2\x82"},
+  };
+  std::string lines, expected, decoded;
+  for (const auto& row : rows) {
+    lines += JsonObjectWriter().String("s", row.in).Finish() + "\n";
+    expected += row.decoded + "\xff";
+  }
+  const std::string path = fixture::TempPath("json-lines");
+  ASSERT_TRUE(fixture::WriteBytesToFile(path, fixture::ToBytes(lines)));
+  // Each member "s" in UTF-8, followed by 0xFF (never part of UTF-8).
+  FILE* pipe = popen(("python3 -c 'import json, sys\nfor line in open(sys.argv[1], encoding=\"utf-8\"):\n"
+                      "    sys.stdout.buffer.write(json.loads(line)[\"s\"].encode(\"utf-8\") + b\"\\xff\")' " + path + " 2>&1").c_str(), "r");
+  char buffer[4096];
+  for (size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, n);
+  const int status = pipe ? pclose(pipe) : -1;
+  std::remove(path.c_str());
+  if (WEXITSTATUS(status) == 127) GTEST_SKIP() << "python3 is not available";
+  ASSERT_EQ(status, 0) << decoded;
+  EXPECT_EQ(decoded, expected) << lines;
+}
+#endif
 
 }  // namespace

@@ -1,71 +1,48 @@
-// The whole job on archives of every version and header kind: the cleaned
-// copy reads back identical by content, links share blocks, no cipher flag
-// remains, and the source's bytes never change.
+// The whole job on archives of every layout: the copy reads back identical by
+// content, links share blocks, no cipher flag remains, the source is unchanged.
 
 #include <gtest/gtest.h>
 
 #include <set>
-#include <string>
 
-#include "engine/consolidation_job.h"
-#include "tests/e2e/archive_compare.h"
-#include "tests/engine/recording_host.h"
-#include "tests/fixtures/archive_builder.h"
-#include "tests/fixtures/archive_inspect.h"
+#include "tests/e2e/e2e_util.h"
 
 namespace {
 
 using fixture::Bytes;
+using fixture::Entry;
 
-struct Layout {
-  uint32_t version;
-  fixture::HeaderKind header;
-  const char* label;
-};
+class VersionMatrix : public ::testing::TestWithParam<fixture::Layout> {};
 
-class VersionMatrix : public ::testing::TestWithParam<Layout> {};
-
-fixture::ArchiveSpec FatSpec(const Layout& layout) {
+TEST_P(VersionMatrix, CleanedCopyMatchesTheSource) {
+  const fixture::Layout layout = GetParam();
   fixture::ArchiveSpec spec;
   spec.version = layout.version;
   spec.header = layout.header;
+  spec.tableFirst = layout.tableFirst;
+  spec.reverseDataOrder = layout.reverseData;
   spec.seed = 3;
-  const bool lzss = layout.version == 0x12;
-  const fixture::Storage packed = lzss ? fixture::Storage::Lzss : fixture::Storage::Zlib;
-  const bool ciphers = layout.version >= 0x200;
-  const Bytes shared = fixture::MakeContent(6000, 21);
-  spec.entries = {
-      fixture::Entry("data\\a.txt", shared, fixture::Storage::Stored),
-      fixture::Entry("data\\b.txt", shared, packed,
-                     ciphers ? fixture::Cipher::Mixed : fixture::Cipher::None),
-      fixture::Entry("data\\map.gat", fixture::MakeContent(9000, 22), packed,
-                     ciphers ? fixture::Cipher::Header : fixture::Cipher::None),
-      fixture::Entry("data\\copy.gat", fixture::MakeContent(9000, 22), fixture::Storage::Stored),
-      fixture::Entry("data\\\xC7\xD1\xB1\xDB.bmp", fixture::MakeContent(4000, 23, false), packed),
-      fixture::Entry("data\\empty.txt", ""),
-      fixture::Entry("data\\big.spr", fixture::MakeContent(70000, 24), packed,
-                     ciphers ? fixture::Cipher::Mixed : fixture::Cipher::None),
-  };
-  return spec;
-}
-
-TEST_P(VersionMatrix, CleanedCopyMatchesTheSource) {
-  const Layout layout = GetParam();
-  const std::string base = fixture::TempPath(std::string("slimwick-matrix-") + layout.label);
-  const std::string source = base + ".grf";
-  const std::string cleaned = base + "-cleaned.grf";
-  const Bytes original = fixture::BuildArchiveBytes(FatSpec(layout));
+  const auto packed = layout.version == 0x12 ? fixture::Storage::Lzss : fixture::Storage::Zlib;
+  const auto mixed = layout.version >= 0x200 ? fixture::Cipher::Mixed : fixture::Cipher::None;
+  const auto header = layout.version >= 0x200 ? fixture::Cipher::Header : fixture::Cipher::None;
+  const Bytes shared = fixture::MakeContent(6000, 21), map = fixture::MakeContent(9000, 22);
+  spec.entries = {Entry("data\\a.txt", shared, fixture::Storage::Stored),
+                  Entry("data\\b.txt", shared, packed, mixed),
+                  Entry("data\\map.gat", map, packed, header),
+                  Entry("data\\copy.gat", map, fixture::Storage::Stored),
+                  Entry("data\\\xC7\xD1\xB1\xDB.bmp", fixture::MakeContent(4000, 23, false), packed),
+                  Entry("data\\empty.txt", ""),
+                  Entry("data\\big.spr", fixture::MakeContent(70000, 24), packed, mixed)};
+  const std::string source = fixture::TempPath("slimwick-matrix") + ".grf";
+  const std::string cleaned = source.substr(0, source.size() - 4) + "-cleaned.grf";
+  const Bytes original = fixture::BuildArchiveBytes(spec);
   ASSERT_TRUE(fixture::WriteBytesToFile(source, original));
 
   RecordingHost host;
-  ConsolidationJob* job = CreateConsolidationJob(&host, source.c_str(), false, nullptr);
-  ASSERT_NE(job, nullptr);
-  EXPECT_EQ(ExecuteConsolidationJob(job), JobOutcome::CleanedCopyKept);
+  EXPECT_EQ(RunJob(&host, source), JobOutcome::CleanedCopyKept);
   EXPECT_EQ(host.Count(HostCall::kShowError), 0u);
-
-  std::string why;
-  EXPECT_TRUE(SameArchiveContent(source, cleaned, &why)) << why;
-
+  ExpectSameContent(source, cleaned);
+  ExpectBytes(source, original);
   Bytes bytes;
   ASSERT_TRUE(fixture::ReadBytesFromFile(cleaned, &bytes));
   const fixture::WrittenArchive written = fixture::ParseWrittenArchive(bytes);
@@ -79,25 +56,11 @@ TEST_P(VersionMatrix, CleanedCopyMatchesTheSource) {
   EXPECT_EQ(written.Find("data\\a.txt")->offset, written.Find("data\\b.txt")->offset);
   EXPECT_EQ(written.Find("data\\map.gat")->offset, written.Find("data\\copy.gat")->offset);
   EXPECT_EQ(blocks.size(), 4u);  // a.txt, map.gat, the .bmp, big.spr
-
-  Bytes after;
-  ASSERT_TRUE(fixture::ReadBytesFromFile(source, &after));
-  EXPECT_EQ(after, original);
   std::remove(source.c_str());
   std::remove(cleaned.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryLayout, VersionMatrix,
-    ::testing::Values(Layout{0x12, fixture::HeaderKind::Tail, "tail12"},
-                      Layout{0x100, fixture::HeaderKind::Classic, "v100"},
-                      Layout{0x101, fixture::HeaderKind::Classic, "v101"},
-                      Layout{0x102, fixture::HeaderKind::Classic, "v102"},
-                      Layout{0x103, fixture::HeaderKind::Classic, "v103"},
-                      Layout{0x200, fixture::HeaderKind::Classic, "v200"},
-                      Layout{0x200, fixture::HeaderKind::Wide, "v200wide"},
-                      Layout{0x300, fixture::HeaderKind::Classic, "v300"},
-                      Layout{0x300, fixture::HeaderKind::Wide, "v300wide"}),
-    [](const ::testing::TestParamInfo<Layout>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(EveryLayout, VersionMatrix, ::testing::ValuesIn(fixture::AllLayouts()),
+                         [](const auto& info) { return fixture::LayoutName(info.param); });
 
 }  // namespace

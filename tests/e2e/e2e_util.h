@@ -1,0 +1,39 @@
+#pragma once
+// Shared by the job and end-to-end tests: running a job, comparing copies by
+// content, and the temporary files a run may leave beside its copy.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/consolidation_job.h"
+#include "tests/engine/recording_host.h"
+#include "tests/grf/grf_test_util.h"
+
+inline JobOutcome RunJob(RecordingHost* host, const std::string& source, bool best = false) {
+  ConsolidationJob* job = CreateConsolidationJob(host, source.c_str(), best, nullptr);
+  EXPECT_NE(job, nullptr);
+  return ExecuteConsolidationJob(job);
+}
+
+inline void ExpectSameContent(const std::string& source, const std::string& copy) {
+  EXPECT_TRUE(grftest::ReadAll(source) == grftest::ReadAll(copy)) << copy;
+}
+
+inline void ExpectBytes(const std::string& path, const fixture::Bytes& bytes) {
+  fixture::Bytes now;
+  EXPECT_TRUE(fixture::ReadBytesFromFile(path, &now) && now == bytes) << path;
+}
+
+// The names of "<cleaned file name>.*.partial" in the cleaned copy's folder.
+inline std::vector<std::string> PartialFilesBeside(const std::string& cleaned) {
+  namespace fs = std::filesystem;
+  const std::string stem = fs::path(cleaned).filename().string() + ".";
+  std::vector<std::string> found;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(fs::path(cleaned).parent_path(), error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(stem, 0) == 0 && name.ends_with(".partial")) found.push_back(name);
+  }
+  return found;
+}

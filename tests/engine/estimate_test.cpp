@@ -1,0 +1,142 @@
+// The progress bar, the estimate of the finish, the calendar it is shown in,
+// and the bounded formatter.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/eta.h"
+#include "engine/format.h"
+#include "engine/progress.h"
+#include "fake_clock.h"
+#include "recording_host.h"
+
+namespace {
+
+constexpr uint64_t kMs = kHundredNsPerMillisecond;
+
+struct Estimate {
+  uint32_t done, rate;
+  uint64_t finish;  // 100 ns units
+};
+
+void Record(uint32_t done, uint32_t, uint32_t rate, const LocalTime& finish, void* context) {
+  uint64_t count = 0;
+  EXPECT_TRUE(EncodeCalendarTime(finish, &count));
+  static_cast<std::vector<Estimate>*>(context)->push_back({done, rate, count});
+}
+
+}  // namespace
+
+TEST(Eta, FirstAfterFiveSecondsThenRecentRateAloneOrBlended) {
+  for (uint8_t blend : {0, 1}) {
+    FakeClock clock;
+    const uint64_t start = clock.localCount();
+    std::vector<Estimate> seen;
+    EtaEstimator eta{};
+    EtaStart(&eta, 1000, blend, Record, &seen);
+    clock.Advance(4999);
+    EtaAdvanceTo(&eta, 90);
+    EXPECT_TRUE(seen.empty());
+    // 100 units in 5 s: 900 left at 20 per second.
+    clock.Advance(1);
+    EtaAdvanceTo(&eta, 100);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].rate, 20u);
+    EXPECT_EQ(seen[0].finish, start + 50000 * kMs);
+    // 50 in the next 5 s: 850 left take 85 s at the recent pace, 850 * 10000 / 150 ms overall.
+    clock.Advance(5000);
+    EtaAdvanceTo(&eta, 150);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].rate, 10u);
+    const uint64_t recent = 85000 * kMs, overall = 850ull * 10000 * kMs / 150;
+    EXPECT_EQ(seen[1].finish, (start + 10000 * kMs + (blend ? (recent + overall) / 2 : recent)) / kMs * kMs) << int(blend);
+  }
+}
+
+TEST(Eta, SteadyPaceGivesASteadyFinishEvenAcrossATickWrap) {
+  for (uint32_t startTick : {1000u, 0xFFFFFFFFu - 2499u}) {
+    FakeClock clock(FakeClock::kDefaultStart, startTick);
+    std::vector<Estimate> seen;
+    EtaEstimator eta{};
+    EtaStart(&eta, 600, 1, Record, &seen);
+    for (int i = 0; i < 600; ++i) {  // one unit every 100 ms: 60 s in all
+      clock.Advance(100);
+      EtaAdvanceBy(&eta, 1);
+    }
+    ASSERT_EQ(seen.size(), 12u) << startTick;
+    for (size_t i = 0; i < seen.size(); ++i)
+      EXPECT_TRUE(seen[i].done == 50 * (i + 1) && seen[i].finish == clock.localCount()) << startTick << " " << i;
+  }
+}
+
+TEST(Eta, FinishBeyondTheCalendarIsNotShown) {
+  FakeClock clock;
+  std::vector<Estimate> seen;
+  EtaEstimator eta{}, slow{};
+  EtaStart(&eta, 0xFFFFFFFFu, 0, Record, &seen);
+  clock.Advance(0xFFFFFFFFu);  // one unit in 50 days, billions to go: past 64 bits
+  EtaAdvanceBy(&eta, 1);
+  EtaStart(&slow, 10000001u, 0, Record, &seen);
+  clock.Advance(100000000);  // fits 64 bits but lies beyond the year 30828
+  EtaAdvanceBy(&slow, 1);
+  EXPECT_TRUE(seen.empty());
+}
+
+TEST(EntryProgress, BarMovesOnlyOnChangeAndTheEstimateIsShownAsLocalTime) {
+  FakeClock clock(LocalTime{2024, 12, 2, 31, 23, 59, 50, 0});
+  RecordingHost host;
+  JobProgress progress;
+  progress.host = &host;
+  for (uint32_t entry = 1; entry <= 20; ++entry) {  // a second each, over the new year
+    OnEntryProgress(entry, 20, &progress);
+    clock.Advance(1000);
+  }
+  EXPECT_EQ(host.Count(HostCall::kSetProgress), 20u);
+  // Entry 6: 14 left at 6 per 5 s, 00:00:06.67; entry 11: (9 + 8.18) / 2 s; entry 16.
+  EXPECT_EQ(host.Texts(HostCall::kSetEstimateText),
+            (std::vector<std::string>{"ETA: 2025-01-01 00:00:06", "ETA: 2025-01-01 00:00:08", "ETA: 2025-01-01 00:00:08"}));
+  RecordingHost many;
+  JobProgress big;
+  big.host = &many;
+  for (uint32_t entry = 1; entry <= 200000; ++entry) OnEntryProgress(entry, 200000, &big);
+  const std::vector<uint32_t> sent = many.Values(HostCall::kSetProgress);
+  ASSERT_EQ(sent.size(), 101u);
+  for (uint32_t i = 0; i < sent.size(); ++i) EXPECT_EQ(sent[i], i);
+}
+
+TEST(CalendarTime, KnownMoments) {
+  const struct {
+    LocalTime time;
+    uint64_t count;
+  } rows[] = {
+      {{1601, 1, 1, 1, 0, 0, 0, 0}, 0},  // a Monday
+      {{2000, 2, 2, 29, 12, 34, 56, 789}, 125963012967890000ull},
+      {{2024, 5, 5, 17, 14, 3, 9, 0}, 133604281890000000ull},
+      {{9999, 12, 5, 31, 23, 59, 59, 999}, 2650467743999990000ull},
+  };
+  for (const auto& row : rows) {
+    uint64_t count = 0;
+    LocalTime back{};
+    EXPECT_TRUE(EncodeCalendarTime(row.time, &count) && count == row.count) << row.count;
+    ASSERT_TRUE(DecodeCalendarTime(row.count, &back));
+    EXPECT_EQ(std::memcmp(&back, &row.time, sizeof back), 0) << row.count;
+  }
+  LocalTime time{};
+  EXPECT_FALSE(DecodeCalendarTime(0x8000000000000000ull, &time));
+}
+
+TEST(Format, BoundedTextAlwaysEndsInsideItsBuffer) {
+  char buffer[12];
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(FormatBounded(buffer, 8, "item '%s'", "abcdef"), 13);
+  EXPECT_STREQ(buffer, "item 'a");
+  EXPECT_EQ(std::string(buffer + 8, 4), "####");
+  FormatBounded(buffer, 1, "%s", "abc");
+  EXPECT_EQ(std::string(buffer, 2), std::string("\0t", 2));
+  EXPECT_EQ(FormatBounded(buffer, 0, "%s", "abc"), 3);
+  char date[kDateTimeCapacity];
+  EXPECT_STREQ(FormatLocalDateTime({30827, 12, 0, 31, 23, 59, 59, 999}, date, sizeof date), "30827-12-31 23:59:5");
+}
