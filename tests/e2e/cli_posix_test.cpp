@@ -60,12 +60,18 @@ Result Cli(const std::vector<std::string>& args, int stop = 0, bool closedStdout
 }
 
 struct CliTest : ::testing::Test {
+  // Enough work at the best level for a signal to find the run busy, and a duplicate.
   void SetUp() override {
     char pattern[] = "/tmp/slimwick-cli-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
     source_ = dir_ + "/data.grf";
     cleaned_ = dir_ + "/data-cleaned.grf";
+    std::vector<fixture::EntrySpec> entries;
+    for (int i = 0; i < 200; ++i)
+      entries.push_back(fixture::Entry("d\\" + std::to_string(i), fixture::MakeContent(32 * 1024, i)));
+    entries.push_back(fixture::Entry("again", fixture::MakeContent(32 * 1024, 0)));
+    Write(entries);
   }
   void TearDown() override { fs::remove_all(dir_); }
   void Write(std::vector<fixture::EntrySpec> entries) {
@@ -74,75 +80,65 @@ struct CliTest : ::testing::Test {
     original_ = fixture::BuildArchiveBytes(spec);
     ASSERT_TRUE(fixture::WriteBytesToFile(source_, original_));
   }
-  void WriteFat() {
-    const Bytes same = fixture::MakeContent(8000, 1);
-    Write({fixture::Entry("a.txt", same, fixture::Storage::Stored), fixture::Entry("b.txt", same),
-           fixture::Entry("c.bmp", fixture::MakeContent(5000, 2), fixture::Storage::Zlib, fixture::Cipher::Mixed)});
-  }
   std::string dir_, source_, cleaned_;
   Bytes original_;
 };
 
 TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
-  const std::string hostile = "evil\x1b]0;owned\x07\x1b[2J\rx\ny.txt";
+  const auto none = [](CliTest& t) { fs::remove_all(t.cleaned_); };
   const struct {
-    std::vector<std::string> args;
+    std::vector<std::string> args;  // "@" stands for the archive
     std::function<void(CliTest&)> setup;
     int status;
     std::string says;  // in stdout or stderr; "" for a silent run
-    bool copy;         // a copy of the source's content is at the cleaned name after
+    bool copy;         // a copy of the archive is at the cleaned name after; else it is as before
+    int stop = 0;      // sent once the pass has started
+    bool closedStdout = false;
   } rows[] = {
       {{"--version"}, nullptr, 0, "1.5.0.47", false},
       {{"--help"}, nullptr, 0, "Usage: slimwick-cli", false},
       {{}, nullptr, 2, "Usage", false},
-      {{"--frobnicate", "x.grf"}, nullptr, 2, "Usage", false},
+      {{"--frobnicate", "@"}, nullptr, 2, "Usage", false},
       {{"--json"}, nullptr, 2, "Usage", false},
       {{"/tmp/" + std::string(255, 'x')}, nullptr, 2, "Cannot pull the dropped archive from that location.", false},
-      {{"--codec", "@", "@"}, &CliTest::WriteFat, 2, "is not a codec library", false},
-      {{"@"}, &CliTest::WriteFat, 0, "Your archive lost", true},
+      {{"--codec", "@", "@"}, nullptr, 2, "is not a codec library", false},
+      {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGINT},
+      {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGTERM},
+      {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGHUP},
+      {{"--yes", "@"}, nullptr, 0, "", true, 0, true},  // a closed pipe does not end the run
+      {{"@"}, none, 0, "Your archive lost", true},
       // Not a terminal and no --yes: the existing copy is kept, nothing saved.
-      {{"@"}, [](CliTest& t) { ASSERT_TRUE(fixture::WriteBytesToFile(t.cleaned_, fixture::ToBytes("mine"))); },
-       1, "There already seems to be slim version of this archive around.", false},
+      {{"@"}, nullptr, 1, "There already seems to be slim version of this archive around.", false},
       {{"--quiet", "--yes", "--best", "@"}, nullptr, 0, "", true},
-      {{"@"}, [](CliTest& t) { fs::remove(t.cleaned_); ASSERT_TRUE(fs::create_directory(t.cleaned_)); },
-       2, "in the way of the slim version", false},
+      {{"@"}, [](CliTest& t) { fs::remove(t.cleaned_), fs::create_directory(t.cleaned_); }, 2,
+       "in the way of the slim version", false},
       // A copy that fails names the entry, its control bytes escaped.
-      {{"@"}, [&](CliTest& t) { fs::remove_all(t.cleaned_); fixture::EntrySpec e = fixture::Entry(hostile, "payload");
-         e.offset = 0x7FFFFF00u;  e.notExpected = true;  t.Write({fixture::Entry("a.txt", "fine"), e}); },
-       2, "evil\\x1b]0;owned\\x07\\x1b[2J\\x0dx\\x0ay.txt", false},
+      {{"@"}, [](CliTest& t) {
+         fs::remove_all(t.cleaned_);
+         fixture::EntrySpec e = fixture::Entry("evil\x1b]0;owned\x07\x1b[2J\rx\ny.txt", "payload");
+         e.offset = 0x7FFFFF00u;  // far past the end
+         e.notExpected = true;
+         t.Write({fixture::Entry("a.txt", "fine"), e});
+       }, 2, "evil\\x1b]0;owned\\x07\\x1b[2J\\x0dx\\x0ay.txt", false},
   };
   for (const auto& row : rows) {
     if (row.setup) row.setup(*this);
     std::vector<std::string> args = row.args;
-    for (std::string& a : args) if (a == "@") a = source_;
-    const Bytes before = [&] { Bytes b; fixture::ReadBytesFromFile(cleaned_, &b); return b; }();
-    const Result r = Cli(args);
+    for (std::string& a : args) a = a == "@" ? source_ : a;
+    const bool existed = fs::exists(fs::symlink_status(cleaned_));
+    Bytes before;
+    fixture::ReadBytesFromFile(cleaned_, &before);
+    const Result r = Cli(args, row.stop, row.closedStdout);
     const std::string all = r.out + r.err;
-    EXPECT_EQ(r.status, row.status) << args.size() << all;
+    EXPECT_EQ(r.status, row.status) << row.says << "\n" << all;
     EXPECT_TRUE(row.says.empty() ? all.empty() : all.find(row.says) != std::string::npos) << row.says << "\n" << all;
     for (const char raw : {'\r', '\x1b', '\x07'}) EXPECT_EQ(all.find(raw), std::string::npos) << row.says;
     if (row.copy) ExpectSameContent(source_, cleaned_);
-    else if (fs::is_regular_file(cleaned_)) ExpectBytes(cleaned_, before);
-    if (fs::exists(source_)) ExpectBytes(source_, original_);
+    else EXPECT_EQ(fs::exists(fs::symlink_status(cleaned_)), existed) << row.says;
+    if (!row.copy && fs::is_regular_file(cleaned_)) ExpectBytes(cleaned_, before);
+    EXPECT_TRUE(PartialFilesBeside(cleaned_).empty()) << row.says;
+    ExpectBytes(source_, original_);
   }
-}
-
-TEST_F(CliTest, StopSignalsEndTheRunWithALineAndNoCopyAndAClosedPipeDoesNot) {
-  std::vector<fixture::EntrySpec> entries;
-  for (int i = 0; i < 200; ++i)  // enough work at the best level to be found running
-    entries.push_back(fixture::Entry("d\\" + std::to_string(i), fixture::MakeContent(32 * 1024, i)));
-  entries.push_back(fixture::Entry("again", fixture::MakeContent(32 * 1024, 0)));
-  Write(entries);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    const Result r = Cli({"--yes", "--best", source_}, signal);
-    EXPECT_EQ(r.status, 2) << signal;
-    EXPECT_NE(r.err.find("Stopped; no copy was kept.\n"), std::string::npos) << r.err;
-    EXPECT_FALSE(fs::exists(cleaned_));
-    EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
-  }
-  ExpectBytes(source_, original_);
-  EXPECT_EQ(Cli({"--yes", source_}, 0, true).status, 0);
-  ExpectSameContent(source_, cleaned_);
 }
 
 // JSON lines as python3's json module reads them: one row per object of
@@ -163,9 +159,8 @@ std::string ReadBackJson(const std::string& lines, int* status) {
 }
 
 TEST_F(CliTest, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
-  // A fat archive, a file that is no archive, and the fat one's copy, which
+  // An archive, a file that is no archive, and the archive's copy, which
   // exists only once the first is done and then saves nothing more.
-  WriteFat();
   const std::string broken = dir_ + "/broken.grf";
   ASSERT_TRUE(fixture::WriteBytesToFile(broken, fixture::ToBytes("plain text, not an archive")));
   const Result r = Cli({"--json", source_, broken, cleaned_});
@@ -178,10 +173,10 @@ TEST_F(CliTest, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
   const std::string saved = std::to_string(fs::file_size(source_) - fs::file_size(cleaned_));
   EXPECT_EQ(rows,
             "bytesAfter=" + out + "\tbytesBefore=" + in + "\tbytesSaved=" + saved + "\tdestination=" + cleaned_ +
-            "\tentries=3\tlinks=1\toutcome=kept\tsource=" + source_ + "\tunreadable=0\n"
+            "\tentries=201\tlinks=1\toutcome=kept\tsource=" + source_ + "\tunreadable=0\n"
             "bytesAfter=26\tbytesBefore=26\tbytesSaved=0\tdestination=None\tentries=0\terror=Failed to open source "
             "archive.\tlinks=0\toutcome=source-not-opened\tsource=" + broken + "\tunreadable=0\n"
-            "bytesAfter=" + out + "\tbytesBefore=" + out + "\tbytesSaved=0\tdestination=None\tentries=3\tlinks=1"
+            "bytesAfter=" + out + "\tbytesBefore=" + out + "\tbytesSaved=0\tdestination=None\tentries=201\tlinks=1"
             "\toutcome=nothing-saved\tsource=" + cleaned_ + "\tunreadable=0\n");
   EXPECT_FALSE(fs::exists(dir_ + "/data-cleaned-cleaned.grf"));
   // Texts went to stderr: the error named with its archive, the total last.
