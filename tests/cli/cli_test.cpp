@@ -1,5 +1,5 @@
-// The exit status of a batch, and the JSON writer's numbers and strings (the
-// strings as a real parser, python3's json module, reads them back).
+// The JSON writer's numbers and strings (the strings as a real parser,
+// python3's json module, reads them back).
 
 #include <gtest/gtest.h>
 #ifndef _WIN32
@@ -10,32 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/batch.h"
 #include "cli/json_writer.h"
 #include "tests/fixtures/archive_builder.h"
 
 namespace {
-
-TEST(ExitStatus, WorstArchiveDecides) {
-  using O = JobOutcome;
-  const struct {
-    std::vector<O> outcomes;
-    int status;
-  } rows[] = {
-      {{O::CleanedCopyKept, O::CleanedCopyKept}, 0},
-      {{O::OverwriteDeclined, O::CleanedCopyKept}, 1},
-      {{O::CleanedCopyKept, O::NothingSaved, O::CleanedCopyKept}, 1},
-      {{O::NothingSaved, O::PassFailed}, 2},
-      {{O::DestinationFailed}, 2},
-      {{O::FinalizeFailed, O::NothingSaved, O::CleanedCopyKept}, 2},
-      {{O::CleanedCopyKept, O::NothingSaved, O::SourceNotOpened}, 2},
-  };
-  for (const auto& row : rows) {
-    int status = kExitKept;
-    for (O outcome : row.outcomes) status = CombineExitStatus(status, ExitStatusFor(outcome));
-    EXPECT_EQ(status, row.status) << static_cast<int>(row.outcomes[0]);
-  }
-}
 
 TEST(JsonWriter, NumbersAndNull) {
   EXPECT_EQ(JsonObjectWriter().Unsigned("u", 18446744073709551615ull).Signed("i", -5).Number("n", 1.25, 3)

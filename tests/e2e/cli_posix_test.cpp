@@ -23,11 +23,10 @@ struct Result {
   std::string out, err;
 };
 
-// Runs slimwick-cli with stdin from /dev/null and stderr apart; `stop` is sent
-// once "Consolidating..." is out; `closedStdout`: stdout is a pipe nobody reads.
-Result Cli(const std::vector<std::string>& args, int stop = 0, bool closedStdout = false) {
-  const char* bin = std::getenv("SLIMWICK_TEST_BIN");
-  const std::string cli = std::string(bin ? bin : ".") + "/slimwick-cli", errPath = fixture::TempPath("cli-err");
+// Runs a program (found on the path) with stdin from /dev/null and stderr apart;
+// `stop` is sent once "Consolidating..." is out; `closedStdout`: nobody reads stdout.
+Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdout = false) {
+  const std::string errPath = fixture::TempPath("cli-err");
   int fds[2];
   Result r;
   if (pipe(fds) != 0) return r;
@@ -36,10 +35,10 @@ Result Cli(const std::vector<std::string>& args, int stop = 0, bool closedStdout
   if (pid == 0) {
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), in = open("/dev/null", O_RDONLY);
     if (err < 0 || in < 0 || dup2(fds[1], 1) < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0) _exit(98);
-    std::vector<char*> argv{const_cast<char*>(cli.c_str())};
+    std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(cli.c_str(), argv.data());
+    execvp(argv[0], argv.data());
     _exit(97);
   }
   close(fds[1]);
@@ -57,6 +56,12 @@ Result Cli(const std::vector<std::string>& args, int stop = 0, bool closedStdout
   r.err.assign(err.begin(), err.end());
   std::remove(errPath.c_str());
   return r;
+}
+
+Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = false) {
+  const char* bin = std::getenv("SLIMWICK_TEST_BIN");
+  args.insert(args.begin(), std::string(bin ? bin : ".") + "/slimwick-cli");
+  return Exec(args, stop, closedStdout);
 }
 
 struct CliTest : ::testing::Test {
@@ -141,34 +146,21 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
   }
 }
 
-// JSON lines as python3's json module reads them: one row per object of
-// "member=value" in member order, null as None, "seconds" (a number >= 0) left out.
-std::string ReadBackJson(const std::string& lines, int* status) {
-  const std::string path = fixture::TempPath("cli-json");
-  fixture::WriteBytesToFile(path, fixture::ToBytes(lines));
-  std::string rows;
-  FILE* pipe = popen(("python3 -c 'import json, sys\nfor line in open(sys.argv[1]):\n    o = json.loads(line)\n"
-                      "    assert o.pop(\"seconds\") >= 0\n    print(\"\\t\".join(f\"{k}={v}\" for k, v in sorted(o.items())))' " +
-                      path + " 2>&1").c_str(), "r");
-  char buffer[4096];
-  for (size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) rows.append(buffer, n);
-  const int raw = pipe ? pclose(pipe) : -1;
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  std::remove(path.c_str());
-  return rows;
-}
-
 TEST_F(CliTest, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
   // An archive, a file that is no archive, and the archive's copy, which
   // exists only once the first is done and then saves nothing more.
-  const std::string broken = dir_ + "/broken.grf";
+  const std::string broken = dir_ + "/broken.grf", lines = dir_ + "/lines.json";
   ASSERT_TRUE(fixture::WriteBytesToFile(broken, fixture::ToBytes("plain text, not an archive")));
   const Result r = Cli({"--json", source_, broken, cleaned_});
   EXPECT_EQ(r.status, 2) << r.err;
-  int parsed = -1;
-  const std::string rows = ReadBackJson(r.out, &parsed);
-  if (parsed == 127) GTEST_SKIP() << "python3 is not available";
-  ASSERT_EQ(parsed, 0) << r.out << rows;  // stdout holds JSON lines and nothing else
+  ASSERT_TRUE(fixture::WriteBytesToFile(lines, fixture::ToBytes(r.out)));
+  // Each line as python3's json module reads it: sorted "member=value", null as None,
+  // "seconds" (a number >= 0) left out. Stdout holds JSON lines and nothing else.
+  const Result parsed = Exec({"python3", "-c", "import json, sys\nfor line in open(sys.argv[1]):\n    o = json.loads(line)\n"
+      "    assert o.pop('seconds') >= 0\n    print('\\t'.join(f'{k}={v}' for k, v in sorted(o.items())))", lines});
+  if (parsed.status == 97) GTEST_SKIP() << "python3 is not available";
+  ASSERT_EQ(parsed.status, 0) << r.out << parsed.err;
+  const std::string rows = parsed.out;
   const std::string in = std::to_string(fs::file_size(source_)), out = std::to_string(fs::file_size(cleaned_));
   const std::string saved = std::to_string(fs::file_size(source_) - fs::file_size(cleaned_));
   EXPECT_EQ(rows,

@@ -99,22 +99,11 @@ TEST(EntryProgress, BarMovesOnlyOnChangeAndTheEstimateIsShownAsLocalTime) {
 }
 
 TEST(CalendarTime, KnownMoments) {
-  const struct {
-    LocalTime time;
-    uint64_t count;
-  } rows[] = {
-      {{1601, 1, 1, 1, 0, 0, 0, 0}, 0},  // a Monday
-      {{2000, 2, 2, 29, 12, 34, 56, 789}, 125963012967890000ull},
-      {{9999, 12, 5, 31, 23, 59, 59, 999}, 2650467743999990000ull},
-  };
-  for (const auto& row : rows) {
-    uint64_t count = 0;
-    LocalTime back{};
-    EXPECT_TRUE(EncodeCalendarTime(row.time, &count) && count == row.count) << row.count;
-    EXPECT_TRUE(DecodeCalendarTime(row.count, &back) && !std::memcmp(&back, &row.time, sizeof back));
-  }
-  LocalTime time{};
-  EXPECT_FALSE(DecodeCalendarTime(0x8000000000000000ull, &time));
+  LocalTime back{}, leapDay = {2000, 2, 2, 29, 12, 34, 56, 789};  // a Tuesday
+  uint64_t count = 0;
+  EXPECT_TRUE(EncodeCalendarTime(leapDay, &count) && count == 125963012967890000ull);
+  EXPECT_TRUE(DecodeCalendarTime(count, &back) && !std::memcmp(&back, &leapDay, sizeof back));
+  EXPECT_FALSE(DecodeCalendarTime(0x8000000000000000ull, &back));
 }
 
 TEST(Format, BoundedTextAlwaysEndsInsideItsBuffer) {

@@ -1,6 +1,6 @@
 #pragma once
-// Clock sources for tests: while a FakeClock exists it is the engine's clock,
-// and time moves only when the test advances it (the tick wraps at 32 bits).
+// While a FakeClock exists it is the engine's clock; time moves only when the
+// test advances it (the tick count wraps at 32 bits).
 
 #include <cstdint>
 
@@ -8,8 +8,7 @@
 
 class FakeClock {
  public:
-  // Friday, 2024-05-17 14:03:09.000 local time.
-  static constexpr LocalTime kDefaultStart = {2024, 5, 5, 17, 14, 3, 9, 0};
+  static constexpr LocalTime kDefaultStart = {2024, 5, 5, 17, 14, 3, 9, 0};  // a Friday
 
   explicit FakeClock(LocalTime start = kDefaultStart, uint32_t tick = 1000) : tick_(tick) {
     EncodeCalendarTime(start, &local_);
@@ -17,7 +16,6 @@ class FakeClock {
     previous_ = SetClockSources({ReadSystem, ReadTick, ReadLocal});
   }
   ~FakeClock() { SetClockSources(previous_); }
-
   void Advance(uint64_t milliseconds) {
     tick_ += static_cast<uint32_t>(milliseconds);
     local_ += milliseconds * kHundredNsPerMillisecond;
@@ -28,7 +26,6 @@ class FakeClock {
   static uint64_t ReadSystem() { return current_->local_; }
   static uint32_t ReadTick() { return current_->tick_; }
   static void ReadLocal(LocalTime* time) { DecodeCalendarTime(current_->local_, time); }
-
   static inline FakeClock* current_ = nullptr;
   uint32_t tick_;
   uint64_t local_ = 0;

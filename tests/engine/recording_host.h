@@ -24,27 +24,17 @@ class RecordingHost : public JobHost {
   }
 
  public:
-  bool defaultAnswer = false;                // once the queued answers run out
+  bool defaultAnswer = false;                   // once the queued answers run out
   std::function<void(const HostCall&)> onCall;  // after each recorded call
-  void QueueAnswers(std::initializer_list<bool> answers) {
-    Locked([&] { answers_.insert(answers_.end(), answers); });
-  }
+  void QueueAnswers(std::initializer_list<bool> a) { Locked([&] { answers_.insert(answers_.end(), a); }); }
   // IsStopRequested is true from the given check on (1 = the first; 0 never).
   void RequestStopAtCheck(uint32_t check) { Locked([&] { stopAt_ = check; }); }
   void RequestStop() { Locked([&] { stopAt_ = checks_ + 1; }); }
   uint32_t StopChecks() const { return Locked([&] { return checks_; }); }
 
   std::vector<HostCall> Calls() const { return Locked([&] { return calls_; }); }
-  std::vector<std::string> Texts(HostCall::Kind kind) const {
-    std::vector<std::string> texts;
-    for (const HostCall& call : Calls()) if (call.kind == kind) texts.push_back(call.text);
-    return texts;
-  }
-  std::vector<uint32_t> Values(HostCall::Kind kind) const {
-    std::vector<uint32_t> values;
-    for (const HostCall& call : Calls()) if (call.kind == kind) values.push_back(call.value);
-    return values;
-  }
+  std::vector<std::string> Texts(HostCall::Kind kind) const { return Of(kind, &HostCall::text); }
+  std::vector<uint32_t> Values(HostCall::Kind kind) const { return Of(kind, &HostCall::value); }
   size_t Count(HostCall::Kind kind) const { return Values(kind).size(); }
 
   void SetProgress(uint32_t percent) override { Record({HostCall::kSetProgress, {}, percent}); }
@@ -58,9 +48,8 @@ class RecordingHost : public JobHost {
   bool IsStopRequested() override { return Locked([&] { return ++checks_ >= stopAt_ && stopAt_; }); }
   bool AskYesNo(const char* text) override {
     const bool answer = Locked([&] {
-      const bool queued = !answers_.empty() && answers_.front();
-      if (answers_.empty()) return defaultAnswer;
-      answers_.pop_front();
+      const bool queued = answers_.empty() ? defaultAnswer : answers_.front();
+      if (!answers_.empty()) answers_.pop_front();
       return queued;
     });
     Record({HostCall::kAskYesNo, text, answer});
@@ -68,6 +57,11 @@ class RecordingHost : public JobHost {
   }
 
  private:
+  template <typename T> std::vector<T> Of(HostCall::Kind kind, T HostCall::*member) const {
+    std::vector<T> out;
+    for (const HostCall& call : Calls()) if (call.kind == kind) out.push_back(call.*member);
+    return out;
+  }
   void Record(HostCall call) {
     Locked([&] { calls_.push_back(call); });
     if (onCall) onCall(call);
