@@ -3,8 +3,6 @@
 // content, and the temporary files a run may leave beside its copy.
 
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "engine/consolidation_job.h"
 #include "tests/engine/recording_host.h"
@@ -15,11 +13,9 @@ inline JobOutcome RunJob(RecordingHost* host, const std::string& source, bool be
   EXPECT_NE(job, nullptr);
   return ExecuteConsolidationJob(job);
 }
-
 inline void ExpectSameContent(const std::string& source, const std::string& copy) {
   EXPECT_TRUE(grftest::ReadAll(source) == grftest::ReadAll(copy)) << copy;
 }
-
 inline void ExpectBytes(const std::string& path, const fixture::Bytes& bytes) {
   fixture::Bytes now;
   EXPECT_TRUE(fixture::ReadBytesFromFile(path, &now) && now == bytes) << path;
@@ -33,7 +29,7 @@ inline std::vector<std::string> PartialFilesBeside(const std::string& cleaned) {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(fs::path(cleaned).parent_path(), error)) {
     const std::string name = entry.path().filename().string();
-    if (name.rfind(stem, 0) == 0 && name.ends_with(".partial")) found.push_back(name);
+    if (name.starts_with(stem) && name.ends_with(".partial")) found.push_back(name);
   }
   return found;
 }
