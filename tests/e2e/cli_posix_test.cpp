@@ -59,8 +59,7 @@ Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdou
 }
 
 Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = false) {
-  const char* bin = std::getenv("SLIMWICK_TEST_BIN");
-  args.insert(args.begin(), std::string(bin ? bin : ".") + "/slimwick-cli");
+  args.insert(args.begin(), std::string(std::getenv("SLIMWICK_TEST_BIN") ?: ".") + "/slimwick-cli");
   return Exec(args, stop, closedStdout);
 }
 
@@ -72,16 +71,14 @@ struct CliTest : ::testing::Test {
     dir_ = pattern;
     source_ = dir_ + "/data.grf";
     cleaned_ = dir_ + "/data-cleaned.grf";
-    std::vector<fixture::EntrySpec> entries;
+    fixture::ArchiveSpec spec;
     for (int i = 0; i < 200; ++i)
-      entries.push_back(fixture::Entry("d\\" + std::to_string(i), fixture::MakeContent(32 * 1024, i)));
-    entries.push_back(fixture::Entry("again", fixture::MakeContent(32 * 1024, 0)));
-    Write(entries);
+      spec.entries.push_back(fixture::Entry("d\\" + std::to_string(i), fixture::MakeContent(32 * 1024, i)));
+    spec.entries.push_back(fixture::Entry("again", fixture::MakeContent(32 * 1024, 0)));
+    Write(spec);
   }
   void TearDown() override { fs::remove_all(dir_); }
-  void Write(std::vector<fixture::EntrySpec> entries) {
-    fixture::ArchiveSpec spec;
-    spec.entries = std::move(entries);
+  void Write(const fixture::ArchiveSpec& spec) {
     original_ = fixture::BuildArchiveBytes(spec);
     ASSERT_TRUE(fixture::WriteBytesToFile(source_, original_));
   }
@@ -90,7 +87,6 @@ struct CliTest : ::testing::Test {
 };
 
 TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
-  const auto none = [](CliTest& t) { fs::remove_all(t.cleaned_); };
   const struct {
     std::vector<std::string> args;  // "@" stands for the archive
     std::function<void(CliTest&)> setup;
@@ -111,7 +107,7 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
       {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGTERM},
       {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGHUP},
       {{"--yes", "@"}, nullptr, 0, "", true, 0, true},  // a closed pipe does not end the run
-      {{"@"}, none, 0, "Your archive lost", true},
+      {{"@"}, [](CliTest& t) { fs::remove_all(t.cleaned_); }, 0, "Your archive lost", true},
       // Not a terminal and no --yes: the existing copy is kept, nothing saved.
       {{"@"}, nullptr, 1, "There already seems to be slim version of this archive around.", false},
       {{"--quiet", "--yes", "--best", "@"}, nullptr, 0, "", true},
@@ -120,10 +116,10 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
       // A copy that fails names the entry, its control bytes escaped.
       {{"@"}, [](CliTest& t) {
          fs::remove_all(t.cleaned_);
-         fixture::EntrySpec e = fixture::Entry("evil\x1b]0;owned\x07\x1b[2J\rx\ny.txt", "payload");
-         e.offset = 0x7FFFFF00u;  // far past the end
-         e.notExpected = true;
-         t.Write({fixture::Entry("a.txt", "fine"), e});
+         fixture::ArchiveSpec spec;
+         spec.entries = {fixture::Entry("a.txt", "fine"), fixture::Entry("evil\x1b]0;owned\x07\x1b[2J\rx\ny.txt", "x")};
+         spec.entries[1].offset = 0x7FFFFF00u;  // far past the end
+         t.Write(spec);
        }, 2, "evil\\x1b]0;owned\\x07\\x1b[2J\\x0dx\\x0ay.txt", false},
   };
   for (const auto& row : rows) {

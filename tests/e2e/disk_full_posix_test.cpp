@@ -1,6 +1,5 @@
-// Cleaning onto a small memory file system that runs out of space (mounting
-// needs root, else a skip): during the pass, at finalize or before the copy
-// exists, the job says so, leaves no copy nor temporary file, and the source.
+// A small memory file system running out of space (mounting needs root, else a skip) during
+// the pass, at finalize or before the copy exists: a message, no copy, the source untouched.
 
 #include <errno.h>
 #include <fcntl.h>
@@ -38,7 +37,6 @@ void FillUp(const std::string& dir) {
 }
 
 TEST(DiskFull, NoCopyAndAClearMessageWheneverTheSpaceRunsOut) {
-  const std::string finalizeText = "Your archive failed to finalize, you might not have enough disk space available.";
   const struct {
     const char* size;
     Bytes archive;
@@ -47,7 +45,8 @@ TEST(DiskFull, NoCopyAndAClearMessageWheneverTheSpaceRunsOut) {
     std::string error;  // the start of it
   } rows[] = {
       {"512k", Archive(10, 30000), nullptr, JobOutcome::PassFailed, "Failed to copy item 'd\\"},
-      {"1m", Archive(800, 64), "Finalizing...", JobOutcome::FinalizeFailed, finalizeText},
+      {"1m", Archive(800, 64), "Finalizing...", JobOutcome::FinalizeFailed,
+       "Your archive failed to finalize, you might not have enough disk space available."},
       {"256k", Archive(2, 2000), "", JobOutcome::DestinationFailed, "Failed to create destination archive."},
   };
   for (const auto& row : rows) {

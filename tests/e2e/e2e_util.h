@@ -1,6 +1,5 @@
 #pragma once
-// Shared by the job and end-to-end tests: running a job, comparing copies by
-// content, and the temporary files a run may leave beside its copy.
+// Shared by the job tests: running a job, comparing copies, leftover temporary files.
 
 #include <filesystem>
 

@@ -1,6 +1,5 @@
-// A whole job in which each pool allocation fails in turn: whatever fails, the
-// job shows one message (its own text where it has one), keeps a copy only with
-// a report and then a complete one, leaves the source alone and frees every block.
+// Each pool allocation of a job failing in turn: one message (the job's own text where it
+// has one), a copy only with a report and complete, the source untouched, every block freed.
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,7 @@
 // Operator new of the engine test binary, made to fail on demand.
-
 #include <cstdint>
 #include <cstdlib>
 #include <new>
-
 thread_local int64_t t_allowed = -1;  // allocations left on this thread; negative: no limit
 
 static void* Allocate(std::size_t size) noexcept {

@@ -1,8 +1,7 @@
 #pragma once
-// A job host for tests: records every call in order and answers from a script.
+// A job host for tests: records every call in order and answers as told.
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -26,11 +25,8 @@ class RecordingHost : public JobHost {
  public:
   bool defaultAnswer = false;                   // once the queued answers run out
   std::function<void(const HostCall&)> onCall;  // after each recorded call
-  void QueueAnswers(std::initializer_list<bool> a) { Locked([&] { answers_.insert(answers_.end(), a); }); }
   // IsStopRequested is true from the given check on (1 = the first; 0 never).
   void RequestStopAtCheck(uint32_t check) { Locked([&] { stopAt_ = check; }); }
-  void RequestStop() { Locked([&] { stopAt_ = checks_ + 1; }); }
-  uint32_t StopChecks() const { return Locked([&] { return checks_; }); }
 
   std::vector<HostCall> Calls() const { return Locked([&] { return calls_; }); }
   std::vector<std::string> Texts(HostCall::Kind kind) const { return Of(kind, &HostCall::text); }
@@ -47,13 +43,8 @@ class RecordingHost : public JobHost {
   void ReleaseDrop() override { Record({HostCall::kReleaseDrop, {}}); }
   bool IsStopRequested() override { return Locked([&] { return ++checks_ >= stopAt_ && stopAt_; }); }
   bool AskYesNo(const char* text) override {
-    const bool answer = Locked([&] {
-      const bool queued = answers_.empty() ? defaultAnswer : answers_.front();
-      if (!answers_.empty()) answers_.pop_front();
-      return queued;
-    });
-    Record({HostCall::kAskYesNo, text, answer});
-    return answer;
+    Record({HostCall::kAskYesNo, text, defaultAnswer});
+    return defaultAnswer;
   }
 
  private:
@@ -68,6 +59,5 @@ class RecordingHost : public JobHost {
   }
   mutable std::mutex mutex_;
   std::vector<HostCall> calls_;
-  std::deque<bool> answers_;
   uint32_t checks_ = 0, stopAt_ = 0;
 };

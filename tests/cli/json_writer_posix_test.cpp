@@ -1,27 +1,12 @@
-// The JSON writer's numbers and strings (the strings as a real parser,
-// python3's json module, reads them back).
+// The JSON writer's strings as a real parser, python3's json module, reads them back.
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
-#include <cmath>
-#include <string>
-#include <vector>
 
 #include "cli/json_writer.h"
 #include "tests/fixtures/archive_builder.h"
 
 namespace {
 
-TEST(JsonWriter, NumbersAndNull) {
-  EXPECT_EQ(JsonObjectWriter().Unsigned("u", 18446744073709551615ull).Signed("i", -5).Number("n", 1.25, 3)
-                .Number("nan", std::nan(""), 1).Null("z").Finish(),
-            R"({"u":18446744073709551615,"i":-5,"n":1.250,"nan":0.0,"z":null})");
-}
-
-#ifndef _WIN32
 TEST(JsonWriter, EveryByteStringReadsBackAsItsUtf8OrLatin1Reading) {
   const struct {
     std::string in, decoded;  // decoded: the UTF-8 of what a parser must see
@@ -50,10 +35,9 @@ TEST(JsonWriter, EveryByteStringReadsBackAsItsUtf8OrLatin1Reading) {
   for (size_t n; pipe && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) decoded.append(buffer, n);
   const int status = pipe ? pclose(pipe) : -1;
   std::remove(path.c_str());
-  if (WEXITSTATUS(status) == 127) GTEST_SKIP() << "python3 is not available";
+  if (status == 127 << 8) GTEST_SKIP() << "python3 is not available";
   ASSERT_EQ(status, 0) << decoded;
   EXPECT_EQ(decoded, expected) << lines;
 }
-#endif
 
 }  // namespace
