@@ -11,10 +11,10 @@
 #include "tests/fixtures/test_codec.h"
 
 TEST(CodecLibrary, HooksOfEveryVariantAndThePathInUse) {
-  const char* bin = std::getenv("SLIMWICK_TEST_BIN");
   std::vector<std::string> paths = {fixture::TestCodecLibraryPath(fixture::CodecVariant::CompressAndUncompress),
                                     fixture::TestCodecLibraryPath(fixture::CodecVariant::Compress2AndUncompress)};
 #ifndef _WIN32
+  const char* bin = std::getenv("SLIMWICK_TEST_BIN");
   // It links libz.so, which exports compress; it exports only compress2 and uncompress.
   paths.push_back(std::string(bin ? bin : ".") + "/slimwick_test_codec_c.so");
 #endif
