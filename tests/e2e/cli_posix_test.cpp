@@ -1,203 +1,175 @@
-// slimwick-cli as a user runs it: exit status, output and files left behind.
+// slimwick-cli as a user runs it: exit status, output, signals, a closed
+// pipe, hostile names, JSON lines and the files left behind.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <string>
 
-#include "tests/e2e/archive_compare.h"
-#include "tests/fixtures/archive_builder.h"
+#include "tests/e2e/e2e_util.h"
 
 namespace {
 
-struct RunResult {
-  int status = -1;
-  std::string out;  // stdout, with stderr too unless it was asked for apart
-  std::string err;
+using fixture::Bytes;
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out, err;
 };
 
-std::string Cli() {
-  const char* bin = std::getenv("SLIMWICK_TEST_BIN");
-  return std::string(bin ? bin : ".") + "/slimwick-cli";
-}
-
-std::string ReadPipe(const std::string& command, int* status) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  const int raw = pclose(pipe);
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return out;
-}
-
-RunResult RunCli(const std::string& args, bool separateStderr = false) {
-  RunResult r;
-  const std::string errPath = fixture::TempPath("cli-stderr");
-  r.out = ReadPipe(Cli() + " " + args + " </dev/null " +
-                       (separateStderr ? "2>" + errPath : std::string("2>&1")),
-                   &r.status);
-  if (separateStderr) {
-    fixture::Bytes err;
-    if (fixture::ReadBytesFromFile(errPath, &err)) r.err.assign(err.begin(), err.end());
-    std::remove(errPath.c_str());
+// Runs a program (found on the path) with stdin from /dev/null and stderr apart;
+// `stop` is sent once "Consolidating..." is out; `closedStdout`: nobody reads stdout.
+Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdout = false) {
+  const std::string errPath = fixture::TempPath("cli-err");
+  int fds[2];
+  Result r;
+  if (pipe(fds) != 0) return r;
+  if (closedStdout) close(fds[0]);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), in = open("/dev/null", O_RDONLY);
+    if (err < 0 || in < 0 || dup2(fds[1], 1) < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0) _exit(98);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(97);
   }
+  close(fds[1]);
+  char buffer[4096];
+  for (ssize_t n; !closedStdout && (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
+    r.out.append(buffer, static_cast<size_t>(n));
+    if (stop && r.out.find("Consolidating...") != std::string::npos) kill(pid, std::exchange(stop, 0));
+  }
+  if (!closedStdout) close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  Bytes err;
+  fixture::ReadBytesFromFile(errPath, &err);
+  r.err.assign(err.begin(), err.end());
+  std::remove(errPath.c_str());
   return r;
 }
 
-std::string Quote(const std::string& path) { return "'" + path + "'"; }
-
-bool Exists(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f) std::fclose(f);
-  return f != nullptr;
+Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = false) {
+  args.insert(args.begin(), std::string(std::getenv("SLIMWICK_TEST_BIN") ?: ".") + "/slimwick-cli");
+  return Exec(args, stop, closedStdout);
 }
 
-class Cli : public ::testing::Test {
- protected:
+struct CliTest : ::testing::Test {
+  // Enough work at the best level for a signal to find the run busy, and a duplicate.
   void SetUp() override {
-    base_ = fixture::TempPath("slimwick-cli");
-    source_ = base_ + ".grf";
-    cleaned_ = base_ + "-cleaned.grf";
-  }
-  void TearDown() override {
-    std::remove(source_.c_str());
-    std::remove(cleaned_.c_str());
-  }
-  void WriteFat() {
+    char pattern[] = "/tmp/slimwick-cli-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    source_ = dir_ + "/data.grf";
+    cleaned_ = dir_ + "/data-cleaned.grf";
     fixture::ArchiveSpec spec;
-    const fixture::Bytes same = fixture::MakeContent(8000, 1);
-    spec.entries = {fixture::Entry("a.txt", same, fixture::Storage::Stored),
-                    fixture::Entry("b.txt", same, fixture::Storage::Stored),
-                    fixture::Entry("c.bmp", fixture::MakeContent(5000, 2), fixture::Storage::Zlib,
-                                   fixture::Cipher::Mixed)};
-    ASSERT_TRUE(fixture::WriteBytesToFile(source_, fixture::BuildArchiveBytes(spec)));
+    for (int i = 0; i < 200; ++i)
+      spec.entries.push_back(fixture::Entry("d\\" + std::to_string(i), fixture::MakeContent(32 * 1024, i)));
+    spec.entries.push_back(fixture::Entry("again", fixture::MakeContent(32 * 1024, 0)));
+    Write(spec);
   }
-  std::string base_, source_, cleaned_;
+  void TearDown() override { fs::remove_all(dir_); }
+  void Write(const fixture::ArchiveSpec& spec) {
+    original_ = fixture::BuildArchiveBytes(spec);
+    ASSERT_TRUE(fixture::WriteBytesToFile(source_, original_));
+  }
+  std::string dir_, source_, cleaned_;
+  Bytes original_;
 };
 
-TEST_F(Cli, HelpAndVersion) {
-  RunResult r = RunCli("--version");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("1.5.0.47"), std::string::npos);
-  r = RunCli("--help");
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("Usage: slimwick-cli"), std::string::npos);
-  EXPECT_EQ(RunCli("").status, 2);
-  EXPECT_EQ(RunCli("--frobnicate x.grf").status, 2);
-  EXPECT_EQ(RunCli("--json").status, 2);
-  for (const char* jobs : {"-j 0 x.grf", "--jobs=65 x.grf", "-j2x x.grf", "x.grf --jobs"})
-    EXPECT_EQ(RunCli(jobs).status, 2) << jobs;
-}
-
-TEST_F(Cli, FatArchiveIsCleanedAndTheQuestionIsAnsweredSafely) {
-  WriteFat();
-  RunResult r = RunCli(Quote(source_));
-  EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_NE(r.out.find("Your archive lost"), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find('\r'), std::string::npos);
-  std::string why;
-  EXPECT_TRUE(SameArchiveContent(source_, cleaned_, &why)) << why;
-
-  fixture::Bytes kept;
-  ASSERT_TRUE(fixture::ReadBytesFromFile(cleaned_, &kept));
-  // Not a terminal and no --yes: the existing copy is kept, nothing saved.
-  r = RunCli(Quote(source_));
-  EXPECT_EQ(r.status, 1) << r.out;
-  EXPECT_NE(r.out.find("There already seems to be slim version of this archive around."),
-            std::string::npos);
-  fixture::Bytes now;
-  ASSERT_TRUE(fixture::ReadBytesFromFile(cleaned_, &now));
-  EXPECT_EQ(now, kept);
-
-  r = RunCli("--quiet --yes --best -j 3 " + Quote(source_));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "");  // a success prints not a byte, the answered question included
-  ASSERT_TRUE(fixture::ReadBytesFromFile(cleaned_, &now));
-  EXPECT_NE(now, kept);
-}
-
-TEST_F(Cli, FailuresExitWithTwo) {
-  const std::string longPath = "/tmp/" + std::string(255, 'x');  // 260 characters
-  RunResult r = RunCli(Quote(longPath));
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.out.find("Cannot pull the dropped archive from that location."), std::string::npos);
-
-  WriteFat();
-  r = RunCli("--codec " + Quote(source_) + " " + Quote(source_));
-  EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.out.find("is not a codec library"), std::string::npos);
-  EXPECT_FALSE(Exists(cleaned_));
-}
-
-// The JSON lines as python3's json module reads them: one row per object of
-// tab-separated "member=value" in member order, null as None; "seconds" must
-// be a number of at least 0 and is left out. *status: python3's (127: none).
-std::string ReadBackJson(const std::string& lines, int* status) {
-  const std::string path = fixture::TempPath("cli-json");
-  if (!fixture::WriteBytesToFile(path, fixture::ToBytes(lines))) return "cannot write " + path;
-  const std::string rows = ReadPipe(
-      "python3 -c 'import json, sys\n"
-      "for line in open(sys.argv[1]):\n"
-      "    o = json.loads(line)\n"
-      "    assert o.pop(\"seconds\") >= 0\n"
-      "    print(\"\\t\".join(f\"{k}={v}\" for k, v in sorted(o.items())))' " + path + " 2>&1",
-      status);
-  std::remove(path.c_str());
-  return rows;
-}
-
-std::string Row(const std::map<std::string, std::string>& members) {
-  std::string row;
-  for (const auto& [name, value] : members) row += (row.empty() ? "" : "\t") + name + "=" + value;
-  return row + "\n";
-}
-
-uint64_t FileSize(const std::string& path) {
-  fixture::Bytes bytes;
-  return fixture::ReadBytesFromFile(path, &bytes) ? bytes.size() : 0;
-}
-
-TEST_F(Cli, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
-  // A fat archive, a file that is no archive, and the fat one's cleaned copy,
-  // which exists only once the first is done and then saves nothing more.
-  WriteFat();
-  const std::string broken = base_ + "-broken.grf";
-  const std::string twice = base_ + "-cleaned-cleaned.grf";
-  ASSERT_TRUE(fixture::WriteBytesToFile(broken, fixture::ToBytes("plain text, not an archive")));
-  const RunResult r =
-      RunCli("--json " + Quote(source_) + " " + Quote(broken) + " " + Quote(cleaned_), true);
-  const std::string brokenSize = std::to_string(FileSize(broken));
-  std::remove(broken.c_str());
-  EXPECT_EQ(r.status, 2) << r.err;
-  int parsed = -1;
-  const std::string rows = ReadBackJson(r.out, &parsed);
-  if (parsed == 127) GTEST_SKIP() << "python3 is not available";
-  ASSERT_EQ(parsed, 0) << r.out << rows;  // stdout holds JSON lines and nothing else
-
-  const uint64_t sourceSize = FileSize(source_), cleanedSize = FileSize(cleaned_);
-  ASSERT_GT(cleanedSize, 0u);
-  ASSERT_LT(cleanedSize, sourceSize);
-  const std::map<std::string, std::string> expected[] = {
-      {{"source", source_}, {"destination", cleaned_}, {"outcome", "kept"},
-       {"bytesBefore", std::to_string(sourceSize)}, {"bytesAfter", std::to_string(cleanedSize)},
-       {"bytesSaved", std::to_string(sourceSize - cleanedSize)}, {"entries", "3"},
-       {"links", "1"}, {"unreadable", "0"}},
-      {{"source", broken}, {"destination", "None"}, {"outcome", "source-not-opened"},
-       {"bytesBefore", brokenSize}, {"bytesAfter", brokenSize}, {"bytesSaved", "0"},
-       {"entries", "0"}, {"links", "0"}, {"unreadable", "0"},
-       {"error", "Failed to open source archive."}},
-      {{"source", cleaned_}, {"destination", "None"}, {"outcome", "nothing-saved"},
-       {"bytesBefore", std::to_string(cleanedSize)}, {"bytesAfter", std::to_string(cleanedSize)},
-       {"bytesSaved", "0"}, {"entries", "3"}, {"links", "1"}, {"unreadable", "0"}},
+TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
+  const struct {
+    std::vector<std::string> args;  // "@" stands for the archive
+    std::function<void(CliTest&)> setup;
+    int status;
+    std::string says;  // in stdout or stderr; "" for a silent run
+    bool copy;         // a copy of the archive is at the cleaned name after; else it is as before
+    int stop = 0;      // sent once the pass has started
+    bool closedStdout = false;
+  } rows[] = {
+      {{"--version"}, nullptr, 0, "1.5.0.47", false},
+      {{"--help"}, nullptr, 0, "Usage: slimwick-cli", false},
+      {{}, nullptr, 2, "Usage", false},
+      {{"--frobnicate", "@"}, nullptr, 2, "Usage", false},
+      {{"--json"}, nullptr, 2, "Usage", false},
+      {{"-j", "0", "@"}, nullptr, 2, "--jobs needs a number", false},
+      {{"--jobs=65", "@"}, nullptr, 2, "--jobs needs a number", false},
+      {{"--level", "13", "@"}, nullptr, 2, "--level needs a number", false},
+      {{"/tmp/" + std::string(255, 'x')}, nullptr, 2, "Cannot pull the dropped archive from that location.", false},
+      {{"--codec", "@", "@"}, nullptr, 2, "is not a codec library", false},
+      {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGINT},
+      {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGTERM},
+      {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGHUP},
+      {{"--yes", "@"}, nullptr, 0, "", true, 0, true},  // a closed pipe does not end the run
+      {{"@"}, [](CliTest& t) { fs::remove_all(t.cleaned_); }, 0, "Your archive lost", true},
+      // Not a terminal and no --yes: the existing copy is kept, nothing saved.
+      {{"@"}, nullptr, 1, "There already seems to be slim version of this archive around.", false},
+      {{"--quiet", "--yes", "--best", "-j", "3", "@"}, nullptr, 0, "", true},
+      {{"@"}, [](CliTest& t) { fs::remove(t.cleaned_), fs::create_directory(t.cleaned_); }, 2,
+       "in the way of the slim version", false},
+      // A copy that fails names the entry, its control bytes escaped.
+      {{"@"}, [](CliTest& t) {
+         fs::remove_all(t.cleaned_);
+         fixture::ArchiveSpec spec;
+         spec.entries = {fixture::Entry("a.txt", "fine"), fixture::Entry("evil\x1b]0;owned\x07\x1b[2J\rx\ny.txt", "x")};
+         spec.entries[1].offset = 0x7FFFFF00u;  // far past the end
+         t.Write(spec);
+       }, 2, "evil\\x1b]0;owned\\x07\\x1b[2J\\x0dx\\x0ay.txt", false},
   };
-  EXPECT_EQ(rows, Row(expected[0]) + Row(expected[1]) + Row(expected[2]));
-  EXPECT_FALSE(Exists(twice));
+  for (const auto& row : rows) {
+    if (row.setup) row.setup(*this);
+    std::vector<std::string> args = row.args;
+    for (std::string& a : args) a = a == "@" ? source_ : a;
+    const bool existed = fs::exists(fs::symlink_status(cleaned_));
+    Bytes before;
+    fixture::ReadBytesFromFile(cleaned_, &before);
+    const Result r = Cli(args, row.stop, row.closedStdout);
+    const std::string all = r.out + r.err;
+    EXPECT_EQ(r.status, row.status) << row.says << "\n" << all;
+    EXPECT_TRUE(row.says.empty() ? all.empty() : all.find(row.says) != std::string::npos) << row.says << "\n" << all;
+    for (const char raw : {'\r', '\x1b', '\x07'}) EXPECT_EQ(all.find(raw), std::string::npos) << row.says;
+    if (row.copy) ExpectSameContent(source_, cleaned_);
+    else EXPECT_EQ(fs::exists(fs::symlink_status(cleaned_)), existed) << row.says;
+    if (!row.copy && fs::is_regular_file(cleaned_)) ExpectBytes(cleaned_, before);
+    EXPECT_TRUE(PartialFilesBeside(cleaned_).empty()) << row.says;
+    ExpectBytes(source_, original_);
+  }
+}
+
+TEST_F(CliTest, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
+  // An archive, a file that is no archive, and the archive's copy, which
+  // exists only once the first is done and then saves nothing more.
+  const std::string broken = dir_ + "/broken.grf", lines = dir_ + "/lines.json";
+  ASSERT_TRUE(fixture::WriteBytesToFile(broken, fixture::ToBytes("plain text, not an archive")));
+  const Result r = Cli({"--json", source_, broken, cleaned_});
+  EXPECT_EQ(r.status, 2) << r.err;
+  ASSERT_TRUE(fixture::WriteBytesToFile(lines, fixture::ToBytes(r.out)));
+  // Each line as python3's json module reads it: sorted "member=value", null as None,
+  // "seconds" (a number >= 0) left out. Stdout holds JSON lines and nothing else.
+  const Result parsed = Exec({"python3", "-c", "import json, sys\nfor line in open(sys.argv[1]):\n    o = json.loads(line)\n"
+      "    assert o.pop('seconds') >= 0\n    print('\\t'.join(f'{k}={v}' for k, v in sorted(o.items())))", lines});
+  if (parsed.status == 97) GTEST_SKIP() << "python3 is not available";
+  ASSERT_EQ(parsed.status, 0) << r.out << parsed.err;
+  const std::string rows = parsed.out;
+  const std::string in = std::to_string(fs::file_size(source_)), out = std::to_string(fs::file_size(cleaned_));
+  const std::string saved = std::to_string(fs::file_size(source_) - fs::file_size(cleaned_));
+  EXPECT_EQ(rows,
+            "bytesAfter=" + out + "\tbytesBefore=" + in + "\tbytesSaved=" + saved + "\tdestination=" + cleaned_ +
+            "\tentries=201\tlinks=1\toutcome=kept\tsource=" + source_ + "\tunreadable=0\n"
+            "bytesAfter=26\tbytesBefore=26\tbytesSaved=0\tdestination=None\tentries=0\terror=Failed to open source "
+            "archive.\tlinks=0\toutcome=source-not-opened\tsource=" + broken + "\tunreadable=0\n"
+            "bytesAfter=" + out + "\tbytesBefore=" + out + "\tbytesSaved=0\tdestination=None\tentries=201\tlinks=1"
+            "\toutcome=nothing-saved\tsource=" + cleaned_ + "\tunreadable=0\n");
+  EXPECT_FALSE(fs::exists(dir_ + "/data-cleaned-cleaned.grf"));
   // Texts went to stderr: the error named with its archive, the total last.
   EXPECT_NE(r.err.find(broken + ": Failed to open source archive."), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("3 archives: "), std::string::npos) << r.err;

@@ -1,151 +1,73 @@
-// A whole consolidation job in which each pool allocation fails in turn
-// (source open, destination creation, the entry pass, zlib, finalize, close):
-// whatever fails, the job shows one message (its own texts where it has
-// them), keeps a copy only after a lost-weight report and then a complete
-// one, leaves the source bytes alone and frees every block.
+// Each pool allocation of a job failing in turn: one message (the job's own text where it
+// has one), a copy only with a report and complete, the source untouched, every block freed.
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <set>
-#include <string>
 
 #include "engine/codec_library.h"
-#include "engine/consolidation_job.h"
-#include "support/pool.h"
-#include "tests/e2e/archive_compare.h"
-#include "tests/e2e/leftovers.h"
-#include "tests/engine/recording_host.h"
-#include "tests/fixtures/archive_builder.h"
+#include "tests/e2e/e2e_util.h"
 
-namespace {
-
-using fixture::Bytes;
-
-bool Exists(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f) std::fclose(f);
-  return f != nullptr;
-}
-
-class JobFailures : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const std::string base = fixture::TempPath("slimwick-jobfail");
-    source_ = base + ".grf";
-    cleaned_ = base + "-cleaned.grf";
-    std::remove(cleaned_.c_str());
-    ClearCodecLibraryPath();
-  }
-  void TearDown() override {
-    std::remove(source_.c_str());
-    std::remove(cleaned_.c_str());
-  }
-
-  // Runs the job with the pool failing the allocation after `skip` more
-  // from "Preparing..." on (none when skip is negative).
-  JobOutcome Run(int64_t skip, RecordingHost* host, bool best, uint32_t threads = 1) {
-    host->onCall = [skip](const HostCall& call) {
-      if (skip >= 0 && call.kind == HostCall::kSetStatusText && call.text == "Preparing...")
-        PoolInjectFailures(static_cast<uint32_t>(skip), 1);
-    };
-    ConsolidationJob* job = CreateConsolidationJob(host, source_.c_str(), best, nullptr);
-    EXPECT_NE(job, nullptr);
-    job->threads = threads;  // one thread: the allocations come in a fixed order
-    const JobOutcome outcome = ExecuteConsolidationJob(job);
-    PoolInjectFailures(0, 0);
-    return outcome;
-  }
-
-  std::string source_, cleaned_;
-};
-
-// The job's own message for an outcome, if it has one.
-const char* JobMessage(JobOutcome outcome) {
-  switch (outcome) {
-    case JobOutcome::SourceNotOpened:
-      return "Failed to open source archive.";
-    case JobOutcome::DestinationFailed:
-      return "Failed to create destination archive.";
-    case JobOutcome::FinalizeFailed:
-      return "Your archive failed to finalize, you might not have enough disk space available.";
-    default:
-      return nullptr;
-  }
-}
-
-fixture::ArchiveSpec MixedArchive() {
+TEST(JobFailures, EveryAllocationFailingInTurnEndsTheJobCleanly) {
+  const std::string source = fixture::TempPath("slimwick-jobfail") + ".grf";
+  const std::string cleaned = source.substr(0, source.size() - 4) + "-cleaned.grf";
+  ClearCodecLibraryPath();
   fixture::ArchiveSpec spec;
-  const Bytes same = fixture::MakeContent(3000, 1);
-  spec.entries = {
-      fixture::Entry("a.txt", same, fixture::Storage::Stored),
-      fixture::Entry("b.txt", same, fixture::Storage::Zlib, fixture::Cipher::Mixed),
-      fixture::Entry("c.gat", fixture::MakeContent(2000, 2), fixture::Storage::Zlib,
-                     fixture::Cipher::Header),
-      fixture::Entry("empty.txt", "", fixture::Storage::Stored),
-  };
-  return spec;
-}
-
-TEST_F(JobFailures, EveryAllocationFailingInTurnEndsTheJobCleanly) {
-  const Bytes original = fixture::BuildArchiveBytes(MixedArchive());
+  const fixture::Bytes same = fixture::MakeContent(3000, 1);
+  spec.entries = {fixture::Entry("a.txt", same, fixture::Storage::Stored),
+                  fixture::Entry("b.txt", same, fixture::Storage::Zlib, fixture::Cipher::Mixed),
+                  fixture::Entry("c.gat", fixture::MakeContent(2000, 2), fixture::Storage::Zlib, fixture::Cipher::Header),
+                  fixture::Entry("empty.txt", "", fixture::Storage::Stored)};
+  const fixture::Bytes original = fixture::BuildArchiveBytes(spec);
+  ASSERT_TRUE(fixture::WriteBytesToFile(source, original));
+  const std::map<JobOutcome, std::string> messages = {
+      {JobOutcome::SourceNotOpened, "Failed to open source archive."},
+      {JobOutcome::DestinationFailed, "Failed to create destination archive."},
+      {JobOutcome::PassFailed, ""},
+      {JobOutcome::FinalizeFailed, "Your archive failed to finalize, you might not have enough disk space available."}};
   for (const bool best : {false, true}) {
-    SCOPED_TRACE(best ? "best compression" : "default");
-    ASSERT_TRUE(fixture::WriteBytesToFile(source_, original));
-    // A clean run counts the allocations to fail.
-    const uint32_t before = GetPoolCounters().allocations;
-    {
-      RecordingHost host;
-      ASSERT_EQ(Run(-1, &host, best), JobOutcome::CleanedCopyKept);
-      std::remove(cleaned_.c_str());
-    }
-    const uint32_t allocations = GetPoolCounters().allocations - before;
-    ASSERT_GT(allocations, 10u);
-
     std::set<JobOutcome> seen;
-    for (uint32_t skip = 0; skip < allocations; ++skip) {
-      SCOPED_TRACE("allocation " + std::to_string(skip));
-      const uint32_t live = GetPoolCounters().liveBlocks;
+    // skip < 0: a clean run, which counts the allocations to fail.
+    for (int64_t skip = -1, allocations = 0; skip < allocations; ++skip) {
+      const uint32_t before = GetPoolCounters().allocations, live = GetPoolCounters().liveBlocks;
       RecordingHost host;
-      const JobOutcome outcome = Run(skip, &host, best);
+      host.onCall = [skip](const HostCall& call) {
+        if (skip >= 0 && call.text == "Preparing...") PoolInjectFailures(static_cast<uint32_t>(skip), 1);
+      };
+      // One thread: the allocations come in a fixed order.
+      const JobOutcome outcome = RunJob(&host, source, best, 1);
+      PoolInjectFailures(0, 0);
+      allocations = skip < 0 ? GetPoolCounters().allocations - before : allocations;
       seen.insert(outcome);
+      SCOPED_TRACE("allocation " + std::to_string(skip) + (best ? " best" : ""));
       EXPECT_EQ(GetPoolCounters().liveBlocks, live);
-
-      Bytes now;
-      ASSERT_TRUE(fixture::ReadBytesFromFile(source_, &now));
-      EXPECT_TRUE(now == original);
-      const std::vector<std::string> errors = host.Texts(HostCall::kShowError);
+      ExpectBytes(source, original);
       const bool reported = outcome == JobOutcome::CleanedCopyKept || outcome == JobOutcome::NothingSaved;
+      const std::vector<std::string> errors = host.Texts(HostCall::kShowError);
       EXPECT_EQ(host.Count(HostCall::kShowReport), reported ? 1u : 0u);
       ASSERT_EQ(errors.size(), reported ? 0u : 1u);
-      if (const char* text = JobMessage(outcome)) {
-        EXPECT_EQ(errors[0], text);
-      }
-      EXPECT_EQ(Exists(cleaned_), outcome == JobOutcome::CleanedCopyKept);
-      EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
-      if (outcome == JobOutcome::CleanedCopyKept) {
-        std::string why;
-        EXPECT_TRUE(SameArchiveContent(source_, cleaned_, &why)) << why;
-        std::remove(cleaned_.c_str());
-      }
+      EXPECT_TRUE(reported || !messages.count(outcome) || messages.at(outcome).empty() ||
+                  errors[0] == messages.at(outcome)) << errors[0];
+      EXPECT_EQ(std::filesystem::exists(cleaned), outcome == JobOutcome::CleanedCopyKept);
+      EXPECT_TRUE(PartialFilesBeside(cleaned).empty());
+      if (outcome == JobOutcome::CleanedCopyKept) ExpectSameContent(source, cleaned);
+      std::remove(cleaned.c_str());
       // The window is idle again whatever happened.
       EXPECT_EQ(host.Texts(HostCall::kSetStatusText).back(), "");
       EXPECT_EQ(host.Values(HostCall::kSetDropAcceptance).back(), 1u);
 
-      // With workers the failure lands somewhere else each time, but still
-      // nothing leaks and no temporary file stays.
+      // With workers the same failure strikes elsewhere: still nothing leaks or stays behind.
       RecordingHost threaded;
-      const JobOutcome any = Run(skip, &threaded, best, 4);
+      threaded.onCall = host.onCall;
+      const JobOutcome other = RunJob(&threaded, source, best, 4);
+      PoolInjectFailures(0, 0);
       EXPECT_EQ(GetPoolCounters().liveBlocks, live);
-      EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
-      EXPECT_EQ(Exists(cleaned_), any == JobOutcome::CleanedCopyKept);
-      std::remove(cleaned_.c_str());
+      ExpectBytes(source, original);
+      EXPECT_EQ(std::filesystem::exists(cleaned), other == JobOutcome::CleanedCopyKept);
+      EXPECT_TRUE(PartialFilesBeside(cleaned).empty());
+      std::remove(cleaned.c_str());
     }
-    for (const JobOutcome outcome : {JobOutcome::SourceNotOpened, JobOutcome::DestinationFailed,
-                                     JobOutcome::PassFailed, JobOutcome::FinalizeFailed}) {
-      EXPECT_TRUE(seen.count(outcome)) << static_cast<int>(outcome);
-    }
+    for (const auto& [outcome, text] : messages) EXPECT_TRUE(seen.count(outcome)) << text;
   }
+  std::remove(source.c_str());
 }
-
-}  // namespace

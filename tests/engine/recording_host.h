@@ -1,8 +1,7 @@
 #pragma once
-// A job host for tests: records every call in order and answers from a script.
+// A job host for tests: records every call in order and answers as told.
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -11,112 +10,54 @@
 #include "engine/job_host.h"
 
 struct HostCall {
-  enum Kind {
-    kSetProgress,
-    kSetStatusText,
-    kSetEstimateText,
-    kShowError,
-    kAskYesNo,
-    kShowReport,
-    kPlaySoundFile,
-    kSetDropAcceptance,
-    kReleaseDrop,
-  };
-  Kind kind;
+  enum Kind { kSetProgress, kSetStatusText, kSetEstimateText, kShowError, kAskYesNo,
+              kShowReport, kPlaySoundFile, kSetDropAcceptance, kReleaseDrop } kind;
   std::string text;    // the text or path, empty for the others
   uint32_t value = 0;  // percent, drop acceptance (1 on), or the answer given (1 Yes)
 };
 
 class RecordingHost : public JobHost {
+  template <typename F> auto Locked(F f) const {
+    std::lock_guard lock(mutex_);
+    return f();
+  }
+
  public:
-  // Answers for the coming questions, in order; when they run out,
-  // defaultAnswer is given.
-  void QueueAnswers(std::initializer_list<bool> answers) {
-    std::lock_guard lock(mutex_);
-    answers_.insert(answers_.end(), answers);
-  }
-  bool defaultAnswer = false;
+  bool defaultAnswer = false;                   // once the queued answers run out
+  std::function<void(const HostCall&)> onCall;  // after each recorded call
+  // IsStopRequested is true from the given check on (1 = the first; 0 never).
+  void RequestStopAtCheck(uint32_t check) { Locked([&] { stopAt_ = check; }); }
 
-  // Makes IsStopRequested true from the given check on (1 = the first check).
-  void RequestStopAtCheck(uint32_t check) {
-    std::lock_guard lock(mutex_);
-    stopAtCheck_ = check;
-  }
-  // Makes the next check, and every later one, answer true.
-  void RequestStop() {
-    std::lock_guard lock(mutex_);
-    stopAtCheck_ = stopChecks_ + 1;
-  }
-
-  // Called after each recorded call. IsStopRequested is counted, not
-  // recorded (see StopChecks).
-  std::function<void(const HostCall&)> onCall;
-
-  std::vector<HostCall> Calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
-  }
-  std::vector<std::string> Texts(HostCall::Kind kind) const {
-    std::vector<std::string> texts;
-    for (const HostCall& call : Calls()) {
-      if (call.kind == kind) texts.push_back(call.text);
-    }
-    return texts;
-  }
-  std::vector<uint32_t> Values(HostCall::Kind kind) const {
-    std::vector<uint32_t> values;
-    for (const HostCall& call : Calls()) {
-      if (call.kind == kind) values.push_back(call.value);
-    }
-    return values;
-  }
+  std::vector<HostCall> Calls() const { return Locked([&] { return calls_; }); }
+  std::vector<std::string> Texts(HostCall::Kind kind) const { return Of(kind, &HostCall::text); }
+  std::vector<uint32_t> Values(HostCall::Kind kind) const { return Of(kind, &HostCall::value); }
   size_t Count(HostCall::Kind kind) const { return Values(kind).size(); }
-  // IsStopRequested calls are counted rather than recorded.
-  uint32_t StopChecks() const {
-    std::lock_guard lock(mutex_);
-    return stopChecks_;
-  }
 
   void SetProgress(uint32_t percent) override { Record({HostCall::kSetProgress, {}, percent}); }
-  void SetStatusText(const char* text) override { Record({HostCall::kSetStatusText, text, 0}); }
-  void SetEstimateText(const char* text) override { Record({HostCall::kSetEstimateText, text, 0}); }
-  void ShowError(const char* text) override { Record({HostCall::kShowError, text, 0}); }
+  void SetStatusText(const char* text) override { Record({HostCall::kSetStatusText, text}); }
+  void SetEstimateText(const char* text) override { Record({HostCall::kSetEstimateText, text}); }
+  void ShowError(const char* text) override { Record({HostCall::kShowError, text}); }
+  void ShowReport(const char* text) override { Record({HostCall::kShowReport, text}); }
+  void PlaySoundFile(const char* path) override { Record({HostCall::kPlaySoundFile, path}); }
+  void SetDropAcceptance(bool on) override { Record({HostCall::kSetDropAcceptance, {}, on}); }
+  void ReleaseDrop() override { Record({HostCall::kReleaseDrop, {}}); }
+  bool IsStopRequested() override { return Locked([&] { return ++checks_ >= stopAt_ && stopAt_; }); }
   bool AskYesNo(const char* text) override {
-    bool answer = defaultAnswer;
-    {
-      std::lock_guard lock(mutex_);
-      if (!answers_.empty()) {
-        answer = answers_.front();
-        answers_.pop_front();
-      }
-    }
-    Record({HostCall::kAskYesNo, text, answer ? 1u : 0u});
-    return answer;
-  }
-  void ShowReport(const char* text) override { Record({HostCall::kShowReport, text, 0}); }
-  void PlaySoundFile(const char* path) override { Record({HostCall::kPlaySoundFile, path, 0}); }
-  void SetDropAcceptance(bool accept) override {
-    Record({HostCall::kSetDropAcceptance, {}, accept ? 1u : 0u});
-  }
-  void ReleaseDrop() override { Record({HostCall::kReleaseDrop, {}, 0}); }
-  bool IsStopRequested() override {
-    std::lock_guard lock(mutex_);
-    ++stopChecks_;
-    return stopAtCheck_ != 0 && stopChecks_ >= stopAtCheck_;
+    Record({HostCall::kAskYesNo, text, defaultAnswer});
+    return defaultAnswer;
   }
 
  private:
+  template <typename T> std::vector<T> Of(HostCall::Kind kind, T HostCall::*member) const {
+    std::vector<T> out;
+    for (const HostCall& call : Calls()) if (call.kind == kind) out.push_back(call.*member);
+    return out;
+  }
   void Record(HostCall call) {
-    {
-      std::lock_guard lock(mutex_);
-      calls_.push_back(call);
-    }
+    Locked([&] { calls_.push_back(call); });
     if (onCall) onCall(call);
   }
-
   mutable std::mutex mutex_;
   std::vector<HostCall> calls_;
-  std::deque<bool> answers_;
-  uint32_t stopChecks_ = 0;
-  uint32_t stopAtCheck_ = 0;
+  uint32_t checks_ = 0, stopAt_ = 0;
 };

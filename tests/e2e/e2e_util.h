@@ -1,0 +1,38 @@
+#pragma once
+// Shared by the job tests: running a job, comparing copies, leftover temporary files.
+
+#include <filesystem>
+
+#include "engine/consolidation_job.h"
+#include "support/pool.h"
+#include "tests/engine/recording_host.h"
+#include "tests/grf/grf_test_util.h"
+
+// threads 0: one per hardware thread; 1: none besides the job's own.
+inline JobOutcome RunJob(RecordingHost* host, const std::string& source, bool best = false,
+                         uint32_t threads = 0) {
+  ConsolidationJob* job = CreateConsolidationJob(host, source.c_str(), best, nullptr);
+  EXPECT_NE(job, nullptr);
+  job->threads = threads;
+  return ExecuteConsolidationJob(job);
+}
+inline void ExpectSameContent(const std::string& source, const std::string& copy) {
+  EXPECT_TRUE(grftest::ReadAll(source) == grftest::ReadAll(copy)) << copy;
+}
+inline void ExpectBytes(const std::string& path, const fixture::Bytes& bytes) {
+  fixture::Bytes now;
+  EXPECT_TRUE(fixture::ReadBytesFromFile(path, &now) && now == bytes) << path;
+}
+
+// The names of "<cleaned file name>.*.partial" in the cleaned copy's folder.
+inline std::vector<std::string> PartialFilesBeside(const std::string& cleaned) {
+  namespace fs = std::filesystem;
+  const std::string stem = fs::path(cleaned).filename().string() + ".";
+  std::vector<std::string> found;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(fs::path(cleaned).parent_path(), error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(stem) && name.ends_with(".partial")) found.push_back(name);
+  }
+  return found;
+}
