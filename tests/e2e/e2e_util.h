@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "engine/consolidation_job.h"
+#include "tests/e2e/leftovers.h"
 #include "support/pool.h"
 #include "tests/engine/recording_host.h"
 #include "tests/grf/grf_test_util.h"
@@ -24,15 +25,3 @@ inline void ExpectBytes(const std::string& path, const fixture::Bytes& bytes) {
   EXPECT_TRUE(fixture::ReadBytesFromFile(path, &now) && now == bytes) << path;
 }
 
-// The names of "<cleaned file name>.*.partial" in the cleaned copy's folder.
-inline std::vector<std::string> PartialFilesBeside(const std::string& cleaned) {
-  namespace fs = std::filesystem;
-  const std::string stem = fs::path(cleaned).filename().string() + ".";
-  std::vector<std::string> found;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(fs::path(cleaned).parent_path(), error)) {
-    const std::string name = entry.path().filename().string();
-    if (name.starts_with(stem) && name.ends_with(".partial")) found.push_back(name);
-  }
-  return found;
-}
