@@ -1,7 +1,5 @@
-// Arbitrary bytes as an archive file: opened whole and with the table load
-// deferred (both must agree), every entry read, then opened for writing,
-// given one more entry and finalized or discarded, after which everything
-// that was readable must read back unchanged.
+// Arbitrary bytes as an archive: read whole and deferred (they agree), then one more entry
+// put and finalized, after which everything readable reads back unchanged.
 
 #include <cstring>
 

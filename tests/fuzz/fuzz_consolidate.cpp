@@ -1,7 +1,5 @@
-// Arbitrary bytes as the source of a whole consolidation job (odd sizes with
-// best compression). At the report of a kept copy every entry the source could
-// read must read back identical from it; whatever the outcome the source is
-// unchanged, failures show exactly one message and only a kept copy stays.
+// Arbitrary bytes as a job's source: a kept copy reads back what the source could read, the source
+// stays unchanged, a failure shows one message and only a kept copy stays.
 
 #include <filesystem>
 

@@ -31,7 +31,6 @@ std::vector<EntryResult> ReadEverything(GrfArchive* archive);
 const EntryResult* FindResult(const std::vector<EntryResult>& results, const std::string& name);  // ASCII folded
 
 uint32_t LivePoolBlocks();
-// A file of this process (on a memory file system when there is one), removed at exit.
-std::string ScratchPath(const char* name);
+std::string ScratchPath(const char* name);  // a file of this process (in /dev/shm if there), removed at exit
 
 }  // namespace fuzz

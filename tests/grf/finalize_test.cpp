@@ -71,9 +71,9 @@ TEST(Gaps, BlocksAndTablesGoIntoFreeRangesAndTheFreeTailIsTrimmed) {
   {
     Archive ar = grftest::OpenWritable(file, GRF_OPEN_REUSE_GAPS);
     ASSERT_TRUE(GrfPutCompressed(ar.a, "small", fixture::MakeContent(30, 9).data(), 30, 0));
-    EXPECT_EQ(grftest::Record(ar.a, "small")->offset, 46u);  // the smaller range that fits
+    EXPECT_EQ(FindEntry(ar.a, "small")->offset, 46u);  // the smaller range that fits
     ASSERT_TRUE(GrfPutCompressed(ar.a, "larger", fixture::MakeContent(100, 10).data(), 100, 0));
-    EXPECT_EQ(grftest::Record(ar.a, "larger")->offset, tableEnd);
+    EXPECT_EQ(FindEntry(ar.a, "larger")->offset, tableEnd);
     EXPECT_EQ(file.Read().size(), built.bytes.size());
     ASSERT_TRUE(GrfFinalize(ar.a));
     end = file.Read().size();

@@ -5,8 +5,6 @@
 
 #include <cstdio>
 #include <map>
-#include <string>
-#include <vector>
 
 #include "grf/archive.h"
 #include "grf/entry_index.h"
@@ -23,11 +21,7 @@ struct TempFile {  // removed when the object goes
   const std::string& path() const { return p; }
   const char* c_str() const { return p.c_str(); }
   bool Write(const fixture::Bytes& bytes) const { return fixture::WriteBytesToFile(p, bytes); }
-  fixture::Bytes Read() const {
-    fixture::Bytes bytes;
-    fixture::ReadBytesFromFile(p, &bytes);
-    return bytes;
-  }
+  fixture::Bytes Read() const { fixture::Bytes b; fixture::ReadBytesFromFile(p, &b); return b; }
 };
 
 struct Opened {
@@ -35,7 +29,6 @@ struct Opened {
   uint32_t status = 0, detail = 0;
   GrfArchive* archive = nullptr;
 };
-
 inline Opened OpenPath(const std::string& path, uint32_t flags) {
   Opened o;
   o.ok = GrfOpenFile(path.c_str(), flags, &o.status, &o.detail, &o.archive);
@@ -46,28 +39,11 @@ struct Archive {  // closed when it goes out of scope
   GrfArchive* a = nullptr;
   ~Archive() { GrfClose(&a); }
 };
-
 inline Archive OpenWritable(const TempFile& file, uint32_t flags = 0) {
   Archive r;
   uint32_t status = 0;
   EXPECT_TRUE(GrfOpen(file.c_str(), flags, &status, &r.a)) << std::hex << status;
   return r;
-}
-
-
-inline const GrfEntry* Record(GrfArchive* archive, const std::string& name) { return FindEntry(archive, name.c_str()); }
-
-inline std::vector<std::string> ListEntries(GrfArchive* archive, bool* ok = nullptr) {
-  std::vector<std::string> out;
-  const bool result = GrfForEachEntry(
-      archive,
-      [](uint32_t, uint32_t, const EntryView* view, void* user) {
-        static_cast<std::vector<std::string>*>(user)->push_back(view->name);
-        return true;
-      },
-      &out);
-  if (ok) *ok = result;
-  return out;
 }
 
 inline fixture::Bytes ReadWhole(GrfArchive* archive, const std::string& name, bool* ok) {
@@ -81,24 +57,29 @@ inline fixture::Bytes ReadWhole(GrfArchive* archive, const std::string& name, bo
 
 using Contents = std::map<std::string, fixture::Bytes>;
 
-// Every entry, read whole; a failed enumeration, open or read fails the test.
-inline Contents ReadAll(GrfArchive* archive) {
+// Every entry, read whole, in enumeration order; a failed enumeration or read fails the test.
+inline Contents ReadAll(GrfArchive* archive, std::vector<std::string>* order = nullptr) {
+  std::vector<std::string> names;
+  EXPECT_TRUE(GrfForEachEntry(
+      archive,
+      [](uint32_t, uint32_t, const EntryView* view, void* user) {
+        return static_cast<std::vector<std::string>*>(user)->push_back(view->name), true;
+      },
+      &names));
   Contents contents;
-  bool listed = false;
-  for (const std::string& name : ListEntries(archive, &listed)) {
+  for (const std::string& name : names) {
     bool ok = false;
     contents[name] = ReadWhole(archive, name, &ok);
     EXPECT_TRUE(ok) << name << " " << std::hex << GrfGetLastStatus(archive);
   }
-  EXPECT_TRUE(listed);
+  if (order) *order = names;
   return contents;
 }
 
 inline Contents ReadAll(const std::string& path) {
   Opened o = OpenPath(path, GRF_OPEN_READ_ONLY);
   EXPECT_TRUE(o.ok) << std::hex << o.status << " " << o.detail;
-  if (!o.ok) return {};
-  Contents contents = ReadAll(o.archive);
+  const Contents contents = o.ok ? ReadAll(o.archive) : Contents{};
   GrfClose(&o.archive);
   return contents;
 }

@@ -17,10 +17,11 @@ struct Creation {
 };
 struct State {
   Creation c;
-  bool sizeDenied, truncateDenied;  // the control call was failed by injection
+  bool sizeDenied;  // a failed size query also fails its 32-bit fallback
 };
 
 State* S(void* state) { return static_cast<State*>(state); }
+GrfStream* In(void* state) { return S(state)->c.inner; }
 
 // Counts the call; true when a fault is to be delivered.
 bool Hit(State* s, Op op, Fault* fault) {
@@ -32,48 +33,31 @@ bool Hit(State* s, Op op, Fault* fault) {
   return true;
 }
 
-template <typename Call>
-bool Transfer(void* state, bool write, uint32_t length, uint32_t* moved, Call call) {
+bool WriteFault(void* st, uint32_t* length, uint32_t* moved) {
   Fault fault{};
   *moved = 0;
-  if (Hit(S(state), write ? Op::Write : Op::Read, &fault)) {
-    if (fault == Fault::Fail) return false;
-    length /= 2;
-  }
-  return call(length);
+  if (!Hit(S(st), Op::Write, &fault)) return false;
+  *length /= 2;
+  return fault == Fault::Fail;
 }
 
-bool Read(void* st, void* b, uint32_t length, uint32_t* moved) {
-  return Transfer(st, false, length, moved, [&](uint32_t n) { return StreamRead(S(st)->c.inner, b, n, moved); });
+bool Read(void* st, void* b, uint32_t n, uint32_t* moved) { return StreamRead(In(st), b, n, moved); }
+bool Write(void* st, const void* b, uint32_t n, uint32_t* moved) {
+  return !WriteFault(st, &n, moved) && StreamWrite(In(st), b, n, moved);
 }
-bool Write(void* st, const void* b, uint32_t length, uint32_t* moved) {
-  return Transfer(st, true, length, moved, [&](uint32_t n) { return StreamWrite(S(st)->c.inner, b, n, moved); });
+bool ReadAt64(void* st, uint32_t low, uint32_t high, void* b, uint32_t n, uint32_t* moved) {
+  return StreamReadAt(In(st), (uint64_t{high} << 32) | low, b, n, moved);
 }
-bool ReadAt64(void* st, uint32_t low, uint32_t high, void* b, uint32_t length, uint32_t* moved) {
-  const uint64_t at = (uint64_t{high} << 32) | low;
-  return Transfer(st, false, length, moved, [&](uint32_t n) { return StreamReadAt(S(st)->c.inner, at, b, n, moved); });
-}
-bool WriteAt64(void* st, uint32_t low, uint32_t high, const void* b, uint32_t length, uint32_t* moved) {
-  const uint64_t at = (uint64_t{high} << 32) | low;
-  void* data = const_cast<void*>(b);
-  return Transfer(st, true, length, moved, [&](uint32_t n) { return StreamWriteAt(S(st)->c.inner, at, data, n, moved); });
+bool WriteAt64(void* st, uint32_t low, uint32_t high, const void* b, uint32_t n, uint32_t* moved) {
+  return !WriteFault(st, &n, moved) &&
+         StreamWriteAt(In(st), (uint64_t{high} << 32) | low, const_cast<void*>(b), n, moved);
 }
 bool ReadAt32(void* st, uint32_t at, void* b, uint32_t n, uint32_t* moved) { return ReadAt64(st, at, 0, b, n, moved); }
 bool WriteAt32(void* st, uint32_t at, const void* b, uint32_t n, uint32_t* moved) { return WriteAt64(st, at, 0, b, n, moved); }
 
 bool QuerySize(State* s, uint64_t* size) {
   Fault fault{};
-  const bool hit = Hit(s, Op::SizeQuery, &fault);
-  if ((hit && fault == Fault::Fail) || !StreamGetSize(s->c.inner, size)) return false;
-  if (hit && *size > 0) --*size;
-  return true;
-}
-
-bool Truncate(State* s, uint64_t size) {
-  Fault fault{};
-  const bool hit = Hit(s, Op::Truncate, &fault);
-  if (hit && fault == Fault::Fail) return false;
-  return StreamSetSize(s->c.inner, hit ? size + 1 : size);
+  return !Hit(s, Op::SizeQuery, &fault) && StreamGetSize(s->c.inner, size);
 }
 
 bool GetSize32(void* st, uint32_t* size) {
@@ -83,11 +67,11 @@ bool GetSize32(void* st, uint32_t* size) {
   return true;
 }
 
-bool SetSize32(void* st, uint32_t size) { return !std::exchange(S(st)->truncateDenied, false) && Truncate(S(st), size); }
+bool SetSize32(void* st, uint32_t size) { return StreamSetSize(In(st), size); }
 
 bool Flush(void* st) {
   Fault fault{};
-  return !Hit(S(st), Op::Flush, &fault) && StreamFlush(S(st)->c.inner);
+  return !Hit(S(st), Op::Flush, &fault) && StreamFlush(In(st));
 }
 
 void Close(void* st) { StreamRelease(&S(st)->c.inner); }
@@ -110,11 +94,7 @@ bool Control(void* st, uint32_t direction, uint32_t kind, void* data, uint32_t d
   }
   uint64_t size = 0;
   if (kind != stream::kSize || !data || dataLength < sizeof(size)) return false;
-  if (direction == stream::kSet) {
-    std::memcpy(&size, data, sizeof(size));
-    s->truncateDenied = !Truncate(s, size);
-    return !s->truncateDenied;
-  }
+  if (direction == stream::kSet) return std::memcpy(&size, data, sizeof(size)), StreamSetSize(s->c.inner, size);
   s->sizeDenied = !QuerySize(s, &size);
   if (s->sizeDenied) return false;
   std::memcpy(data, &size, sizeof(size));
@@ -128,27 +108,20 @@ const bool g_registered = StreamRegisterType(kTag, &kOps);
 
 }  // namespace
 
-bool OpenFile(const std::string& path, Plan* plan, GrfStream** stream) {
-  *stream = nullptr;
-  GrfStream* inner = nullptr;
+GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uint32_t* status) {
+  GrfStream *inner = nullptr, *stream = nullptr;
   if (!g_registered || !FileStreamCreate(path.c_str(), fileio::kGenericRead | fileio::kGenericWrite, fileio::kShareRead,
                                          nullptr, fileio::kOpenAlways, fileio::kFlagRandomAccess | fileio::kAttributeNormal,
-                                         kInvalidFile, nullptr, &inner))
-    return false;
-  Creation creation{inner, plan};
-  const bool ok = StreamCreate(kTag, &creation, sizeof(creation), stream);
-  StreamRelease(&inner);
-  return ok;
-}
-
-GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uint32_t* status) {
-  GrfStream* stream = nullptr;
-  if (!OpenFile(path, plan, &stream)) {
+                                         kInvalidFile, nullptr, &inner)) {
     if (status) *status = GRF_E_CREATE_FAILED;
     return nullptr;
   }
+  Creation creation{inner, plan};
+  StreamCreate(kTag, &creation, sizeof(creation), &stream);
+  StreamRelease(&inner);
   GrfArchive* archive = nullptr;
-  GrfOpenStream(stream, flags, status, nullptr, &archive);
+  if (stream) GrfOpenStream(stream, flags, status, nullptr, &archive);
+  else if (status) *status = GRF_E_CREATE_FAILED;
   StreamRelease(&stream);
   return archive;
 }

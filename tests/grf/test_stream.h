@@ -1,27 +1,20 @@
 #pragma once
-// A file stream with a fault plan: a chosen call of a kind fails or comes up short.
-//   Read, Write   Fail: false, nothing moved; Short: half the bytes move, true
-//   SizeQuery     Fail: false; Short: one byte less than the size
-//   Truncate      Fail: false; Short: the size set is one byte more than asked
-//   Flush         Fail and Short: false
-// A size query or truncation failed by injection also fails its 32-bit
-// fallback, so the caller sees one failed operation.
+// A file stream whose nth write fails (Short: half moves), size query fails, or flush fails.
 
 #include <cstdint>
 #include <string>
 
 struct GrfArchive;
-struct GrfStream;
 
 namespace teststream {
 
-enum class Op : uint32_t { Read = 0, Write, SizeQuery, Truncate, Flush };
+enum class Op : uint32_t { Write = 0, SizeQuery, Flush };
 enum class Fault : uint32_t { Fail, Short };
 
 struct Plan {
-  uint32_t nth[5] = {};  // 1-based call counted from Arm; 0: never
-  Fault fault[5] = {};
-  uint32_t calls[5] = {};
+  uint32_t nth[3] = {};  // 1-based call counted from Arm; 0: never
+  Fault fault[3] = {};
+  uint32_t calls[3] = {};
   uint32_t injected = 0;
   void Arm(Op op, uint32_t n, Fault f = Fault::Fail) {
     const auto i = static_cast<uint32_t>(op);
@@ -32,9 +25,7 @@ struct Plan {
   }
 };
 
-// Opens (or creates) the file for reading and writing; a null plan injects nothing.
-bool OpenFile(const std::string& path, Plan* plan, GrfStream** stream);
-// OpenFile, then GrfOpenStream; the archive holds the only stream reference.
+// Opens (or creates) the file through the faulty stream; a null plan injects nothing.
 GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uint32_t* status = nullptr);
 
 }  // namespace teststream
