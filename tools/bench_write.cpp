@@ -9,7 +9,6 @@
 
 #include "grf/grf.h"
 #include "tests/fixtures/archive_builder.h"
-#include "tests/fixtures/archive_inspect.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
-// Writing: finalize refused while enumerating, discard on close, a failed size
-// query after the header, and placement in free ranges with the tail trim.
+// Writing: finalize refused while enumerating, a failed size query after the header,
+// placement in free ranges, the tail trim and discards (on close) after both.
 
 #include "tests/grf/test_stream.h"
 #include "tests/grf/grf_test_util.h"
@@ -23,22 +23,6 @@ TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
   ASSERT_TRUE(GrfPutData(ar.a, "a", "a", 1));
   EXPECT_TRUE(GrfForEachEntry(ar.a, FinalizeInside, ar.a));
   EXPECT_TRUE(GrfFinalize(ar.a));
-}
-
-TEST(Discard, CloseRestoresTheLastFinalizedFile) {
-  TempFile file("discard");
-  fixture::ArchiveSpec spec;
-  spec.entries.push_back(fixture::Entry("a.txt", "alpha"));
-  spec.entries.push_back(fixture::Entry("b.txt", fixture::MakeContent(3000, 5)));
-  const fixture::BuiltArchive built = fixture::BuildArchive(spec);
-  ASSERT_TRUE(file.Write(built.bytes));
-  {
-    Archive ar = grftest::OpenWritable(file);
-    ASSERT_TRUE(GrfPutData(ar.a, "c.txt", "gamma", 5));
-    ASSERT_TRUE(GrfPutData(ar.a, "a.txt", "replaced", 8));
-    ASSERT_TRUE(GrfLinkEntry(ar.a, "b.txt", "d.txt"));
-  }
-  EXPECT_TRUE(file.Read() == built.bytes);
 }
 
 TEST(Finalize, FailedFileSizeQueryAfterTheHeaderStillProtectsTheNewTable) {

@@ -10,7 +10,6 @@
 #include "grf/entry_index.h"
 #include "grf/grf.h"
 #include "tests/fixtures/archive_builder.h"
-#include "tests/fixtures/archive_inspect.h"
 
 namespace grftest {
 
