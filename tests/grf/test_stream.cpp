@@ -19,7 +19,6 @@ struct State {
   Creation c;
   bool sizeDenied;  // a failed size query also fails its 32-bit fallback
 };
-
 State* S(void* state) { return static_cast<State*>(state); }
 GrfStream* In(void* state) { return S(state)->c.inner; }
 
@@ -55,10 +54,11 @@ bool WriteAt64(void* st, uint32_t low, uint32_t high, const void* b, uint32_t n,
 bool ReadAt32(void* st, uint32_t at, void* b, uint32_t n, uint32_t* moved) { return ReadAt64(st, at, 0, b, n, moved); }
 bool WriteAt32(void* st, uint32_t at, const void* b, uint32_t n, uint32_t* moved) { return WriteAt64(st, at, 0, b, n, moved); }
 
-bool QuerySize(State* s, uint64_t* size) {
+bool Pass(void* st, Op op) {
   Fault fault{};
-  return !Hit(s, Op::SizeQuery, &fault) && StreamGetSize(s->c.inner, size);
+  return !Hit(S(st), op, &fault);
 }
+bool QuerySize(State* s, uint64_t* size) { return Pass(s, Op::SizeQuery) && StreamGetSize(s->c.inner, size); }
 
 bool GetSize32(void* st, uint32_t* size) {
   uint64_t full = 0;
@@ -68,12 +68,7 @@ bool GetSize32(void* st, uint32_t* size) {
 }
 
 bool SetSize32(void* st, uint32_t size) { return StreamSetSize(In(st), size); }
-
-bool Flush(void* st) {
-  Fault fault{};
-  return !Hit(S(st), Op::Flush, &fault) && StreamFlush(In(st));
-}
-
+bool Flush(void* st) { return Pass(st, Op::Flush) && StreamFlush(In(st)); }
 void Close(void* st) { StreamRelease(&S(st)->c.inner); }
 
 bool Control(void* st, uint32_t direction, uint32_t kind, void* data, uint32_t dataLength, uint32_t* lengthOut) {

@@ -12,17 +12,13 @@ enum class Op : uint32_t { Write = 0, SizeQuery, Flush };
 enum class Fault : uint32_t { Fail, Short };
 
 struct Plan {
-  uint32_t nth[3] = {};  // 1-based call counted from Arm; 0: never
+  uint32_t nth[3] = {}, calls[3] = {}, injected = 0;  // nth: 1-based call counted from Arm; 0: never
   Fault fault[3] = {};
-  uint32_t calls[3] = {};
-  uint32_t injected = 0;
   void Arm(Op op, uint32_t n, Fault f = Fault::Fail) {
     const auto i = static_cast<uint32_t>(op);
     nth[i] = n, fault[i] = f, calls[i] = 0;
   }
-  void Disarm() {
-    for (uint32_t& n : nth) n = 0;
-  }
+  void Disarm() { nth[0] = nth[1] = nth[2] = 0; }
 };
 
 // Opens (or creates) the file through the faulty stream; a null plan injects nothing.
