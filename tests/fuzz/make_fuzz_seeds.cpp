@@ -15,9 +15,8 @@ int main(int argc, char** argv) {
   for (const fixture::Layout& l : fixture::AllLayouts()) {
     for (bool empty : {false, true}) {
       fixture::ArchiveSpec spec;
-      spec.version = l.version, spec.header = l.header, spec.seed = 2;
-      spec.tableFirst = l.tableFirst, spec.reverseDataOrder = l.reverseData;
-      spec.tableCodec = n % 7 == 3 ? fixture::TableCodec::XorZlib : fixture::TableCodec::Zlib;
+      spec.version = l.version, spec.header = l.header, spec.seed = 2, spec.tableFirst = l.tableFirst;
+      spec.reverseDataOrder = l.reverseData, spec.tableCodec = n % 7 == 3 ? fixture::TableCodec::XorZlib : fixture::TableCodec::Zlib;
       const auto packed = l.version == 0x12 ? fixture::Storage::Lzss : fixture::Storage::Zlib;
       if (!empty) {
         spec.entries = {fixture::Entry("data\\a.txt", fixture::MakeContent(300, 1), packed, fixture::Cipher::Mixed),

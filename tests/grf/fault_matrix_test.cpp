@@ -33,17 +33,10 @@ enum class Change { Put, Link, Finalize };
 
 bool Apply(GrfArchive* ar, Change change, Contents* contents) {
   static const Bytes data = fixture::MakeContent(30, 2, false);
-  switch (change) {
-    case Change::Put:
-      (*contents)["new.bin"] = data;
-      return GrfPutCompressed(ar, "new.bin", data.data(), 30, 0);
-    case Change::Link:  // the first change of an old archive converts it
-      (*contents)["c.txt"] = contents->at("a.txt");
-      return GrfLinkEntry(ar, "a.txt", "c.txt");
-    case Change::Finalize:
-      return GrfFinalize(ar);
-  }
-  return false;
+  if (change == Change::Put) return (*contents)["new.bin"] = data, GrfPutCompressed(ar, "new.bin", data.data(), 30, 0);
+  if (change == Change::Finalize) return GrfFinalize(ar);
+  (*contents)["c.txt"] = contents->at("a.txt");  // the first change of an old archive converts it
+  return GrfLinkEntry(ar, "a.txt", "c.txt");
 }
 
 TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive) {
