@@ -22,11 +22,8 @@ void Fail(const char* what, const char* file, int line) {
 }
 
 void Init() {
-  static const bool done = [] {
-    SetPoolOptions(pool::kAssertNullFree | pool::kAssertZeroSize | pool::kAssertBadGuard);
-    SetDebugAssertHandler([](const char* what, const char* file, int line) { Fail(what, file, line); });
-    return true;
-  }();
+  static const bool done = (SetPoolOptions(pool::kAssertNullFree | pool::kAssertZeroSize | pool::kAssertBadGuard),
+                            SetDebugAssertHandler([](const char* what, const char* file, int line) { Fail(what, file, line); }), true);
   (void)done;
 }
 
@@ -74,7 +71,6 @@ const EntryResult* FindResult(const std::vector<EntryResult>& results, const std
 }
 
 uint32_t LivePoolBlocks() { return GetPoolCounters().liveBlocks; }
-
 std::string ScratchPath(const char* name) {
   static const std::string& dir = *new std::string([] {  // never destroyed: the exit handler needs it
     std::error_code e;

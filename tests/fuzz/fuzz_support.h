@@ -29,7 +29,6 @@ struct EntryResult {
 // Reads every entry, checking ascending offsets, the size query and failed reads' statuses.
 std::vector<EntryResult> ReadEverything(GrfArchive* archive);
 const EntryResult* FindResult(const std::vector<EntryResult>& results, const std::string& name);  // ASCII folded
-
 uint32_t LivePoolBlocks();
 std::string ScratchPath(const char* name);  // a file of this process (in /dev/shm if there), removed at exit
 

@@ -55,7 +55,6 @@ inline fixture::Bytes ReadWhole(GrfArchive* archive, const std::string& name, bo
 }
 
 using Contents = std::map<std::string, fixture::Bytes>;
-
 // Every entry, read whole, in enumeration order; a failed enumeration or read fails the test.
 inline Contents ReadAll(GrfArchive* archive, std::vector<std::string>* order = nullptr) {
   std::vector<std::string> names;
@@ -82,7 +81,6 @@ inline Contents ReadAll(const std::string& path) {
   GrfClose(&o.archive);
   return contents;
 }
-
 inline Contents ExpectedOf(const fixture::BuiltArchive& built) {
   Contents contents;
   for (const fixture::ExpectedEntry& e : built.expected) contents[e.name] = e.content;
