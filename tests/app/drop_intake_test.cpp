@@ -1,15 +1,11 @@
 #include "app/drop_intake.h"
-
 #include <gtest/gtest.h>
-
 #include <string>
-
 #include "support/pool.h"
 #include "tests/fixtures/test_codec.h"
 #include "tests/support/file_util_scratch.h"
 
 namespace {
-
 using namespace std::string_literals;
 
 // The test codec library B, or a probe library beside it.
@@ -80,5 +76,4 @@ TEST(DropIntake, LaunchOutOfMemoryStartsNothingAndKeepsNothing) {
   EXPECT_STREQ(LaunchMessage(LaunchResult::NoMemory),
                "Your memory seems to be occupied by a heavy-weight as well. Try again later.");
 }
-
 }  // namespace

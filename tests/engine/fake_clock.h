@@ -1,9 +1,7 @@
 #pragma once
-// While a FakeClock exists it is the engine's clock; time moves only when the
-// test advances it (the tick count wraps at 32 bits).
+// While a FakeClock exists it is the engine's clock; time moves only when the test says.
 
 #include <cstdint>
-
 #include "support/clock.h"
 
 class FakeClock {

@@ -1,15 +1,12 @@
-// The consolidation job on fixture archives: what is linked, copied or counted
-// unreadable, what the copy holds, and what is left on disk.
+// The consolidation job: what is linked, copied or unreadable, what the copy holds, what is left.
 
 #include <gtest/gtest.h>
 #include <zlib.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <set>
 #include <tuple>
-
 #include "engine/codec_library.h"
 #include "engine/copy_verification.h"
 #include "engine/format.h"
@@ -17,7 +14,6 @@
 #include "tests/fixtures/test_codec.h"
 
 namespace {
-
 using fixture::Bytes;
 using fixture::Entry;
 using fixture::Storage;
@@ -161,8 +157,7 @@ TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
   }
 }
 
-// An enciphered zlib entry whose record understates (or overstates past its
-// block) the length of its stream, with as many decimal digits (the cycle).
+// An enciphered zlib entry whose record misstates the length of its stream by `delta`.
 fixture::EntrySpec Misrecorded(std::string name, uint32_t seed, int32_t delta, fixture::Cipher cipher) {
   const Bytes content = fixture::MakeContent(900, seed, false);
   fixture::EntrySpec e = Entry(std::move(name), content, Storage::Zlib, cipher);
@@ -170,8 +165,7 @@ fixture::EntrySpec Misrecorded(std::string name, uint32_t seed, int32_t delta, f
   return e;
 }
 
-// Every layout: the copy (0x200, no cipher) reads back as the source, links
-// share blocks, and sizes declared huge cost no memory.
+// Every layout: the copy (0x200, no cipher) reads back as the source; huge sizes cost no memory.
 TEST_F(JobTest, CopyDecodesWhatTheSourceDecodesInEveryLayout) {
   const Bytes big = fixture::MakeContent(30000, 4);
   for (const fixture::Layout& layout : fixture::AllLayouts()) {
@@ -291,5 +285,4 @@ TEST(DestinationName, ExtensionFromTheFileNameAndTooLongRefused) {
     EXPECT_EQ(name, row.cleaned);
   }
 }
-
 }  // namespace

@@ -6,7 +6,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
 #include "engine/job_host.h"
 
 struct HostCall {

@@ -3,17 +3,14 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
-
 #include <gtest/gtest.h>
 #include <zlib.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <set>
 #include <thread>
 #include <vector>
-
 #include "app/drop_intake.h"
 #include "app/main_window.h"
 #include "app/resource.h"
@@ -27,7 +24,6 @@
 #include "version.h"
 
 namespace {
-
 // A dialog as read: text is "caption|message", buttons the ids of its push buttons.
 struct Box { HWND hwnd = nullptr; std::string text; std::set<int> buttons; HICON icon = nullptr; };
 
@@ -175,7 +171,6 @@ void ExpectIdleAfterJob() {
 const std::string kOverwrite =
     "Notice|There already seems to be slim version of this archive around. Do you want to "
     "discard it?";
-
 }  // namespace
 
 TEST(MainWindow, ShowsItsTextsAndWarnsOnceAboutAdministratorRights) {

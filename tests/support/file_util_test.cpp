@@ -1,13 +1,10 @@
 #include "support/file_util.h"
-
 #include <gtest/gtest.h>
-
 #include "support/sys_error.h"
 #include "support/text.h"
 #include "tests/support/file_util_scratch.h"
 
 namespace {
-
 TEST(UniqueTempName, NameIsFormattedOnlyWhenItFitsWithItsTerminator) {
   ScratchDir dir;
   const std::string sep(1, kSeparator), a247(247, 'a'), a248(248, 'a');
@@ -84,5 +81,4 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   EXPECT_TRUE(GetFileSize32(name.c_str(), nullptr)) << "the file exists";
   EXPECT_FALSE(GetFileSize32(dir.File("absent").c_str(), nullptr));
 }
-
 }  // namespace
