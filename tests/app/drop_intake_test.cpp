@@ -7,13 +7,11 @@
 
 namespace {
 using namespace std::string_literals;
-
 // The test codec library B, or a probe library beside it.
 std::string Library(const char* probe = nullptr) {
   const auto b = fixture::TestCodecLibraryPath(fixture::CodecVariant::Compress2AndUncompress);
   return probe ? b.substr(0, b.rfind('\\') + 1) + "slimwick_probe_" + probe + ".dll" : b;
 }
-
 bool MarkerSet(const char* name) { return GetEnvironmentVariableA(name, nullptr, 0) != 0; }
 DropKind Classify(const std::string& path) { return ClassifyDrop(1, path.size(), path.c_str()); }
 

@@ -18,7 +18,6 @@ struct Result {
   int status = -1;  // exit status, or 128 + signal
   std::string out, err;
 };
-
 // Runs a program on the path; `stop` is sent once "Consolidating..." is out.
 Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdout = false) {
   const std::string errPath = fixture::TempPath("cli-err");
@@ -52,7 +51,6 @@ Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdou
   std::remove(errPath.c_str());
   return r;
 }
-
 Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = false) {
   args.insert(args.begin(), std::string(std::getenv("SLIMWICK_TEST_BIN") ?: ".") + "/slimwick-cli");
   return Exec(args, stop, closedStdout);

@@ -59,7 +59,6 @@ class DestinationSafety : public ::testing::Test {
     ExpectBytes(source_, original_);
     EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
   }
-
   std::string dir_, source_, cleaned_;
   Bytes original_;
   int ready_[2] = {-1, -1}, go_[2] = {-1, -1};

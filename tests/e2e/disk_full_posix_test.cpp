@@ -21,7 +21,6 @@ Bytes Archive(int entries, size_t each) {
   }
   return fixture::BuildArchiveBytes(spec);
 }
-
 void FillUp(const std::string& dir) {
   const int fd = open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   ASSERT_GE(fd, 0);

@@ -7,7 +7,6 @@
 class FakeClock {
  public:
   static constexpr LocalTime kDefaultStart = {2024, 5, 5, 17, 14, 3, 9, 0};  // a Friday
-
   explicit FakeClock(LocalTime start = kDefaultStart, uint32_t tick = 1000) : tick_(tick) {
     EncodeCalendarTime(start, &local_);
     current_ = this;

@@ -17,7 +17,6 @@ namespace {
 using fixture::Bytes;
 using fixture::Entry;
 using fixture::Storage;
-
 uint32_t Crc(const Bytes& b) { return static_cast<uint32_t>(crc32(0, b.data(), static_cast<uInt>(b.size()))); }
 
 // `data` with four bytes appended that give the whole the CRC-32 `target`.
@@ -32,7 +31,6 @@ Bytes ForceCrc(Bytes data, uint32_t target) {
     data.push_back(static_cast<uint8_t>((state ^ index[k]) & 0xFF));
   return data;
 }
-
 // An entry in the test codec's format: unreadable without its library.
 fixture::EntrySpec CodecEntry(std::string name, const Bytes& plain) {
   fixture::EntrySpec e = Entry(std::move(name), fixture::XorZlibCompress(plain), Storage::Stored);
@@ -60,7 +58,6 @@ class JobTest : public ::testing::Test {
     return fixture::ParseWrittenArchive(cleanedBytes_);
   }
   std::string Report() const { return host_->Texts(HostCall::kShowReport).back(); }
-
   std::string source_ = fixture::TempPath("slimwick-job") + ".grf";
   std::string cleaned_ = source_.substr(0, source_.size() - 4) + "-cleaned.grf";
   std::unique_ptr<RecordingHost> host_ = std::make_unique<RecordingHost>();
@@ -131,7 +128,6 @@ TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
   EXPECT_EQ(host_->Texts(HostCall::kShowError), std::vector<std::string>(2, "Failed to open source archive."));
   EXPECT_EQ(Run({}), JobOutcome::NothingSaved);
   EXPECT_NE(Report().find("just fine the way it is"), std::string::npos);
-
   fixture::ArchiveSpec spec;
   for (uint32_t i = 0; i < 5; ++i)
     spec.entries.push_back(Entry(std::to_string(i) + ".txt", fixture::MakeContent(3000, i), Storage::Stored));
@@ -156,7 +152,6 @@ TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
     EXPECT_TRUE(block.size() > 2 && block[0] == 0x78 && block[1] == 0xDA) << r.name;  // level 9
   }
 }
-
 // An enciphered zlib entry whose record misstates the length of its stream by `delta`.
 fixture::EntrySpec Misrecorded(std::string name, uint32_t seed, int32_t delta, fixture::Cipher cipher) {
   const Bytes content = fixture::MakeContent(900, seed, false);
@@ -164,7 +159,6 @@ fixture::EntrySpec Misrecorded(std::string name, uint32_t seed, int32_t delta, f
   e.compressedSize = static_cast<uint32_t>(fixture::ZlibCompress(content).size()) + delta;
   return e;
 }
-
 // Every layout: the copy (0x200, no cipher) reads back as the source; huge sizes cost no memory.
 TEST_F(JobTest, CopyDecodesWhatTheSourceDecodesInEveryLayout) {
   const Bytes big = fixture::MakeContent(30000, 4);

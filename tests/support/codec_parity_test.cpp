@@ -119,7 +119,6 @@ TEST(CodecParity, StreamsLibdeflateAndZlibJudgeDifferentlyGetZlibsVerdict) {
     }
   }
   EXPECT_EQ(GetPoolCounters().liveBlocks, liveBlocks);
-
   // zlib's state comes from the pool: running out of it is zlib's Z_MEM_ERROR
   // wherever zlib judges the stream.
   PoolInjectFailures(0, 1);

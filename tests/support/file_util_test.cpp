@@ -33,12 +33,10 @@ TEST(UniqueTempName, NameIsFormattedOnlyWhenItFitsWithItsTerminator) {
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.Folder())) << "a given number creates no file";
 }
-
 FileHandle CreateAlways(const std::string& name) {
   return CreateFileChecked(name.c_str(), fileio::kGenericRead | fileio::kGenericWrite, 0, nullptr,
                            fileio::kCreateAlways, fileio::kAttributeNormal, kInvalidFile);
 }
-
 // The size of the file and the position in it, "size/position".
 std::string State(FileHandle handle) {
   uint64_t size = ~0ull, position = ~0ull;
