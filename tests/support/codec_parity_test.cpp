@@ -66,7 +66,6 @@ struct Outcome {
   unsigned long produced, consumed;
   Bytes output;
 };
-
 Outcome Decode(const Bytes& stream, unsigned long capacity, bool zlib = false) {
   Outcome o{0, capacity, static_cast<unsigned long>(stream.size()), Bytes(capacity + 1, 0xEE)};
   o.code = zlib ? uncompress2(capacity ? o.output.data() : nullptr, &o.produced, stream.data(), &o.consumed)
@@ -143,6 +142,12 @@ TEST(CodecParity, ReservedCodesAreTheKnownDifference) {
 // Levels round-trip through zlib on two threads (TSan); out of range or too small: zlib's error.
 TEST(CodecParity, CompressionKeepsZlibsContractAndCrcIsZlibs) {
   const Bytes plain = fixture::MakeContent(20000, 5);
+  for (int level : {Z_DEFAULT_COMPRESSION, 0, 9}) {  // zlib's levels through the pooled call
+    Bytes packed(compressBound(plain.size())), back(plain.size());
+    unsigned long length = packed.size(), backLength = back.size();
+    EXPECT_EQ(ZlibCompressPooled(packed.data(), &length, plain.data(), plain.size(), level), Z_OK);
+    EXPECT_TRUE(uncompress(back.data(), &backLength, packed.data(), length) == Z_OK && back == plain) << level;
+  }
   Bytes small(8);
   unsigned long smallLength = small.size();
   EXPECT_EQ(ZlibCompressPooled(small.data(), &smallLength, plain.data(), plain.size(), 10), Z_STREAM_ERROR);
