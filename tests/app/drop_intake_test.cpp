@@ -1,23 +1,17 @@
 #include "app/drop_intake.h"
-
 #include <gtest/gtest.h>
-
 #include <string>
-
 #include "support/pool.h"
 #include "tests/fixtures/test_codec.h"
 #include "tests/support/file_util_scratch.h"
 
 namespace {
-
 using namespace std::string_literals;
-
 // The test codec library B, or a probe library beside it.
 std::string Library(const char* probe = nullptr) {
   const auto b = fixture::TestCodecLibraryPath(fixture::CodecVariant::Compress2AndUncompress);
   return probe ? b.substr(0, b.rfind('\\') + 1) + "slimwick_probe_" + probe + ".dll" : b;
 }
-
 bool MarkerSet(const char* name) { return GetEnvironmentVariableA(name, nullptr, 0) != 0; }
 DropKind Classify(const std::string& path) { return ClassifyDrop(1, path.size(), path.c_str()); }
 
@@ -80,5 +74,4 @@ TEST(DropIntake, LaunchOutOfMemoryStartsNothingAndKeepsNothing) {
   EXPECT_STREQ(LaunchMessage(LaunchResult::NoMemory),
                "Your memory seems to be occupied by a heavy-weight as well. Try again later.");
 }
-
 }  // namespace

@@ -1,12 +1,10 @@
 // The JSON writer's strings as a real parser, python3's json module, reads them back.
 
 #include <gtest/gtest.h>
-
 #include "cli/json_writer.h"
 #include "tests/fixtures/archive_builder.h"
 
 namespace {
-
 TEST(JsonWriter, EveryByteStringReadsBackAsItsUtf8OrLatin1Reading) {
   const struct {
     std::string in, decoded;  // decoded: the UTF-8 of what a parser must see
@@ -39,5 +37,4 @@ TEST(JsonWriter, EveryByteStringReadsBackAsItsUtf8OrLatin1Reading) {
   ASSERT_EQ(status, 0) << decoded;
   EXPECT_EQ(decoded, expected) << lines;
 }
-
 }  // namespace

@@ -1,5 +1,4 @@
-// slimwick-cli as a user runs it: exit status, output, signals, a closed
-// pipe, hostile names, JSON lines and the files left behind.
+// slimwick-cli as a user runs it: exit status, output, signals, closed pipe, hostile names, JSON.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,14 +6,11 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include <cstdlib>
 #include <map>
-
 #include "tests/e2e/e2e_util.h"
 
 namespace {
-
 using fixture::Bytes;
 namespace fs = std::filesystem;
 
@@ -22,9 +18,7 @@ struct Result {
   int status = -1;  // exit status, or 128 + signal
   std::string out, err;
 };
-
-// Runs a program (found on the path) with stdin from /dev/null and stderr apart;
-// `stop` is sent once "Consolidating..." is out; `closedStdout`: nobody reads stdout.
+// Runs a program on the path; `stop` is sent once "Consolidating..." is out.
 Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdout = false) {
   const std::string errPath = fixture::TempPath("cli-err");
   int fds[2];
@@ -57,7 +51,6 @@ Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdou
   std::remove(errPath.c_str());
   return r;
 }
-
 Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = false) {
   args.insert(args.begin(), std::string(std::getenv("SLIMWICK_TEST_BIN") ?: ".") + "/slimwick-cli");
   return Exec(args, stop, closedStdout);
@@ -175,5 +168,4 @@ TEST_F(CliTest, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
   EXPECT_NE(r.err.find("3 archives: "), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Consolidating"), std::string::npos) << r.err;
 }
-
 }  // namespace

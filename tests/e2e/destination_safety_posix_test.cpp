@@ -1,5 +1,4 @@
-// What may stand at the cleaned name, and runs that race or are killed: the source is never
-// touched, and a partial copy never sits at the cleaned name.
+// What stands at the cleaned name, and runs that race or are killed: no partial copy at that name.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,12 +6,10 @@
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
 #include "engine/codec_library.h"
 #include "tests/e2e/e2e_util.h"
 
 namespace {
-
 using fixture::Bytes;
 namespace fs = std::filesystem;
 
@@ -35,8 +32,7 @@ class DestinationSafety : public ::testing::Test {
     for (int fd : {ready_[0], ready_[1], go_[0], go_[1]}) close(fd);
     fs::remove_all(dir_);
   }
-  // A run in a child process, held when its pass starts until a byte comes
-  // on go_; the child's exit status is the outcome.
+  // A run in a child process, held at its pass until a byte comes on go_; exit status = outcome.
   pid_t HeldRun() {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -63,7 +59,6 @@ class DestinationSafety : public ::testing::Test {
     ExpectBytes(source_, original_);
     EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
   }
-
   std::string dir_, source_, cleaned_;
   Bytes original_;
   int ready_[2] = {-1, -1}, go_[2] = {-1, -1};
@@ -129,5 +124,4 @@ TEST_F(DestinationSafety, RunsAtOnceOrKilledLeaveACorrectCopyAndTheirPartialFile
   EXPECT_EQ(RunJob(&host, source_), JobOutcome::CleanedCopyKept);  // an older one goes
   ExpectGoodCopy();
 }
-
 }  // namespace

@@ -1,21 +1,17 @@
-// A small memory file system running out of space (mounting needs root, else a skip) during
-// the pass, at finalize or before the copy exists: a message, no copy, the source untouched.
+// A tmpfs (needs root) full during the pass, at finalize or before: a message, no copy.
 
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
-
 #include <cstring>
 #include "engine/codec_library.h"
 #include "tests/e2e/e2e_util.h"
 
 namespace {
-
 using fixture::Bytes;
-// Incompressible entries of `each` bytes, or 800 small ones whose names
-// compress badly (a table of several pages).
+// Incompressible entries with names that compress badly.
 Bytes Archive(int entries, size_t each) {
   fixture::ArchiveSpec spec;
   for (int i = 0; i < entries; ++i) {
@@ -25,7 +21,6 @@ Bytes Archive(int entries, size_t each) {
   }
   return fixture::BuildArchiveBytes(spec);
 }
-
 void FillUp(const std::string& dir) {
   const int fd = open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   ASSERT_GE(fd, 0);
@@ -81,5 +76,4 @@ TEST(DiskFull, NoCopyAndAClearMessageWheneverTheSpaceRunsOut) {
     rmdir(pattern);
   }
 }
-
 }  // namespace

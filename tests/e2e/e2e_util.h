@@ -2,7 +2,6 @@
 // Shared by the job tests: running a job, comparing copies, leftover temporary files.
 
 #include <filesystem>
-
 #include "engine/consolidation_job.h"
 #include "tests/e2e/leftovers.h"
 #include "support/pool.h"

@@ -1,12 +1,8 @@
-// Finding a codec library's hooks: compress or else compress2 (through an
-// adapter), and uncompress; only the library's own exports count.
+// A codec library's hooks: compress or else compress2, and uncompress; only its own exports.
 
 #include "engine/codec_library.h"
-
 #include <gtest/gtest.h>
-
 #include <cstdlib>
-
 #include "tests/fixtures/archive_builder.h"
 #include "tests/fixtures/test_codec.h"
 

@@ -1,10 +1,7 @@
-// The content index under memory pressure: a failed insertion says so and
-// leaves the index as it was (operator new of this binary fails on demand).
+// A failed insertion says so and leaves the index as it was (failing_new.cpp).
 
 #include "engine/content_index.h"
-
 #include <gtest/gtest.h>
-
 #include <new>
 #include <string>
 #include <vector>

@@ -1,11 +1,9 @@
 // The progress bar, the estimate of the finish and the bounded formatter.
 
 #include <gtest/gtest.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
-
 #include "engine/eta.h"
 #include "engine/format.h"
 #include "engine/progress.h"
@@ -13,7 +11,6 @@
 #include "recording_host.h"
 
 namespace {
-
 constexpr uint64_t kMs = kHundredNsPerMillisecond;
 
 struct Estimate { uint32_t done, rate; uint64_t finish; };  // finish in 100 ns units
@@ -23,7 +20,6 @@ void Record(uint32_t done, uint32_t, uint32_t rate, const LocalTime& finish, voi
   EXPECT_TRUE(EncodeCalendarTime(finish, &count));
   static_cast<std::vector<Estimate>*>(context)->push_back({done, rate, count});
 }
-
 }  // namespace
 
 // From an ordinary tick count, and from one that wraps 2.5 s in.

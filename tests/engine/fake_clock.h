@@ -1,15 +1,12 @@
 #pragma once
-// While a FakeClock exists it is the engine's clock; time moves only when the
-// test advances it (the tick count wraps at 32 bits).
+// While a FakeClock exists it is the engine's clock; time moves only when the test says.
 
 #include <cstdint>
-
 #include "support/clock.h"
 
 class FakeClock {
  public:
   static constexpr LocalTime kDefaultStart = {2024, 5, 5, 17, 14, 3, 9, 0};  // a Friday
-
   explicit FakeClock(LocalTime start = kDefaultStart, uint32_t tick = 1000) : tick_(tick) {
     EncodeCalendarTime(start, &local_);
     current_ = this;

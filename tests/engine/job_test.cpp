@@ -1,15 +1,12 @@
-// The consolidation job on fixture archives: what is linked, copied or counted
-// unreadable, what the copy holds, and what is left on disk.
+// The consolidation job: what is linked, copied or unreadable, what the copy holds, what is left.
 
 #include <gtest/gtest.h>
 #include <zlib.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <set>
 #include <tuple>
-
 #include "engine/codec_library.h"
 #include "engine/copy_verification.h"
 #include "engine/format.h"
@@ -17,11 +14,9 @@
 #include "tests/fixtures/test_codec.h"
 
 namespace {
-
 using fixture::Bytes;
 using fixture::Entry;
 using fixture::Storage;
-
 uint32_t Crc(const Bytes& b) { return static_cast<uint32_t>(crc32(0, b.data(), static_cast<uInt>(b.size()))); }
 
 // `data` with four bytes appended that give the whole the CRC-32 `target`.
@@ -36,7 +31,6 @@ Bytes ForceCrc(Bytes data, uint32_t target) {
     data.push_back(static_cast<uint8_t>((state ^ index[k]) & 0xFF));
   return data;
 }
-
 // An entry in the test codec's format: unreadable without its library.
 fixture::EntrySpec CodecEntry(std::string name, const Bytes& plain) {
   fixture::EntrySpec e = Entry(std::move(name), fixture::XorZlibCompress(plain), Storage::Stored);
@@ -64,7 +58,6 @@ class JobTest : public ::testing::Test {
     return fixture::ParseWrittenArchive(cleanedBytes_);
   }
   std::string Report() const { return host_->Texts(HostCall::kShowReport).back(); }
-
   std::string source_ = fixture::TempPath("slimwick-job") + ".grf";
   std::string cleaned_ = source_.substr(0, source_.size() - 4) + "-cleaned.grf";
   std::unique_ptr<RecordingHost> host_ = std::make_unique<RecordingHost>();
@@ -135,7 +128,6 @@ TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
   EXPECT_EQ(host_->Texts(HostCall::kShowError), std::vector<std::string>(2, "Failed to open source archive."));
   EXPECT_EQ(Run({}), JobOutcome::NothingSaved);
   EXPECT_NE(Report().find("just fine the way it is"), std::string::npos);
-
   fixture::ArchiveSpec spec;
   for (uint32_t i = 0; i < 5; ++i)
     spec.entries.push_back(Entry(std::to_string(i) + ".txt", fixture::MakeContent(3000, i), Storage::Stored));
@@ -160,18 +152,14 @@ TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
     EXPECT_TRUE(block.size() > 2 && block[0] == 0x78 && block[1] == 0xDA) << r.name;  // level 9
   }
 }
-
-// An enciphered zlib entry whose record understates (or overstates past its
-// block) the length of its stream, with as many decimal digits (the cycle).
+// An enciphered zlib entry whose record misstates the length of its stream by `delta`.
 fixture::EntrySpec Misrecorded(std::string name, uint32_t seed, int32_t delta, fixture::Cipher cipher) {
   const Bytes content = fixture::MakeContent(900, seed, false);
   fixture::EntrySpec e = Entry(std::move(name), content, Storage::Zlib, cipher);
   e.compressedSize = static_cast<uint32_t>(fixture::ZlibCompress(content).size()) + delta;
   return e;
 }
-
-// Every layout: the copy (0x200, no cipher) reads back as the source, links
-// share blocks, and sizes declared huge cost no memory.
+// Every layout: the copy (0x200, no cipher) reads back as the source; huge sizes cost no memory.
 TEST_F(JobTest, CopyDecodesWhatTheSourceDecodesInEveryLayout) {
   const Bytes big = fixture::MakeContent(30000, 4);
   for (const fixture::Layout& layout : fixture::AllLayouts()) {
@@ -291,5 +279,4 @@ TEST(DestinationName, ExtensionFromTheFileNameAndTooLongRefused) {
     EXPECT_EQ(name, row.cleaned);
   }
 }
-
 }  // namespace

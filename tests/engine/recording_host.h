@@ -6,7 +6,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
 #include "engine/job_host.h"
 
 struct HostCall {
@@ -17,22 +16,14 @@ struct HostCall {
 };
 
 class RecordingHost : public JobHost {
-  template <typename F> auto Locked(F f) const {
-    std::lock_guard lock(mutex_);
-    return f();
-  }
-
  public:
-  bool defaultAnswer = false;                   // once the queued answers run out
+  bool defaultAnswer = false;                   // what AskYesNo answers
   std::function<void(const HostCall&)> onCall;  // after each recorded call
   // IsStopRequested is true from the given check on (1 = the first; 0 never).
-  void RequestStopAtCheck(uint32_t check) { Locked([&] { stopAt_ = check; }); }
-
-  std::vector<HostCall> Calls() const { return Locked([&] { return calls_; }); }
+  void RequestStopAtCheck(uint32_t check) { std::lock_guard lock(mutex_); stopAt_ = check; }
   std::vector<std::string> Texts(HostCall::Kind kind) const { return Of(kind, &HostCall::text); }
   std::vector<uint32_t> Values(HostCall::Kind kind) const { return Of(kind, &HostCall::value); }
   size_t Count(HostCall::Kind kind) const { return Values(kind).size(); }
-
   void SetProgress(uint32_t percent) override { Record({HostCall::kSetProgress, {}, percent}); }
   void SetStatusText(const char* text) override { Record({HostCall::kSetStatusText, text}); }
   void SetEstimateText(const char* text) override { Record({HostCall::kSetEstimateText, text}); }
@@ -41,7 +32,7 @@ class RecordingHost : public JobHost {
   void PlaySoundFile(const char* path) override { Record({HostCall::kPlaySoundFile, path}); }
   void SetDropAcceptance(bool on) override { Record({HostCall::kSetDropAcceptance, {}, on}); }
   void ReleaseDrop() override { Record({HostCall::kReleaseDrop, {}}); }
-  bool IsStopRequested() override { return Locked([&] { return ++checks_ >= stopAt_ && stopAt_; }); }
+  bool IsStopRequested() override { std::lock_guard lock(mutex_); return ++checks_ >= stopAt_ && stopAt_; }
   bool AskYesNo(const char* text) override {
     Record({HostCall::kAskYesNo, text, defaultAnswer});
     return defaultAnswer;
@@ -49,12 +40,13 @@ class RecordingHost : public JobHost {
 
  private:
   template <typename T> std::vector<T> Of(HostCall::Kind kind, T HostCall::*member) const {
+    std::lock_guard lock(mutex_);
     std::vector<T> out;
-    for (const HostCall& call : Calls()) if (call.kind == kind) out.push_back(call.*member);
+    for (const HostCall& call : calls_) if (call.kind == kind) out.push_back(call.*member);
     return out;
   }
   void Record(HostCall call) {
-    Locked([&] { calls_.push_back(call); });
+    { std::lock_guard lock(mutex_); calls_.push_back(call); }
     if (onCall) onCall(call);
   }
   mutable std::mutex mutex_;

@@ -1,11 +1,8 @@
 // The report: which kind, whether the copy is kept, and its text.
 
 #include "engine/report.h"
-
 #include <gtest/gtest.h>
-
 #include <string>
-
 #include "engine/format.h"
 #include "support/clock.h"
 

@@ -1,7 +1,5 @@
 #include "support/dialog_template.h"
-
 #include <gtest/gtest.h>
-
 #include <algorithm>
 
 TEST(DialogTemplate, NothingIsWrittenPastTheBuffer) {

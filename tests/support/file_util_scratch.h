@@ -2,7 +2,6 @@
 // A private folder under the temporary folder, removed with its contents.
 
 #include <gtest/gtest.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>

@@ -1,13 +1,10 @@
 #include "support/file_util.h"
-
 #include <gtest/gtest.h>
-
 #include "support/sys_error.h"
 #include "support/text.h"
 #include "tests/support/file_util_scratch.h"
 
 namespace {
-
 TEST(UniqueTempName, NameIsFormattedOnlyWhenItFitsWithItsTerminator) {
   ScratchDir dir;
   const std::string sep(1, kSeparator), a247(247, 'a'), a248(248, 'a');
@@ -36,12 +33,10 @@ TEST(UniqueTempName, NameIsFormattedOnlyWhenItFitsWithItsTerminator) {
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.Folder())) << "a given number creates no file";
 }
-
 FileHandle CreateAlways(const std::string& name) {
   return CreateFileChecked(name.c_str(), fileio::kGenericRead | fileio::kGenericWrite, 0, nullptr,
                            fileio::kCreateAlways, fileio::kAttributeNormal, kInvalidFile);
 }
-
 // The size of the file and the position in it, "size/position".
 std::string State(FileHandle handle) {
   uint64_t size = ~0ull, position = ~0ull;
@@ -84,5 +79,4 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   EXPECT_TRUE(GetFileSize32(name.c_str(), nullptr)) << "the file exists";
   EXPECT_FALSE(GetFileSize32(dir.File("absent").c_str(), nullptr));
 }
-
 }  // namespace

@@ -1,12 +1,9 @@
 #include <windows.h>
-
 #include <gtest/gtest.h>
-
 #include "support/file_util.h"
 #include "tests/support/file_util_scratch.h"
 
 namespace {
-
 DWORD g_entryError = ERROR_CALL_NOT_IMPLEMENTED;  // what the missing SetFilePointerEx reports
 
 int __stdcall FailingSetFilePointerEx(void*, int64_t, int64_t*, uint32_t) {
@@ -48,5 +45,4 @@ TEST(FileUtilWin32, SeeksWithoutTheWideCallTakeStepsAndKeepTheirErrors) {
   SetSeekEntryPointForTest(nullptr);
   CloseFileHandle(&handle);
 }
-
 }  // namespace

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include "support/file_util.h"
 #include "tests/support/file_util_scratch.h"
 

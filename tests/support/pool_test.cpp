@@ -1,11 +1,8 @@
 #include "support/pool.h"
-
 #include <gtest/gtest.h>
-
 #include "support/diag.h"
 
 namespace {
-
 int g_asserts = 0;
 void CountAssert(const char*, const char*, int) { ++g_asserts; }
 
@@ -30,5 +27,4 @@ TEST(Pool, DamagedGuardsAreDetectedAndFailedResizesKeepTheOldBlock) {
   ClearPoolOptions(0x0E);
   SetDebugAssertHandler(previous);
 }
-
 }  // namespace

@@ -1,9 +1,7 @@
 #include "support/privilege.h"
-
 #include <gtest/gtest.h>
 
 namespace {
-
 // An administrator at `own` whose shell token was opened; level 0: not known.
 AdminCheckFacts Shell(int own, bool shellAdministrator, int shell) {
   return {.administrator = true, .ownLevelKnown = own != 0, .ownLevel = own, .shellFound = true,
@@ -32,5 +30,4 @@ TEST(Privilege, AdministratorCheckDecision) {
               expected) << &expected - &rows[0].second;
   }
 }
-
 }  // namespace

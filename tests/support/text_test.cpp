@@ -1,5 +1,4 @@
 #include "support/text.h"
-
 #include <gtest/gtest.h>
 
 TEST(Text, BoundedCopiesNeverRunPastTheBuffer) {

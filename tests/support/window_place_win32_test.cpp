@@ -1,5 +1,4 @@
 #include "support/window_place.h"
-
 #include <gtest/gtest.h>
 
 TEST(WindowPlace, BoxIsPlacedOverItsOwnerAndKeptInsideTheWorkArea) {
