@@ -65,22 +65,7 @@ struct EntryCheck {
 };
 
 // Consecutive entries checked by one worker.
-struct CheckBatch final : PipelineTask {
-  static constexpr uint32_t kMostEntries = 64;
-  static constexpr uint64_t kEnoughBytes = 1u << 20;
-  EntryCheck* items[kMostEntries] = {};
-  uint32_t count = 0;
-  uint64_t cost = 0;
-
-  CheckBatch() = default;
-  CheckBatch(const CheckBatch&) = delete;
-  CheckBatch& operator=(const CheckBatch&) = delete;
-  ~CheckBatch() override {
-    for (uint32_t i = 0; i < count; ++i) delete items[i];
-  }
-  void Run() noexcept override {
-    for (uint32_t i = 0; i < count; ++i) items[i]->Run();
-  }
+struct CheckBatch final : PipelineBatch<EntryCheck> {
   bool Matches() const {
     for (uint32_t i = 0; i < count; ++i)
       if (!items[i]->matches) return false;
@@ -139,7 +124,7 @@ bool CheckEntry(ReadBack* check, const char* name) {
   if (check->pipeline->Workers() == 0) {
     HandOver(check);
     if (!TakeOne(check)) return false;
-  } else if (batch.count == CheckBatch::kMostEntries || batch.cost >= CheckBatch::kEnoughBytes) {
+  } else if (batch.Full()) {
     HandOver(check);
   }
   check->last = info;

@@ -98,31 +98,13 @@ struct EntryWork {
   }
 };
 
-// Consecutive entries handed over together, so that small entries do not
-// each pay for a hand-over between threads.
-struct EntryBatch final : PipelineTask {
-  static constexpr uint32_t kMostEntries = 64;
-  static constexpr uint64_t kEnoughBytes = 1u << 20;
-
-  EntryWork* items[kMostEntries] = {};
-  uint32_t count = 0;
-  uint64_t cost = 0;
+// Consecutive entries handed over together.
+struct EntryBatch final : PipelineBatch<EntryWork> {
   EntryWork::Stage stage = EntryWork::Stage::kDecode;
-
-  EntryBatch() = default;
-  EntryBatch(const EntryBatch&) = delete;
-  EntryBatch& operator=(const EntryBatch&) = delete;
-  ~EntryBatch() override {
-    for (uint32_t i = 0; i < count; ++i) delete items[i];
-  }
-  bool Full() const { return count == kMostEntries || cost >= kEnoughBytes; }
   bool Pending() const {
     for (uint32_t i = 0; i < count; ++i)
       if (items[i]->pending) return true;
     return false;
-  }
-  void Run() noexcept override {
-    for (uint32_t i = 0; i < count; ++i) items[i]->Run();
   }
 };
 

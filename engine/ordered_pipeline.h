@@ -27,6 +27,30 @@ class PipelineTask {
 // Called first on every worker thread (to set its priority, say).
 using WorkerStartHook = void (*)(void* context);
 
+// Consecutive items handed to a worker together, so that small items do not
+// each pay for a hand-over between threads. Owns its items; each needs a
+// Run() that does not throw.
+template <typename Item>
+struct PipelineBatch : PipelineTask {
+  static constexpr uint32_t kMostItems = 64;
+  static constexpr uint64_t kEnoughBytes = 1u << 20;
+
+  Item* items[kMostItems] = {};
+  uint32_t count = 0;
+  uint64_t cost = 0;
+
+  PipelineBatch() = default;
+  PipelineBatch(const PipelineBatch&) = delete;
+  PipelineBatch& operator=(const PipelineBatch&) = delete;
+  ~PipelineBatch() override {
+    for (uint32_t i = 0; i < count; ++i) delete items[i];
+  }
+  bool Full() const { return count == kMostItems || cost >= kEnoughBytes; }
+  void Run() noexcept override {
+    for (uint32_t i = 0; i < count; ++i) items[i]->Run();
+  }
+};
+
 class OrderedPipeline {
  public:
   // Most tasks in flight at once, whatever their cost.
