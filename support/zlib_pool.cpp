@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <mutex>
 
 #ifndef SLIMWICK_CODEC_ZLIB_ONLY
 #include <libdeflate.h>
@@ -14,38 +15,70 @@
 namespace {
 
 #ifndef SLIMWICK_CODEC_ZLIB_ONLY
-// libdeflate's objects are cached per thread: a decompressor and one
-// compressor per level, made on first use and freed when the thread ends.
-// They come from the runtime heap, not the memory pool: a cache that lives as
-// long as its thread would otherwise count as a leak in the pool's balance.
-struct LibdeflateCache {
-  libdeflate_decompressor* decompressor = nullptr;
-  libdeflate_compressor* compressors[kMaxDeflateLevel + 1] = {};
-  ~LibdeflateCache() {
-    if (decompressor) libdeflate_free_decompressor(decompressor);
-    for (auto* c : compressors) {
-      if (c) libdeflate_free_compressor(c);
-    }
+// libdeflate's objects are reused across calls and threads: a small shelf
+// of each kind under a lock, filled as calls finish and emptied at exit. Not
+// thread-local: some runtimes tear a thread-local object down after its
+// storage is gone. They come from the runtime heap, not the memory pool: a
+// cache that outlives a job would otherwise count as a leak in its balance.
+void Free(libdeflate_decompressor* item) { libdeflate_free_decompressor(item); }
+void Free(libdeflate_compressor* item) { libdeflate_free_compressor(item); }
+libdeflate_decompressor* Make(libdeflate_decompressor*, int) { return libdeflate_alloc_decompressor(); }
+libdeflate_compressor* Make(libdeflate_compressor*, int level) { return libdeflate_alloc_compressor(level); }
+
+template <typename T>
+class Shelf {
+ public:
+  ~Shelf() {
+    for (size_t i = 0; i < count_; ++i) Free(items_[i]);
   }
+  T* Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_ ? items_[--count_] : nullptr;
+  }
+  void Put(T* item) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (count_ < kSize) {
+        items_[count_++] = item;
+        return;
+      }
+    }
+    Free(item);
+  }
+
+ private:
+  static constexpr size_t kSize = 64;
+  std::mutex mutex_;
+  T* items_[kSize] = {};
+  size_t count_ = 0;
 };
-thread_local LibdeflateCache t_cache;
 
-libdeflate_decompressor* CachedDecompressor() {
-  if (!t_cache.decompressor) t_cache.decompressor = libdeflate_alloc_decompressor();
-  return t_cache.decompressor;
-}
+Shelf<libdeflate_decompressor> g_decompressors;
+Shelf<libdeflate_compressor> g_compressors[kMaxDeflateLevel + 1];
 
-libdeflate_compressor* CachedCompressor(int level) {
-  auto*& slot = t_cache.compressors[level];
-  if (!slot) slot = libdeflate_alloc_compressor(level);
-  return slot;
-}
+// One object from a shelf (or a new one) for the length of a call.
+template <typename T>
+class Lease {
+ public:
+  explicit Lease(Shelf<T>& shelf, int level = 0) : shelf_(shelf), item_(shelf.Take()) {
+    if (!item_) item_ = Make(static_cast<T*>(nullptr), level);
+  }
+  ~Lease() {
+    if (item_) shelf_.Put(item_);
+  }
+  Lease(const Lease&) = delete;
+  Lease& operator=(const Lease&) = delete;
+  T* get() const { return item_; }
+
+ private:
+  Shelf<T>& shelf_;
+  T* item_;
+};
 
 // libdeflate's stream, when it fits: true with the length in *produced.
-bool LibdeflateCompress(unsigned char* destination, unsigned long capacity,
-                        const unsigned char* source, unsigned long sourceLength, int level,
-                        unsigned long* produced) {
-  libdeflate_compressor* compressor = CachedCompressor(level);
+bool LibdeflateCompress(libdeflate_compressor* compressor, unsigned char* destination,
+                        unsigned long capacity, const unsigned char* source,
+                        unsigned long sourceLength, unsigned long* produced) {
   if (!compressor) return false;
   const size_t length = libdeflate_zlib_compress(compressor, source, sourceLength, destination, capacity);
   *produced = static_cast<unsigned long>(length);
@@ -153,7 +186,8 @@ int ZlibCompressPooled(unsigned char* destination, unsigned long* destinationLen
   const int mapped = level == Z_DEFAULT_COMPRESSION ? 6 : level;
   unsigned long produced = 0;
   if (mapped >= 0 && mapped <= 9 &&
-      LibdeflateCompress(destination, *destinationLength, source, sourceLength, mapped, &produced)) {
+      LibdeflateCompress(Lease<libdeflate_compressor>(g_compressors[mapped], mapped).get(),
+                         destination, *destinationLength, source, sourceLength, &produced)) {
     *destinationLength = produced;
     return Z_OK;
   }
@@ -176,11 +210,11 @@ int ZlibUncompressCounted(unsigned char* destination, unsigned long* destination
   // data (including a preset dictionary, a bad Adler-32 and a stream that
   // ends early) and output beyond the buffer go to zlib, whose verdict and
   // partial output callers know; so does a zero-capacity call.
-  libdeflate_decompressor* decompressor = *destinationLength ? CachedDecompressor() : nullptr;
-  if (decompressor) {
+  const Lease<libdeflate_decompressor> decompressor(g_decompressors);
+  if (*destinationLength && decompressor.get()) {
     size_t in = 0;
     size_t out = 0;
-    if (libdeflate_zlib_decompress_ex(decompressor, source, sourceLength, destination,
+    if (libdeflate_zlib_decompress_ex(decompressor.get(), source, sourceLength, destination,
                                       *destinationLength, &in, &out) == LIBDEFLATE_SUCCESS) {
       *destinationLength = static_cast<unsigned long>(out);
       if (consumed) *consumed = static_cast<unsigned long>(in);
@@ -201,10 +235,10 @@ int DeflateToNewBuffer(const void* data, uint32_t length, int level, uint32_t* c
   const int zlibLevel = std::min(level, 9);
   const unsigned long capacity = compressBound(length);
 #else
-  libdeflate_compressor* compressor = CachedCompressor(level);
-  if (!compressor) return Z_MEM_ERROR;
+  const Lease<libdeflate_compressor> compressor(g_compressors[level], level);
+  if (!compressor.get()) return Z_MEM_ERROR;
   const unsigned long capacity =
-      static_cast<unsigned long>(std::max<size_t>(libdeflate_zlib_compress_bound(compressor, length),
+      static_cast<unsigned long>(std::max<size_t>(libdeflate_zlib_compress_bound(compressor.get(), length),
                                                   compressBound(length)));
 #endif
   auto* out = static_cast<unsigned char*>(PoolAlloc(capacity));
@@ -217,7 +251,7 @@ int DeflateToNewBuffer(const void* data, uint32_t length, int level, uint32_t* c
   const int status = ZlibOnlyCompress(out, &produced, source, length, zlibLevel);
 #else
   int status = Z_OK;
-  if (!LibdeflateCompress(out, capacity, source, length, level, &produced)) {
+  if (!LibdeflateCompress(compressor.get(), out, capacity, source, length, &produced)) {
     produced = capacity;
     status = ZlibOnlyCompress(out, &produced, source, length, std::min(level, 9));
   }
