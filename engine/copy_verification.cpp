@@ -51,7 +51,7 @@ struct EntryCheck {
   }
   void Run() noexcept {
     if (want.stored) {
-      matches = info.compressedSize == want.storedLength &&
+      matches = info.compressedSize == want.storedLength && info.flags == want.flags &&
                 ContentCrc32(block, info.compressedSize) == want.checksum;
       return;
     }

@@ -17,7 +17,8 @@ struct CopyExpectation {
   uint32_t realSize;
   uint32_t checksum;      // CRC-32 of the content, or of the stored bytes when `stored`
   uint32_t storedLength;  // stored: how many bytes the copy carries
-  bool stored;            // carried undecoded (unreadable, or a codec library's data)
+  bool stored;            // checked by its stored bytes: a block carried as it is
+  uint8_t flags;          // stored: the entry's flags in the copy
 };
 
 // Names of the copy's entries and their expectations. Nothing throws.

@@ -254,10 +254,13 @@ bool Decide(EntryPass* pass, EntryWork* work) {
   return true;
 }
 
-// The expectation of a stored block carried as it is.
+// The expectation of a block carried as it is: its bytes, checked without
+// decoding. A carried stream was decoded from these very bytes by the pass.
 CopyExpectation Carried(const EntryWork& work) {
-  return CopyExpectation{work.info.realSize,
-                         ContentCrc32(work.block, work.keep), work.keep, true};
+  const auto flags =
+      static_cast<uint8_t>(work.info.flags & ~(ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER));
+  return CopyExpectation{work.info.realSize, ContentCrc32(work.block, work.keep), work.keep, true,
+                         flags};
 }
 
 bool Write(EntryPass* pass, EntryWork* work) {
@@ -267,7 +270,7 @@ bool Write(EntryPass* pass, EntryWork* work) {
     case EntryWork::Action::kEmpty:
       if (!GrfPutBlock(pass->destination, name, &info, nullptr, 0, nullptr))
         return Report(pass, "Failed to copy item '%s'.", name);
-      return Expect(pass, name, CopyExpectation{0, 0, 0, false});
+      return Expect(pass, name, CopyExpectation{0, 0, 0, false, 0});
     case EntryWork::Action::kUndecoded:
       if (!work->blockRead ||
           !GrfPutBlock(pass->destination, name, &info, work->block, work->keep, nullptr))
@@ -292,16 +295,14 @@ bool Write(EntryPass* pass, EntryWork* work) {
                               info.realSize))
           return best ? Report(pass, "Failed to put recompressed item '%s'.", name)
                       : Report(pass, "Failed to copy item '%s'.", name);
-        return Expect(pass, name, CopyExpectation{info.realSize, work->checksum, 0, false});
+        return Expect(pass, name, CopyExpectation{info.realSize, work->checksum, 0, false, 0});
       }
       [[fallthrough]];
     }
     case EntryWork::Action::kCarry:
       if (!GrfPutBlock(pass->destination, name, &info, work->block, work->keep, nullptr))
         return Report(pass, "Failed to copy item '%s'.", name);
-      // A codec library's data is carried as it is; zlib cannot read it back.
-      if (info.viaHook) return Expect(pass, name, Carried(*work));
-      return Expect(pass, name, CopyExpectation{info.realSize, work->checksum, 0, false});
+      return Expect(pass, name, Carried(*work));
   }
   return true;
 }

@@ -224,17 +224,22 @@ TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
   fixture::ArchiveSpec spec;
   spec.entries = {Entry("a.txt", fixture::MakeContent(700, 1)), Entry("b.txt", fixture::MakeContent(300, 2), Storage::Stored), Entry("e.txt", "")};
   ASSERT_TRUE(fixture::WriteBytesToFile(source_, (built_ = fixture::BuildArchive(spec)).bytes));
-  const uint32_t crcA = Crc(built_.expected[0].content);
+  const fixture::ExpectedEntry& a = built_.expected[0];
+  const uint32_t crcA = Crc(a.content);
+  const uint32_t rawA = Crc(Bytes(built_.bytes.begin() + a.offset, built_.bytes.begin() + a.offset + a.compressedSize));
   const struct { const char* name; CopyExpectation change; bool ok; } rows[] = {
       {nullptr, {}, true},
-      {"extra.txt", {1, 0, 0, false}, false},
-      {"a.txt", {700, crcA ^ 1, 0, false}, false},
-      {"b.txt", {301, Crc(built_.expected[1].content), 0, false}, false},
-      {"a.txt", {700, crcA, built_.expected[0].compressedSize, true}, false},  // raw bytes differ
+      {"a.txt", {700, rawA, a.compressedSize, true, a.flags}, true},  // checked by its stored bytes
+      {"extra.txt", {1, 0, 0, false, 0}, false},
+      {"a.txt", {700, crcA ^ 1, 0, false, 0}, false},
+      {"b.txt", {301, Crc(built_.expected[1].content), 0, false, 0}, false},
+      {"a.txt", {700, crcA, a.compressedSize, true, a.flags}, false},  // raw bytes differ
+      {"a.txt", {700, rawA, a.compressedSize - 1, true, a.flags}, false},
+      {"a.txt", {700, rawA, a.compressedSize, true, static_cast<uint8_t>(a.flags ^ ENTRY_COMPRESSED)}, false},
   };
   for (const auto& row : rows) {
     std::unique_ptr<CopyExpectations> all = CopyExpectations::Create();
-    for (const auto& e : built_.expected) all->Expect(e.name.c_str(), {e.realSize, Crc(e.content), 0, false});
+    for (const auto& e : built_.expected) all->Expect(e.name.c_str(), {e.realSize, Crc(e.content), 0, false, 0});
     if (row.name) all->Expect(row.name, row.change);
     EXPECT_EQ(VerifyCopy(source_.c_str(), *all), row.ok) << row.name;
   }
