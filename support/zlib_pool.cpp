@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <mutex>
 
 #ifndef SLIMWICK_CODEC_ZLIB_ONLY
@@ -184,12 +185,26 @@ int ZlibCompressPooled(unsigned char* destination, unsigned long* destinationLen
 #ifndef SLIMWICK_CODEC_ZLIB_ONLY
   // zlib's levels: the default is 6, anything else out of 0..9 is zlib's to refuse.
   const int mapped = level == Z_DEFAULT_COMPRESSION ? 6 : level;
-  unsigned long produced = 0;
-  if (mapped >= 0 && mapped <= 9 &&
-      LibdeflateCompress(Lease<libdeflate_compressor>(g_compressors[mapped], mapped).get(),
-                         destination, *destinationLength, source, sourceLength, &produced)) {
-    *destinationLength = produced;
-    return Z_OK;
+  if (mapped >= 0 && mapped <= 9) {
+    const Lease<libdeflate_compressor> compressor(g_compressors[mapped], mapped);
+    // libdeflate wants room beyond its stream (a few bytes more than zlib's
+    // bound for small data that does not compress): then it writes aside.
+    const size_t bound =
+        compressor.get() ? libdeflate_zlib_compress_bound(compressor.get(), sourceLength) : 0;
+    unsigned char* aside = bound > *destinationLength
+                               ? static_cast<unsigned char*>(PoolAlloc(bound))
+                               : nullptr;
+    unsigned long produced = 0;
+    const bool packed = LibdeflateCompress(compressor.get(), aside ? aside : destination,
+                                           aside ? bound : *destinationLength, source,
+                                           sourceLength, &produced) &&
+                        produced <= *destinationLength;
+    if (packed && aside) std::memcpy(destination, aside, produced);
+    if (aside) PoolFree(aside);
+    if (packed) {
+      *destinationLength = produced;
+      return Z_OK;
+    }
   }
   // Too small a buffer for libdeflate's stream (or no compressor): zlib's own
   // verdict, and its partial output, as ever.
