@@ -59,9 +59,12 @@ bool PoolCore(size_t size, uint32_t options, void** io) {
   unsigned char* fresh = nullptr;
   if (size != 0) {
     if (size > pool::kMaxBlock || InjectedFailure()) return false;
-    auto* raw = static_cast<unsigned char*>(std::malloc(size + pool::kFrameBytes));
+    // calloc only when asked: a malloc followed by a memset that is only
+    // sometimes run is folded by the optimizer into a calloc every time.
+    auto* raw = static_cast<unsigned char*>((options & pool::kZeroFill)
+                                                ? std::calloc(1, size + pool::kFrameBytes)
+                                                : std::malloc(size + pool::kFrameBytes));
     if (!raw) return false;
-    if (options & pool::kZeroFill) std::memset(raw, 0, size + pool::kFrameBytes);
     StoreWord(raw, static_cast<uint32_t>(size));
     StoreWord(raw + 4, pool::kHeadGuard);
     StoreWord(raw + 8 + size, pool::kTailGuard);
