@@ -7,12 +7,14 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <utility>
 
 #include "engine/consolidation_job.h"
 #include "engine/content_index.h"
 #include "engine/copy_verification.h"
 #include "engine/format.h"
 #include "engine/ordered_pipeline.h"
+#include "engine/recent_contents.h"
 #include "support/pool.h"
 #include "support/text.h"
 #include "support/content_crc.h"
@@ -34,6 +36,7 @@ struct EntryWork {
   bool pending = false;  // Run has work to do
   bool blockRead = false;
   bool isolated = false;
+  bool remembered = false;  // content lent to the pass's recent contents
   unsigned char* block = nullptr;    // the stored block, deciphered
   unsigned char* content = nullptr;  // the decoded entry
   // Decode results.
@@ -135,12 +138,14 @@ struct EntryPass {
   OrderedPipeline* pipeline;
   std::unique_ptr<EntryBatch> filling;  // entries read, not yet handed over
   std::mutex* hookLock;
+  RecentContents* recent;
   bool failed;  // a failure was shown (a stop shows nothing)
 };
 
 struct DuplicateProbe {
   EntryPass* pass;
   const EntryWork* work;
+  const unsigned char* firstContent;  // the first candidate's, when remembered
   const char* foundName;
 };
 
@@ -196,9 +201,20 @@ bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& w
 // digest); false when it matched byte for byte.
 bool MatchCandidate(const char* candidate, void* context) {
   auto* probe = static_cast<DuplicateProbe*>(context);
-  if (probe->pass->ledger) ++probe->pass->ledger->candidateComparisons;
-  if (CandidateMatches(probe->pass, candidate, *probe->work)) probe->foundName = candidate;
+  const EntryWork& work = *probe->work;
+  bool same = false;
+  if (const unsigned char* remembered = std::exchange(probe->firstContent, nullptr)) {
+    same = CompareBuffers(remembered, work.info.realSize, work.content, work.info.realSize) == 0;
+  } else {
+    if (probe->pass->ledger) ++probe->pass->ledger->candidateComparisons;
+    same = CandidateMatches(probe->pass, candidate, work);
+  }
+  if (same) probe->foundName = candidate;
   return probe->foundName == nullptr;
+}
+
+ContentKey KeyOf(const EntryWork& work) {
+  return ContentKey(work.checksum, work.info.realSize, work.digest, work.isolated);
 }
 
 // Decides a decoded entry in entry order: empty, undecoded, linked to an
@@ -217,9 +233,10 @@ bool Decide(EntryPass* pass, EntryWork* work) {
     work->ReleaseContent();
     return true;
   }
-  const ContentKey key(work->checksum, info.realSize, work->digest, work->isolated);
-  if (pass->index->Contains(key)) {
-    DuplicateProbe probe{pass, work, nullptr};
+  const ContentKey key = KeyOf(*work);
+  const bool seen = pass->index->Contains(key);
+  if (seen) {
+    DuplicateProbe probe{pass, work, pass->recent->Find(key), nullptr};
     pass->index->VisitNames(key, &MatchCandidate, &probe);
     if (probe.foundName) {
       const size_t length = std::strlen(probe.foundName) + 1;
@@ -236,6 +253,7 @@ bool Decide(EntryPass* pass, EntryWork* work) {
   }
   if (!pass->index->Insert(key, work->name))
     return OutOfMemory(pass, "Out of memory while allocating hash map.");
+  work->remembered = !seen && pass->recent->Lend(key, work->content);
 
   const bool compressed = (info.flags & ENTRY_COMPRESSED) != 0;
   if (pass->job->recompressionLevel != 0) {
@@ -249,7 +267,7 @@ bool Decide(EntryPass* pass, EntryWork* work) {
     work->pending = true;
   } else {
     work->action = EntryWork::Action::kCarry;
-    work->ReleaseContent();
+    if (!work->remembered) work->ReleaseContent();
   }
   return true;
 }
@@ -264,6 +282,7 @@ CopyExpectation Carried(const EntryWork& work) {
 }
 
 bool Write(EntryPass* pass, EntryWork* work) {
+  if (work->remembered && pass->recent->Adopt(KeyOf(*work))) work->content = nullptr;
   const char* name = work->name;
   const GrfBlockInfo& info = work->info;
   switch (work->action) {
@@ -406,12 +425,13 @@ bool ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
   // What running tasks use outlives the workers.
   const DigestKey digestKey = MakeRunDigestKey();
   std::mutex hookLock;
-  OrderedPipeline pipeline(PipelineWorkers(job->threads),
-                           PipelineBudget(GrfGetMaxRealSize(source)), job->workerStart,
+  const uint64_t budget = PipelineBudget(GrfGetMaxRealSize(source));
+  RecentContents recent(std::min<uint64_t>(budget / 4, 32u << 20));
+  OrderedPipeline pipeline(PipelineWorkers(job->threads), budget, job->workerStart,
                            job->workerStartContext);
-  EntryPass pass{progress, progressContext, destination, source,   0,        0,
-                 job,      index.get(),     ledger,      &digestKey, &pipeline, nullptr,
-                 &hookLock, false};
+  EntryPass pass{progress, progressContext, destination, source,     0,
+                 0,        job,             index.get(), ledger,     &digestKey,
+                 &pipeline, nullptr,        &hookLock,   &recent,    false};
 
   bool done = GrfForEachEntry(source, &ProcessEntry, &pass);
   if (done) HandOver(&pass);
@@ -461,12 +481,9 @@ bool IsIsolatedExtension(const char* name) {
 int CompareBuffers(const void* first, size_t firstLength, const void* second,
                    size_t secondLength) {
   if (firstLength != secondLength) return firstLength < secondLength ? -1 : 1;
-  const auto* a = static_cast<const unsigned char*>(first);
-  const auto* b = static_cast<const unsigned char*>(second);
-  for (size_t i = 0; i < firstLength; ++i) {
-    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
-  }
-  return 0;
+  if (firstLength == 0) return 0;
+  const int order = std::memcmp(first, second, firstLength);
+  return (order > 0) - (order < 0);
 }
 
 int CompressToNewBuffer(const void* data, uint32_t length, int level,

@@ -1,6 +1,9 @@
-// A failed insertion says so and leaves the index as it was (failing_new.cpp).
+// The content index and the recent contents beside it. A failed insertion
+// says so and leaves the index as it was (failing_new.cpp).
 
 #include "engine/content_index.h"
+#include "engine/recent_contents.h"
+#include "support/pool.h"
 #include <gtest/gtest.h>
 #include <new>
 #include <string>
@@ -29,4 +32,32 @@ TEST(ContentIndex, OutOfMemoryIsReportedAndLeavesTheIndexIntact) {
     }, &seen);
     EXPECT_EQ(seen, underOne) << allowed;
   }
+}
+
+// Owned contents are freed when let go, lent ones stay their lender's.
+TEST(RecentContents, LetsTheOldestGoAndFreesOnlyWhatItOwns) {
+  const auto live = [] { return GetPoolCounters().liveBlocks; };
+  const auto key = [](uint32_t n) { return ContentKey(n, n == 9 ? 23 : 22, n, false); };
+  unsigned char* c[6];
+  for (auto& block : c) block = static_cast<unsigned char*>(PoolAlloc(22));
+  const uint32_t start = live();
+  {
+    RecentContents recent(90);
+    ASSERT_TRUE(recent.Lend(key(0), c[0]) && recent.Lend(key(1), c[1]));
+    EXPECT_FALSE(recent.Lend(key(1), c[1]));  // held already
+    EXPECT_FALSE(recent.Lend(key(9), c[5]));  // over a quarter of the budget
+    EXPECT_TRUE(recent.Adopt(key(0)));
+    ASSERT_TRUE(recent.Lend(key(2), c[2]) && recent.Lend(key(3), c[3]));
+    EXPECT_EQ(live(), start);
+    ASSERT_TRUE(recent.Lend(key(4), c[4]));
+    EXPECT_EQ(live(), start - 1);  // the owned oldest went
+    EXPECT_EQ(recent.Find(key(0)), nullptr);
+    EXPECT_EQ(recent.Find(key(1)), c[1]);
+    ASSERT_TRUE(recent.Lend(key(5), c[5]));
+    EXPECT_EQ(live(), start - 1);  // the lent one is only forgotten
+    EXPECT_FALSE(recent.Adopt(key(1)));
+    EXPECT_TRUE(PoolFree(c[1]));
+    for (uint32_t n : {2u, 3u, 4u, 5u}) EXPECT_TRUE(recent.Adopt(key(n)));
+  }
+  EXPECT_EQ(live(), start - 6);
 }
