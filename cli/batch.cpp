@@ -8,9 +8,11 @@
 int ExitStatusFor(JobOutcome outcome) {
   switch (outcome) {
     case JobOutcome::CleanedCopyKept:
+    case JobOutcome::WouldSave:
       return kExitKept;
     case JobOutcome::NothingSaved:
     case JobOutcome::OverwriteDeclined:
+    case JobOutcome::WouldSaveNothing:
       return kExitNothingSaved;
     default:
       return kExitFailure;
@@ -39,6 +41,10 @@ const char* OutcomeName(JobOutcome outcome) {
       return "nothing-saved";
     case JobOutcome::CleanedCopyKept:
       return "kept";
+    case JobOutcome::WouldSave:
+      return "would-save";
+    case JobOutcome::WouldSaveNothing:
+      return "would-save-nothing";
   }
   return "failed";
 }
@@ -74,7 +80,7 @@ void AddToTotals(BatchTotals* totals, const JobSummary& summary) {
 
 std::string FormatTotals(const BatchTotals& t) {
   const double megabyte = 1e6;
-  const uint64_t saved = t.bytesBefore - t.bytesAfter;  // a kept copy is always smaller
+  const uint64_t saved = t.bytesBefore - t.bytesAfter;  // a kept (or measured) copy is smaller
   const unsigned percent =
       t.bytesBefore ? static_cast<unsigned>(saved * 100 / t.bytesBefore) : 0;
   char text[256];
@@ -83,7 +89,7 @@ std::string FormatTotals(const BatchTotals& t) {
                 t.archives, static_cast<double>(t.bytesBefore) / megabyte,
                 static_cast<double>(t.bytesAfter) / megabyte, static_cast<double>(saved) / megabyte,
                 percent, t.seconds);
-  std::string line = text;
+  std::string line = t.dryRun ? std::string("Dry run, nothing was written. ") + text : text;
   if (t.failed) {
     std::snprintf(text, sizeof text, " %u failed.", t.failed);
     line += text;

@@ -23,9 +23,10 @@ const char* OutcomeName(JobOutcome outcome);
 
 // Whether the job left a cleaned copy on disk.
 inline bool CopyKept(const JobSummary& s) { return s.outcome == JobOutcome::CleanedCopyKept; }
-// What the archive weighs after the run: the kept copy, or else the source.
+// What the archive weighs after the run: the kept copy (in a dry run, the
+// copy that would be kept), or else the source.
 inline uint64_t BytesAfter(const JobSummary& s) {
-  return CopyKept(s) ? s.destinationBytes : s.sourceBytes;
+  return CopyKept(s) || s.outcome == JobOutcome::WouldSave ? s.destinationBytes : s.sourceBytes;
 }
 
 // One line of JSON (no newline) for a finished job; `error` is the text the
@@ -38,6 +39,7 @@ struct BatchTotals {
   uint64_t bytesBefore = 0;
   uint64_t bytesAfter = 0;
   double seconds = 0;
+  bool dryRun = false;  // the archives were measured, not cleaned
 };
 
 void AddToTotals(BatchTotals* totals, const JobSummary& summary);

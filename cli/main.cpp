@@ -1,14 +1,17 @@
 // slimwick-cli: the consolidation job without a window.
 //
-//   slimwick-cli [--best] [--level N] [--jobs N] [--yes] [--quiet] [--json] [--codec LIBRARY] ARCHIVE...
+//   slimwick-cli [--dry-run] [--output PATH | --output-dir DIR] [--best] [--level N] [--jobs N]
+//                [--yes] [--quiet] [--json] [--codec LIBRARY] ARCHIVE...
 //
 // Exit status: 0 when every cleaned copy was kept, 1 when some archive saved
-// nothing (no copy left behind), 2 when any archive failed.
+// nothing (no copy left behind), 2 when any archive failed. A dry run answers
+// the same for the copies it measured.
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cli/batch.h"
 #include "cli/options.h"
@@ -84,9 +87,65 @@ bool SelectCodecLibrary(const char* codec) {
   return true;
 }
 
-// Cleans one archive; fills *summary and returns the error text shown, if any.
-std::string CleanArchive(const CliOptions& options, const char* archive, bool batch,
-                         JobSummary* summary) {
+void PrintError(const std::string& text) {
+  std::fprintf(stderr, "%s\n", RenderForConsole(text.c_str()).c_str());
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(static_cast<unsigned char>(a[i])) != AsciiLower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+#else
+  return a == b;
+#endif
+}
+
+// The copy's name for each archive that --output or --output-dir gives
+// (none without them). False, with the error printed, when the folder is
+// missing, a name is too long or two archives would be written to one name.
+// The copy's folder is never created here.
+bool PlanDestinations(const CliOptions& options, std::vector<std::string>* names) {
+  if (options.output) {
+    const std::string folder(options.output, FileNamePart(options.output));
+    if (!IsExistingFolder(folder.empty() ? "." : folder.c_str())) {
+      PrintError("The folder of '" + std::string(options.output) + "' does not exist.");
+      return false;
+    }
+    names->assign(1, options.output);
+    return true;
+  }
+  if (!options.outputDir) return true;
+  if (!IsExistingFolder(options.outputDir)) {
+    PrintError("The folder '" + std::string(options.outputDir) + "' does not exist.");
+    return false;
+  }
+  for (const char* archive : options.archives) {
+    char name[kPathCapacity];
+    if (!BuildDestinationNameIn(archive, options.outputDir, name, sizeof name)) {
+      PrintError("The copy of '" + std::string(archive) + "' would get too long a name in '" +
+                 options.outputDir + "'.");
+      return false;
+    }
+    for (size_t i = 0; i < names->size(); ++i) {
+      if (SameName((*names)[i], name)) {
+        PrintError("'" + std::string(options.archives[i]) + "' and '" + archive +
+                   "' would both be written to '" + name + "'.");
+        return false;
+      }
+    }
+    names->push_back(name);
+  }
+  return true;
+}
+
+// Cleans one archive (into `destination` when not null); fills *summary and
+// returns the error text shown, if any.
+std::string CleanArchive(const CliOptions& options, const char* archive, const char* destination,
+                         bool batch, JobSummary* summary) {
   *summary = JobSummary{};
   CopyBounded(summary->sourcePath, archive, sizeof summary->sourcePath);
   summary->outcome = JobOutcome::SourceNotOpened;
@@ -116,6 +175,8 @@ std::string CleanArchive(const CliOptions& options, const char* archive, bool ba
     return host.lastError();
   }
   job->summary = summary;
+  job->dryRun = options.dryRun ? 1 : 0;
+  if (destination) CopyBounded(job->destinationPath, destination, sizeof job->destinationPath);
   job->skipVerification = options.verify ? 0 : 1;
   job->threads = options.jobs;
   if (options.level) job->recompressionLevel = options.level;
@@ -151,19 +212,23 @@ int main(int argc, char** argv) {
       break;
   }
   if (options.codec && !SelectCodecLibrary(options.codec)) return kExitFailure;
+  std::vector<std::string> destinations;
+  if (!PlanDestinations(options, &destinations)) return kExitFailure;
 
   InstallSignalHandlers();
   const bool batch = options.archives.size() > 1;
   FILE* text = options.json ? stderr : stdout;
   int status = kExitKept;
   BatchTotals totals;
+  totals.dryRun = options.dryRun;
   for (size_t i = 0; i < options.archives.size(); ++i) {
     const char* archive = options.archives[i];
     if (batch && !options.quiet)
       std::fprintf(text, "%s[%u/%u] %s\n", i ? "\n" : "", static_cast<unsigned>(i + 1),
                    static_cast<unsigned>(options.archives.size()), archive);
     JobSummary summary;
-    const std::string shownError = CleanArchive(options, archive, batch, &summary);
+    const char* destination = destinations.empty() ? nullptr : destinations[i].c_str();
+    const std::string shownError = CleanArchive(options, archive, destination, batch, &summary);
     status = CombineExitStatus(status, ExitStatusFor(summary.outcome));
     AddToTotals(&totals, summary);
     if (options.json) {

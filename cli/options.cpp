@@ -13,6 +13,11 @@ const char* UsageText() {
          "deciphered. A copy is kept only when it is smaller than the original.\n"
          "Archives are cleaned one after another; a failure does not stop the others.\n"
          "\n"
+         "  --dry-run       read every entry and tell what a clean would save; nothing\n"
+         "                  is written and nothing asked (also --check)\n"
+         "  --output PATH   write the copy to PATH instead (one archive only)\n"
+         "  --output-dir DIR\n"
+         "                  write each copy, under its cleaned name, into DIR (must exist)\n"
          "  --best          recompress every entry at the smallest level (12), keeping\n"
          "                  the archive's own data where that is smaller\n"
          "  --level N       recompress every entry at level N, 1 (fastest) to 12\n"
@@ -26,7 +31,8 @@ const char* UsageText() {
          "  -h, --help      show this text\n"
          "  --version       show the version\n"
          "\n"
-         "Exit status: 0 every copy kept, 1 some archive saved nothing, 2 some failure.\n";
+         "Exit status: 0 every copy kept, 1 some archive saved nothing, 2 some failure\n"
+         "(with --dry-run: 0 every archive would shrink, 1 some would not, 2 some failure).\n";
 }
 
 CliCommand ParseCommandLine(int argc, char** argv, CliOptions* options, std::string* error) {
@@ -72,6 +78,15 @@ CliCommand ParseCommandLine(int argc, char** argv, CliOptions* options, std::str
         return CliCommand::Error;
       }
       options->jobs = static_cast<unsigned>(value);
+    } else if (std::strcmp(arg, "--dry-run") == 0 || std::strcmp(arg, "--check") == 0) {
+      options->dryRun = true;
+    } else if (std::strcmp(arg, "--output") == 0 || std::strcmp(arg, "--output-dir") == 0) {
+      const bool folder = std::strcmp(arg, "--output-dir") == 0;
+      if (++i == argc || !argv[i][0]) {
+        *error = folder ? "--output-dir needs a folder." : "--output needs a file name.";
+        return CliCommand::Error;
+      }
+      (folder ? options->outputDir : options->output) = argv[i];
     } else if (std::strcmp(arg, "--codec") == 0) {
       if (++i == argc) {
         *error = "--codec needs a library path.";
@@ -85,6 +100,14 @@ CliCommand ParseCommandLine(int argc, char** argv, CliOptions* options, std::str
   }
   if (options->archives.empty()) {
     *error = "Name at least one archive.";
+    return CliCommand::Error;
+  }
+  if (options->output && options->outputDir) {
+    *error = "--output and --output-dir cannot be used together.";
+    return CliCommand::Error;
+  }
+  if (options->output && options->archives.size() != 1) {
+    *error = "--output takes exactly one archive; use --output-dir for several.";
     return CliCommand::Error;
   }
   return CliCommand::Run;

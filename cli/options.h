@@ -12,7 +12,10 @@ struct CliOptions {
   bool json = false;
   bool verify = true;  // read the copy back before keeping it
   unsigned jobs = 0;   // threads at work; 0: one per hardware thread
+  bool dryRun = false;  // --dry-run, --check: measure a clean, write nothing
   const char* codec = nullptr;
+  const char* output = nullptr;     // --output: the copy's name (one archive only)
+  const char* outputDir = nullptr;  // --output-dir: the folder of every copy
   std::vector<const char*> archives;
 };
 

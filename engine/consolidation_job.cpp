@@ -59,6 +59,27 @@ bool BuildDestinationName(const char* sourcePath, char* name, size_t capacity) {
   return fits;
 }
 
+bool BuildDestinationNameIn(const char* sourcePath, const char* folder, char* name,
+                            size_t capacity) {
+#ifdef _WIN32
+  constexpr char kSeparator[] = "\\";
+  const auto endsFolder = [](char c) { return c == '\\' || c == '/'; };
+#else
+  constexpr char kSeparator[] = "/";
+  const auto endsFolder = [](char c) { return c == '/'; };
+#endif
+  char cleaned[kPathCapacity];
+  const bool built = BuildDestinationName(FileNamePart(sourcePath), cleaned, sizeof cleaned);
+  const size_t folderLength = std::strlen(folder);
+  const bool separated = folderLength == 0 || endsFolder(folder[folderLength - 1]);
+  const int length =
+      FormatBounded(name, capacity, "%s%s%s", folder, separated ? "" : kSeparator, cleaned);
+  const bool fits = built && length >= 0 &&
+                    static_cast<size_t>(length) + kPartialExtra < capacity;
+  if (!fits && capacity != 0) name[0] = '\0';
+  return fits;
+}
+
 namespace {
 
 uint32_t CountEntries(GrfArchive* archive) {
@@ -87,9 +108,9 @@ struct Destination {
 };
 
 // Checks what is at the cleaned name before any work: nothing, or an old
-// copy the user agrees to replace. CleanedCopyKept means the job goes on;
-// any other outcome ends it (with its message shown).
-JobOutcome CheckDestination(JobHost* host, const char* sourcePath, const char* name) {
+// copy the user agrees to replace (a dry run does not ask). CleanedCopyKept
+// means the job goes on; any other outcome ends it (with its message shown).
+JobOutcome CheckDestination(JobHost* host, const char* sourcePath, const char* name, bool ask) {
   PathKind kind = PathKind::kMissing;
   if (!QueryPathKind(name, &kind) || kind == PathKind::kOther) {
     host->ShowError(
@@ -108,7 +129,7 @@ JobOutcome CheckDestination(JobHost* host, const char* sourcePath, const char* n
   }
   // The old copy (or a link, which is never followed) is replaced only when
   // the new one is complete.
-  if (!host->AskYesNo(
+  if (ask && !host->AskYesNo(
           "There already seems to be slim version of this archive around. Do you want to "
           "discard it?"))
     return JobOutcome::OverwriteDeclined;
@@ -139,7 +160,7 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destinatio
   host->SetStatusText("Consolidating...");
   const uint64_t start = ReadSystemTime();
   std::unique_ptr<CopyExpectations> expectations;
-  if (!job->skipVerification && !(expectations = CopyExpectations::Create())) {
+  if (!job->dryRun && !job->skipVerification && !(expectations = CopyExpectations::Create())) {
     host->ShowError("Out of memory while allocating hash map.");
     return JobOutcome::PassFailed;
   }
@@ -171,6 +192,16 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destinatio
   GrfClose(&destination->archive);
   char text[kMessageCapacity];
   const bool keep = KeepsCleanedCopy(ComposeReport(facts, text, sizeof text));
+  if (job->dryRun) {
+    if (host->IsStopRequested()) return JobOutcome::PassFailed;
+    char report[kMessageCapacity];
+    facts.seconds = ElapsedSeconds(start, ReadSystemTime());
+    ComposeReport(facts, report, sizeof report);
+    FormatBounded(text, sizeof text, "Dry run, nothing was written. A clean would report:\r\n\r\n%s",
+                  report);
+    host->ShowReport(text);
+    return keep ? JobOutcome::WouldSave : JobOutcome::WouldSaveNothing;
+  }
   // Only a copy that reads back as the pass wrote it is kept.
   if (keep && expectations && !VerifyCopy(destination->partialName, *expectations, job->threads,
                                          job->workerStart, job->workerStartContext)) {
@@ -205,7 +236,15 @@ JobOutcome RunSteps(ConsolidationJob* job) {
   }
 
   char destinationName[kPathCapacity];
-  if (!BuildDestinationName(job->sourcePath, destinationName, sizeof destinationName)) {
+  bool named = true;
+  if (!job->destinationPath[0]) {
+    named = BuildDestinationName(job->sourcePath, destinationName, sizeof destinationName);
+  } else {
+    // A given name must leave room for its temporary sibling too.
+    named = std::strlen(job->destinationPath) + kPartialExtra < sizeof destinationName;
+    CopyBounded(destinationName, named ? job->destinationPath : "", sizeof destinationName);
+  }
+  if (!named) {
     host->ShowError(
         "The slim version's name would be too long in this folder. Please move the archive to "
         "a shorter path and try again.");
@@ -217,7 +256,8 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     summary->entries = CountEntries(source);
     CopyBounded(summary->destinationPath, destinationName, sizeof summary->destinationPath);
   }
-  if (const JobOutcome checked = CheckDestination(host, job->sourcePath, destinationName);
+  if (const JobOutcome checked =
+          CheckDestination(host, job->sourcePath, destinationName, !job->dryRun);
       checked != JobOutcome::CleanedCopyKept) {
     GrfClose(&source);
     return checked;
@@ -226,7 +266,8 @@ JobOutcome RunSteps(ConsolidationJob* job) {
   Destination destination{};
   destination.name = destinationName;
   destination.held = kInvalidFile;
-  if (!CreateDestination(&destination)) {
+  if (job->dryRun ? !GrfOpenMeasuring(0, nullptr, &destination.archive) || !destination.archive
+                  : !CreateDestination(&destination)) {
     host->ShowError("Failed to create destination archive.");
     GrfClose(&source);
     return JobOutcome::DestinationFailed;

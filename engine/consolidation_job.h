@@ -25,6 +25,9 @@ struct ConsolidationJob {
   void* workerStartContext;
   int32_t recompressionLevel; // 0: entries keep their streams; else the deflate level (1-12) of every
                               // written entry, for DeflateToNewBuffer
+  uint32_t dryRun;            // 1: the pass runs into an archive that keeps nothing; the report
+                              // tells what a copy would weigh; no file is made, nothing asked
+  char destinationPath[260];  // the copy's name; empty: the cleaned name beside the source
 };
 
 // How a job ended.
@@ -38,6 +41,8 @@ enum class JobOutcome {
   VerificationFailed,  // the finished copy did not read back as written; removed
   NothingSaved,        // report shown; the copy was not smaller and is deleted
   CleanedCopyKept,     // report shown; the copy is kept
+  WouldSave,           // dry run: report shown; a copy would be smaller
+  WouldSaveNothing,    // dry run: report shown; a copy would not be smaller
 };
 
 // A zero-filled job record from the memory pool, ready to run; null when out
@@ -61,6 +66,12 @@ bool OpenSourceArchive(const char* path, GrfArchive** archive);
 // dot in the file name: "<path>-cleaned.grf"). False when that name, or the
 // name of the copy's temporary file beside it, does not fit `capacity`.
 bool BuildDestinationName(const char* sourcePath, char* name, size_t capacity);
+
+// The cleaned name of BuildDestinationName, in another folder: "<folder>/<its
+// file name>" (no separator added after one that ends the folder). False as
+// BuildDestinationName when it does not fit.
+bool BuildDestinationNameIn(const char* sourcePath, const char* folder, char* name,
+                            size_t capacity);
 
 // The copy is written to "<cleaned name>.<8 hex digits>.partial" and renamed
 // onto the cleaned name only when it is kept.

@@ -91,6 +91,11 @@ bool GrfOpenStream(GrfStream* stream, uint32_t flags, uint32_t* status, uint32_t
 // (an empty file becomes a new archive). The archive owns the handle from the
 // call on, also when the open fails.
 bool GrfOpenHandle(intptr_t handle, uint32_t flags, uint32_t* status, GrfArchive** archive);
+// Opens a new archive that keeps none of its data: its header is kept and of
+// every other write only the size, so that after GrfFinalize GrfGetFileSize
+// is the size a file given the same changes would have. Reading an entry
+// back from it fails.
+bool GrfOpenMeasuring(uint32_t flags, uint32_t* status, GrfArchive** archive);
 // Completes a load deferred by GRF_OPEN_DEFER_TABLE; can be repeated after a failure.
 bool GrfLoadTable(GrfArchive* archive);
 void GrfRetain(GrfArchive* archive, GrfArchive** handle);

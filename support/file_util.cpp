@@ -122,6 +122,12 @@ void SetUniqueTempSearchForTest(uint32_t startTick, uint32_t candidates) {
 
 // --- Held files ---------------------------------------------------------------
 
+bool IsExistingFolder(const char* name) {
+  uint32_t attributes = 0;
+  return fileio_backend::ProbeAttributes(name, &attributes) &&
+         (attributes & fileio::kAttributeDirectory) != 0;
+}
+
 const char* FileNamePart(const char* path) {
   const char* part = path;
   for (const char* p = path; *p; ++p) {

@@ -35,6 +35,7 @@ constexpr uint32_t kTruncateExisting = 5;
 // Attributes and flags.
 constexpr uint32_t kAttributeReadOnly = 0x1;
 constexpr uint32_t kAttributeHidden = 0x2;
+constexpr uint32_t kAttributeDirectory = 0x10;
 constexpr uint32_t kAttributeNormal = 0x80;
 constexpr uint32_t kAttributeTemporary = 0x100;
 constexpr uint32_t kFlagWriteThrough = 0x80000000;
@@ -109,6 +110,9 @@ bool QueryFileIdentity(const char* name, FileIdentity* identity);
 inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
   return a.volume == b.volume && a.index == b.index;
 }
+
+// Whether the name leads to a folder (links followed).
+bool IsExistingFolder(const char* name);
 
 // The file-name part of a path: what follows the last folder separator ('/',
 // and on Windows also '\\').

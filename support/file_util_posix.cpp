@@ -501,6 +501,6 @@ bool fileio_backend::ProbeAttributes(const char* name, uint32_t* attributes) {
     SetSystemError(name ? ErrorFromErrno(errno) : syserr::kInvalidParameter);
     return false;
   }
-  *attributes = S_ISDIR(st.st_mode) ? 0x10u : fileio::kAttributeNormal;
+  *attributes = S_ISDIR(st.st_mode) ? fileio::kAttributeDirectory : fileio::kAttributeNormal;
   return true;
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include "tests/e2e/e2e_util.h"
 
 namespace {
@@ -103,9 +104,11 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
       {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGTERM},
       {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGHUP},
       {{"--yes", "@"}, nullptr, 0, "", true, 0, true},  // a closed pipe does not end the run
-      {{"@"}, [](CliTest& t) { fs::remove_all(t.cleaned_); }, 0, "Your archive lost", true},
+      {{"--dry-run", "@"}, [](CliTest& t) { fs::remove_all(t.cleaned_); }, 0, "Dry run, nothing was written. A clean would report:\n\nCongratulations!", false},
+      {{"@"}, nullptr, 0, "Your archive lost", true},
       // Not a terminal and no --yes: the existing copy is kept, nothing saved.
       {{"@"}, nullptr, 1, "There already seems to be slim version of this archive around.", false},
+      {{"--check", "@"}, nullptr, 0, "A clean would report", false},  // nothing asked
       {{"--quiet", "--yes", "--best", "-j", "3", "@"}, nullptr, 0, "", true},
       {{"@"}, [](CliTest& t) { fs::remove(t.cleaned_), fs::create_directory(t.cleaned_); }, 2,
        "in the way of the slim version", false},
@@ -138,11 +141,54 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
   }
 }
 
+TEST_F(CliTest, CopiesElsewhereButNeverOntoTheSource) {
+  const std::string other = dir_ + "/other", second = dir_ + "/second.grf", x = other + "/x.grf";
+  const std::string itself = "The slim version would take the place of the archive itself.";
+  ASSERT_TRUE(fs::create_directory(other) && fs::copy_file(source_, second));
+  ASSERT_EQ(link(source_.c_str(), (dir_ + "/hard.grf").c_str()) | symlink("data.grf", (dir_ + "/soft.grf").c_str()), 0);
+  const struct {
+    std::vector<std::string> args;  // "@" stands for the archive
+    int status;
+    std::string says;
+    std::set<std::string> copies;  // all that is in `other` afterwards
+  } rows[] = {
+      {{"--output", x, "@"}, 0, "Your archive lost", {"x.grf"}},
+      {{"--yes", "--output-dir", other, "@", second}, 0, "2 archives: ", {"data-cleaned.grf", "second-cleaned.grf"}},
+      {{"--dry-run", "--output", x, "@"}, 0, "Dry run", {}},
+      {{"--dry-run", "--output-dir", other + "/", "@", second}, 0, "Dry run, nothing was written. 2 archives: ", {}},
+      {{"--output", dir_ + "/../" + fs::path(dir_).filename().string() + "/./data.grf", "@"}, 2, itself, {}},
+      {{"--output", dir_ + "/hard.grf", "@"}, 2, itself, {}},
+      {{"--dry-run", "--output", dir_ + "/soft.grf", "@"}, 2, itself, {}},
+      {{"--output", x, "@", second}, 2, "--output takes exactly one archive", {}},
+      {{"--output-dir", other + "/missing", "@"}, 2, "The folder '" + other + "/missing' does not exist.", {}},
+      {{"--output", other + "/missing/x.grf", "@"}, 2, "does not exist.", {}},
+      {{"--output-dir", other, "@", other + "/../data.grf"}, 2, "would both be written to '" + other + "/data-cleaned.grf'", {}},
+  };
+  for (const auto& row : rows) {
+    for (const auto& entry : fs::directory_iterator(other)) fs::remove(entry.path());
+    std::vector<std::string> args = row.args;
+    for (std::string& a : args) a = a == "@" ? source_ : a;
+    const Result r = Cli(args);
+    EXPECT_EQ(r.status, row.status) << row.says << "\n" << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(row.says), std::string::npos) << row.says << "\n" << r.out << r.err;
+    std::set<std::string> copies;
+    for (const auto& entry : fs::directory_iterator(other)) copies.insert(entry.path().filename().string());
+    EXPECT_EQ(copies, row.copies) << row.says;
+    for (const std::string& copy : row.copies) ExpectSameContent(copy.starts_with("second") ? second : source_, other + "/" + copy);
+    std::set<std::string> beside;  // the sources, untouched, and nothing more
+    for (const auto& entry : fs::directory_iterator(dir_)) beside.insert(entry.path().filename().string());
+    EXPECT_EQ(beside, (std::set<std::string>{"data.grf", "hard.grf", "other", "second.grf", "soft.grf"})) << row.says;
+    EXPECT_TRUE(fs::is_symlink(dir_ + "/soft.grf"));
+    ExpectBytes(source_, original_);
+  }
+}
+
 TEST_F(CliTest, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
   // An archive, a file that is no archive, and the archive's copy, which
   // exists only once the first is done and then saves nothing more.
   const std::string broken = dir_ + "/broken.grf", lines = dir_ + "/lines.json";
   ASSERT_TRUE(fixture::WriteBytesToFile(broken, fixture::ToBytes("plain text, not an archive")));
+  const Result dry = Cli({"--dry-run", "--json", source_});  // measures the copy made next
   const Result r = Cli({"--json", source_, broken, cleaned_});
   EXPECT_EQ(r.status, 2) << r.err;
   ASSERT_TRUE(fixture::WriteBytesToFile(lines, fixture::ToBytes(r.out)));
@@ -163,6 +209,8 @@ TEST_F(CliTest, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
             "bytesAfter=" + out + "\tbytesBefore=" + out + "\tbytesSaved=0\tdestination=None\tentries=201\tlinks=1"
             "\toutcome=nothing-saved\tsource=" + cleaned_ + "\tunreadable=0\n");
   EXPECT_FALSE(fs::exists(dir_ + "/data-cleaned-cleaned.grf"));
+  EXPECT_EQ(dry.status, 0);
+  EXPECT_NE(dry.out.find("\"outcome\":\"would-save\",\"bytesBefore\":" + in + ",\"bytesAfter\":" + out), std::string::npos) << dry.out;
   // Texts went to stderr: the error named with its archive, the total last.
   EXPECT_NE(r.err.find(broken + ": Failed to open source archive."), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("3 archives: "), std::string::npos) << r.err;

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include "engine/consolidation_job.h"
+#include "engine/job_summary.h"
 #include "tests/e2e/leftovers.h"
 #include "support/pool.h"
 #include "tests/engine/recording_host.h"
@@ -14,6 +15,14 @@ inline JobOutcome RunJob(RecordingHost* host, const std::string& source, bool be
   ConsolidationJob* job = CreateConsolidationJob(host, source.c_str(), best, nullptr);
   EXPECT_NE(job, nullptr);
   job->threads = threads;
+  return ExecuteConsolidationJob(job);
+}
+// A dry run: *summary receives the size the copy would have.
+inline JobOutcome DryRunJob(RecordingHost* host, const std::string& source, bool best, JobSummary* summary) {
+  ConsolidationJob* job = CreateConsolidationJob(host, source.c_str(), best, nullptr);
+  EXPECT_NE(job, nullptr);
+  job->dryRun = 1;
+  job->summary = summary;
   return ExecuteConsolidationJob(job);
 }
 inline void ExpectSameContent(const std::string& source, const std::string& copy) {

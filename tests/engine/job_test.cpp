@@ -128,6 +128,9 @@ TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
   EXPECT_EQ(host_->Texts(HostCall::kShowError), std::vector<std::string>(2, "Failed to open source archive."));
   EXPECT_EQ(Run({}), JobOutcome::NothingSaved);
   EXPECT_NE(Report().find("just fine the way it is"), std::string::npos);
+  JobSummary measured{};
+  EXPECT_EQ(DryRunJob(host_.get(), source_, false, &measured), JobOutcome::WouldSaveNothing);
+  EXPECT_EQ(Report().find("Dry run, nothing was written. A clean would report:\r\n\r\nCongratulations!"), 0u);
   fixture::ArchiveSpec spec;
   for (uint32_t i = 0; i < 5; ++i)
     spec.entries.push_back(Entry(std::to_string(i) + ".txt", fixture::MakeContent(3000, i), Storage::Stored));
@@ -216,6 +219,12 @@ TEST_F(JobTest, CopyDecodesWhatTheSourceDecodesInEveryLayout) {
         if (threads == 1) single = cleanedBytes_;
         EXPECT_TRUE(cleanedBytes_ == single) << name << (best ? " best " : " ") << threads;
       }
+      // A dry run measures that very copy, and writes nothing.
+      std::remove(cleaned_.c_str());
+      JobSummary measured{};
+      EXPECT_EQ(DryRunJob(host_.get(), source_, best, &measured), JobOutcome::WouldSave) << name;
+      EXPECT_EQ(measured.destinationBytes, single.size()) << name << (best ? " best" : "");
+      EXPECT_TRUE(!std::filesystem::exists(cleaned_) && PartialFilesBeside(cleaned_).empty()) << name;
     }
   }
 }
@@ -282,6 +291,23 @@ TEST(DestinationName, ExtensionFromTheFileNameAndTooLongRefused) {
   for (const auto& row : rows) {
     EXPECT_EQ(BuildDestinationName(row.source.c_str(), name, sizeof name), !row.cleaned.empty()) << row.source;
     EXPECT_EQ(name, row.cleaned);
+  }
+#ifdef _WIN32
+  const std::string sep = "\\";
+#else
+  const std::string sep = "/";
+#endif
+  const std::string deep(kPathCapacity - kPartialExtra - 15, 'd');
+  const struct { std::string source, folder, cleaned; } in[] = {
+      {"x.y/a.b.grf", "out", "out" + sep + "a.b-cleaned.grf"},
+      {"archive", "out/", "out/archive-cleaned.grf"},
+      {"x/a.grf", "", "a-cleaned.grf"},
+      {"a", deep, deep + sep + "a-cleaned.grf"},
+      {"ab", deep, ""},
+  };
+  for (const auto& row : in) {
+    EXPECT_EQ(BuildDestinationNameIn(row.source.c_str(), row.folder.c_str(), name, sizeof name), !row.cleaned.empty());
+    EXPECT_EQ(name, row.cleaned) << row.source;
   }
 }
 }  // namespace
