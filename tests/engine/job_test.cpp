@@ -183,7 +183,8 @@ TEST_F(JobTest, CopyDecodesWhatTheSourceDecodesInEveryLayout) {
     if (!old) {  // 0x1xx archives take the cipher from the extension: .txt mixed, .gnd header
       for (auto e : {Misrecorded("short.txt", 1, -7, fixture::Cipher::Mixed), fixture::Link("short-link.txt", 6),
                      Misrecorded("long.gnd", 2, +40, fixture::Cipher::Header),
-                     Entry("same-as-short.txt", fixture::MakeContent(900, 1, false))})
+                     Entry("same-as-short.txt", fixture::MakeContent(900, 1, false)),
+                     Entry("clip.STR", fixture::MakeContent(700, 3, false), packing, fixture::Cipher::Header)})
         spec.entries.push_back(e);
     }
     const uint32_t peakBefore = GetPoolCounters().peakLiveBytes;

@@ -61,6 +61,9 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   ASSERT_TRUE(OpenExistingForRead(name.c_str(), 0, &handle));
   ASSERT_TRUE(SeekFile64(handle, 5, nullptr, fileio::kFileBegin));
   EXPECT_FALSE(SetFileEnd64(handle, 1, fileio::kFileBegin)) << "a read-only handle";
+  uint64_t at = 7;
+  EXPECT_FALSE(SeekFile64(handle, -6, &at, fileio::kFileCurrent)) << "before the start";
+  EXPECT_TRUE(at == 7 && GetSystemError() == syserr::kNegativeSeek);
   EXPECT_EQ(State(handle), "2/5");
   EXPECT_TRUE(CloseFileHandle(&handle));
   handle = CreateAlways(name);
