@@ -1,4 +1,4 @@
-// Writing: finalize refused while enumerating, a failed size query after the header,
+// Writing: finalize and puts refused while enumerating, a failed size query after the header,
 // placement in free ranges, the tail trim and discards (on close) after both.
 
 #include "tests/grf/test_stream.h"
@@ -12,8 +12,9 @@ using grftest::TempFile;
 
 bool FinalizeInside(uint32_t, uint32_t, const EntryView*, void* user) {
   auto* archive = static_cast<GrfArchive*>(user);
-  GrfFinalize(archive);
-  return GrfGetLastStatus(archive) == GRF_E_READ_ONLY;
+  const bool finalized = GrfFinalize(archive) || GrfGetLastStatus(archive) != GRF_E_READ_ONLY;
+  const bool put = GrfPutData(archive, "b", "b", 1) || GrfGetLastStatus(archive) != GRF_E_READ_ONLY;
+  return !finalized && !put;
 }
 
 TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
