@@ -14,7 +14,6 @@
 #include "engine/format.h"
 #include "engine/ordered_pipeline.h"
 #include "support/pool.h"
-#include "support/text.h"
 #include "support/content_crc.h"
 #include "support/zlib_pool.h"
 
@@ -33,7 +32,7 @@ struct EntryWork {
   Stage stage = Stage::kDecode;
   bool pending = false;  // Run has work to do
   bool blockRead = false;
-  bool isolated = false;
+  bool isolated = false;  // header-cipher name class: matched only within it
   unsigned char* block = nullptr;    // the stored block, deciphered
   unsigned char* content = nullptr;  // the decoded entry
   // Decode results.
@@ -356,7 +355,7 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   work->name = name;
   work->digestKey = pass->digestKey;
   work->hookLock = pass->hookLock;
-  work->isolated = IsIsolatedExtension(name);
+  work->isolated = GrfIsHeaderCipherName(name);
   GrfBlockInfo& info = work->info;
   if (!GrfGetEntryInfo(pass->source, name, &info))
     return Report(pass, "Failed to copy item '%s'.", name);
@@ -445,18 +444,6 @@ uint64_t PipelineBudget(uint32_t largestEntry) {
 }
 
 constexpr int kMaxCompressAttempts = 8;
-
-bool IsIsolatedExtension(const char* name) {
-  const char* dot = FindLastChar(name, '.');
-  if (!dot || dot[1] == '\0') return false;
-  static const char* const kIsolated[] = {"gnd", "gat", "act", "str"};
-  for (const char* ext : kIsolated) {
-    size_t i = 0;
-    while (ext[i] && AsciiLower(static_cast<unsigned char>(dot[1 + i])) == ext[i]) ++i;
-    if (ext[i] == '\0' && dot[1 + i] == '\0') return true;
-  }
-  return false;
-}
 
 int CompareBuffers(const void* first, size_t firstLength, const void* second,
                    size_t secondLength) {

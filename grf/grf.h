@@ -157,6 +157,12 @@ uint32_t GrfDecodeBlockShared(const GrfArchive* archive, const GrfBlockInfo* inf
 bool GrfPutBlock(GrfArchive* target, const char* name, const GrfBlockInfo* info,
                  const void* block, uint32_t keepLength, const void* content);
 
+// ---- name class ----
+// True for names whose extension is "act", "gat", "gnd" or "str" (ASCII case
+// ignored). Their entries in 0x1xx archives carry the header cipher, and a
+// link there must not cross the class (GRF_E_NAME_CLASS).
+bool GrfIsHeaderCipherName(const char* name);
+
 // ---- changes (transfer module) ----
 // realSize 0: the data is stored uncompressed.
 bool GrfPutCompressed(GrfArchive* archive, const char* name, const void* data,

@@ -321,7 +321,7 @@ bool ParseRecords1xx(GrfArchive* archive, unsigned char* table, uint32_t length)
     record.offset = static_cast<uint32_t>(grf::LoadU32(r + 13) + grf::kHeaderSize);
     p += grf::kRecord1xxTail;
     if (IsPlaceholder(record)) continue;
-    record.flags |= IsHeaderCipherName(name) ? ENTRY_CIPHER_HEADER : ENTRY_CIPHER_MIXED;
+    record.flags |= GrfIsHeaderCipherName(name) ? ENTRY_CIPHER_HEADER : ENTRY_CIPHER_MIXED;
     if (!AddEntry(archive, name, record)) return false;
     NotifyRecord(archive, i);
   }
@@ -387,7 +387,7 @@ bool LoadTable(GrfArchive* archive) {
   return true;
 }
 
-bool IsHeaderCipherName(const char* name) {
+bool GrfIsHeaderCipherName(const char* name) {
   const char* dot = FindLastChar(name, '.');
   if (!dot || std::strlen(dot + 1) != 3) return false;
   char ext[4];

@@ -13,7 +13,6 @@
 #include "grf/format.h"
 #include "grf/free_space_map.h"
 #include "grf/stream.h"
-#include "grf/table_loader.h"
 #include "support/pool.h"
 
 namespace {
@@ -59,8 +58,6 @@ bool UsesGaps(const GrfArchive* archive) {
 constexpr uint32_t kMaxCompressInput = 0xFF000000u;
 
 }  // namespace
-
-int NameClass(const char* name) { return IsHeaderCipherName(name) ? 1 : 0; }
 
 bool GrfBeginChange(GrfArchive* archive) {
   if (IsDirty(archive) || VersionFamily(archive) >= grf::kFamily200) return true;
@@ -251,7 +248,7 @@ bool GrfCopyEntry(GrfArchive* target, GrfArchive* source, const char* name, void
 bool GrfLinkEntry(GrfArchive* archive, const char* existingName, const char* newName) {
   if (RefuseChange(archive)) return false;
   if (NameTooLong(archive, newName)) return Fail(archive, GRF_E_LIMIT);
-  if (VersionFamily(archive) == grf::kFamily1xx && NameClass(existingName) != NameClass(newName))
+  if (VersionFamily(archive) == grf::kFamily1xx && GrfIsHeaderCipherName(existingName) != GrfIsHeaderCipherName(newName))
     return Fail(archive, GRF_E_NAME_CLASS);
   if (!GrfBeginChange(archive)) return false;
 

@@ -35,9 +35,6 @@ bool AllocateSpace(GrfArchive* archive, uint64_t length, uint64_t* position, boo
 bool WriteStoredBlock(GrfArchive* archive, const void* data, uint32_t compressedSize,
                       uint32_t alignedSize, uint64_t* position);
 
-// 1 for names ending in ".act", ".gat", ".gnd" or ".str" (any case), else 0.
-int NameClass(const char* name);
-
 namespace transfer {
 constexpr uint32_t kMaxLimitedName = 251;       // GRF_OPEN_LIMIT_NAMES
 constexpr uint32_t kCompressRetryGrowth = 1024; // per Z_BUF_ERROR answer of the hook
