@@ -387,6 +387,20 @@ bool LoadTable(GrfArchive* archive) {
   return true;
 }
 
+bool GrfProbeHead(const void* head, uint32_t length) {
+  static_assert(sizeof grf::kClassicSignature <= GRF_PROBE_HEAD_SIZE &&
+                sizeof grf::kWideSignature <= GRF_PROBE_HEAD_SIZE);
+  const auto starts = [head, length](const char* signature, uint32_t size) {
+    return length >= size && std::memcmp(head, signature, size) == 0;
+  };
+  return starts(grf::kClassicSignature, sizeof grf::kClassicSignature) ||
+         starts(grf::kWideSignature, sizeof grf::kWideSignature);
+}
+
+bool GrfProbeTail(const void* tail, uint32_t length) {
+  return length > 0 && static_cast<const unsigned char*>(tail)[length - 1] == grf::kTrailerMarker;
+}
+
 bool GrfIsHeaderCipherName(const char* name) {
   const char* dot = FindLastChar(name, '.');
   if (!dot || std::strlen(dot + 1) != 3) return false;
