@@ -169,26 +169,22 @@ bool Expect(EntryPass* pass, const char* name, const CopyExpectation& expectatio
 
 // Whether a candidate holds the entry's content: equal stored streams of the
 // same kind prove it without decoding; otherwise the candidate is decoded.
+// A failed allocation counts as no match: the entry is then stored, not linked.
 bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& work) {
   GrfBlockInfo info;
   if (!GrfGetEntryInfo(pass->source, candidate, &info) || !info.inFile) return false;
-  auto* block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
-  if (!block) return false;
-  bool same = false;
-  if (GrfReadBlock(pass->source, &info, block, info.alignedSize)) {
-    const uint32_t span = DecodedSpan(info);
-    if (SameKind(info, work.info) && span == DecodedSpan(work.info) &&
-        CompareBuffers(block, span, work.block, span) == 0) {
-      same = true;
-    } else if (auto* content = static_cast<unsigned char*>(PoolAlloc(info.realSize))) {
-      same = GrfDecodeBlockShared(pass->source, &info, block, content, info.realSize, nullptr) ==
-                 GRF_S_OK &&
-             CompareBuffers(content, info.realSize, work.content, work.info.realSize) == 0;
-      PoolFree(content);
-    }
-  }
-  PoolFree(block);
-  return same;
+  PoolBuffer block;
+  if (!block.Allocate(info.alignedSize ? info.alignedSize : 1)) return false;
+  if (!GrfReadBlock(pass->source, &info, block.bytes(), info.alignedSize)) return false;
+  const uint32_t span = DecodedSpan(info);
+  if (SameKind(info, work.info) && span == DecodedSpan(work.info) &&
+      CompareBuffers(block.bytes(), span, work.block, span) == 0)
+    return true;
+  PoolBuffer content;
+  if (!content.Allocate(info.realSize)) return false;
+  return GrfDecodeBlockShared(pass->source, &info, block.bytes(), content.bytes(), info.realSize,
+                              nullptr) == GRF_S_OK &&
+         CompareBuffers(content.bytes(), info.realSize, work.content, work.info.realSize) == 0;
 }
 
 // Visits one name stored under the entry's key (same size, class, CRC-32 and

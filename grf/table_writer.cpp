@@ -16,16 +16,6 @@
 
 namespace {
 
-struct PoolBuffer {
-  void* bytes = nullptr;
-  PoolBuffer() = default;
-  PoolBuffer(const PoolBuffer&) = delete;
-  PoolBuffer& operator=(const PoolBuffer&) = delete;
-  ~PoolBuffer() {
-    if (bytes) PoolFree(bytes);
-  }
-};
-
 constexpr uint64_t kMax32 = 0xFFFFFFFFull;
 
 bool BuildTable(GrfArchive* archive, bool wide, WrittenTable* table) {
@@ -39,9 +29,9 @@ bool BuildTable(GrfArchive* archive, bool wide, WrittenTable* table) {
   if (count > 0) {
     PoolBuffer sorted;
     const uint64_t arrayBytes = static_cast<uint64_t>(count) * sizeof(GrfEntry*);
-    if (arrayBytes > pool::kMaxBlock || !(sorted.bytes = PoolAlloc(static_cast<size_t>(arrayBytes))))
+    if (arrayBytes > pool::kMaxBlock || !sorted.Allocate(static_cast<size_t>(arrayBytes)))
       return Fail(archive, GRF_E_OUT_OF_MEMORY);
-    auto** entries = static_cast<GrfEntry**>(sorted.bytes);
+    auto** entries = sorted.As<GrfEntry*>();
     IndexCollectSorted(archive->entries, entries, count, EntryOffsetLess);
     if (!wide && entries[count - 1]->offset > kMax32) return Fail(archive, GRF_E_LIMIT);
 
@@ -55,9 +45,9 @@ bool BuildTable(GrfArchive* archive, bool wide, WrittenTable* table) {
     plainLength = static_cast<uint32_t>(total);
 
     PoolBuffer plain;
-    if (total > pool::kMaxBlock || !(plain.bytes = PoolAlloc(static_cast<size_t>(total))))
+    if (total > pool::kMaxBlock || !plain.Allocate(static_cast<size_t>(total)))
       return Fail(archive, GRF_E_OUT_OF_MEMORY);
-    auto* p = static_cast<unsigned char*>(plain.bytes);
+    unsigned char* p = plain.bytes();
     for (uint32_t i = 0; i < count; ++i) {
       const GrfEntry* e = entries[i];
       const size_t nameBytes = std::strlen(e->name) + 1;
@@ -75,8 +65,8 @@ bool BuildTable(GrfArchive* archive, bool wide, WrittenTable* table) {
       }
       p += tail;
     }
-    packed.bytes = CompressWithHook(archive, plain.bytes, plainLength, &packedLength);
-    if (!packed.bytes) return false;
+    packed.Adopt(CompressWithHook(archive, plain.bytes(), plainLength, &packedLength));
+    if (!packed) return false;
   }
 
   unsigned char prefix[grf::kPrefix300Size] = {};
@@ -92,7 +82,7 @@ bool BuildTable(GrfArchive* archive, bool wide, WrittenTable* table) {
   const uint32_t failure = appended ? GRF_E_IO_GROW : GRF_E_IO;
   if (!StreamWriteAtExact(archive->stream, position, prefix, prefixSize))
     return Fail(archive, failure);
-  if (packedLength > 0 && !StreamWriteExact(archive->stream, packed.bytes, packedLength))
+  if (packedLength > 0 && !StreamWriteExact(archive->stream, packed.bytes(), packedLength))
     return Fail(archive, failure);
   if (!MarkSpaceUsed(archive, position, storedLength)) return Fail(archive, GRF_E_OUT_OF_MEMORY);
 

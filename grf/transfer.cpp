@@ -17,27 +17,6 @@
 
 namespace {
 
-// A pool buffer released at the end of the scope unless it was lent.
-struct Scratch {
-  unsigned char* bytes = nullptr;
-  bool owned = false;
-  Scratch() = default;
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  ~Scratch() {
-    if (owned && bytes) PoolFree(bytes);
-  }
-  bool Take(void* lent, uint32_t lentCapacity, uint32_t needed) {
-    if (lent && lentCapacity >= needed) {
-      bytes = static_cast<unsigned char*>(lent);
-      return true;
-    }
-    bytes = static_cast<unsigned char*>(PoolAlloc(needed));
-    owned = bytes != nullptr;
-    return owned;
-  }
-};
-
 // Changes need a writable archive, no running enumeration and a loaded
 // table: without the index a finalize would write an empty table.
 bool RefuseChange(GrfArchive* archive) {
@@ -180,11 +159,10 @@ bool GrfPutData(GrfArchive* archive, const char* name, const void* data, uint32_
   // Refused changes are told before the work of compressing.
   if (RefuseChange(archive)) return false;
   uint32_t compressedSize = 0;
-  unsigned char* compressed = CompressWithHook(archive, data, size, &compressedSize);
+  PoolBuffer compressed;
+  compressed.Adopt(CompressWithHook(archive, data, size, &compressedSize));
   if (!compressed) return false;
-  const bool ok = PutEntry(archive, name, compressed, compressedSize, size, ENTRY_COMPRESSED);
-  PoolFree(compressed);
-  return ok;
+  return PutEntry(archive, name, compressed.bytes(), compressedSize, size, ENTRY_COMPRESSED);
 }
 
 bool GrfPutBlock(GrfArchive* target, const char* name, const GrfBlockInfo* info,
@@ -217,21 +195,22 @@ bool CopyEntryData(GrfArchive* target, const char* name, GrfArchive* source,
   if (!info.decodable) return Fail(source, GRF_E_BAD_DATA);
   if (!info.inFile) return Fail(source, GRF_E_IO);
 
-  Scratch scratch;
-  if (!scratch.Take(work, workCapacity, info.alignedSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
-  if (!ReadStoredBlock(source, entry, scratch.bytes, info.alignedSize, nullptr)) return false;
+  PoolBuffer scratch;
+  if (!scratch.LendOrAllocate(work, workCapacity, info.alignedSize))
+    return Fail(target, GRF_E_OUT_OF_MEMORY);
+  if (!ReadStoredBlock(source, entry, scratch.bytes(), info.alignedSize, nullptr)) return false;
 
   uint32_t keep = FallbackKeepLength(&info);
-  Scratch plain;
+  PoolBuffer plain;
   const unsigned char* content = nullptr;
   if (needsContent) {
-    if (!plain.Take(nullptr, 0, info.realSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
-    if (GrfDecodeBlock(source, &info, scratch.bytes, plain.bytes, info.realSize, &keep))
-      content = plain.bytes;
+    if (!plain.Allocate(info.realSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
+    if (GrfDecodeBlock(source, &info, scratch.bytes(), plain.bytes(), info.realSize, &keep))
+      content = plain.bytes();
     else if (fromContent)
       return false;
   }
-  return GrfPutBlock(target, name, &info, scratch.bytes, keep, content);
+  return GrfPutBlock(target, name, &info, scratch.bytes(), keep, content);
 }
 
 bool GrfCopyEntry(GrfArchive* target, GrfArchive* source, const char* name, void* work,
