@@ -180,6 +180,9 @@ uint32_t GrfDecodeBlockShared(const GrfArchive* archive, const GrfBlockInfo* inf
   return DecodeBlock(archive, info, block, content, capacity, keepLength, &detail);
 }
 
+namespace {
+
+// LZSS-decodes exactly realSize bytes into a new pool buffer.
 unsigned char* LzssDecodeEntry(GrfArchive* archive, const unsigned char* source,
                                uint32_t compressedSize, uint32_t realSize) {
   auto* output = static_cast<unsigned char*>(PoolAlloc(std::max<uint32_t>(realSize, 1)));
@@ -197,6 +200,8 @@ unsigned char* LzssDecodeEntry(GrfArchive* archive, const unsigned char* source,
   return output;
 }
 
+// Decodes a known entry into the buffer. A lent work buffer is used when it
+// holds at least alignedSize bytes; otherwise one is allocated for the call.
 bool ReadEntryData(GrfArchive* archive, const GrfEntry* entry, void* buffer, uint32_t capacity,
                    uint32_t* realSize, void* work, uint32_t workCapacity) {
   if (realSize) *realSize = entry->realSize;
@@ -234,6 +239,8 @@ bool ReadEntryData(GrfArchive* archive, const GrfEntry* entry, void* buffer, uin
   std::memcpy(buffer, decoded.bytes(), entry->realSize);
   return true;
 }
+
+}  // namespace
 
 bool GrfReadEntry(GrfArchive* archive, const char* name, void* buffer, uint32_t capacity,
                   uint32_t* realSize) {

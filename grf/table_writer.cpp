@@ -1,8 +1,6 @@
 // File table writing: the record sequence of the index in offset order,
 // compressed behind its prefix, then the header that points to it.
 
-#include "grf/table_writer.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -15,6 +13,14 @@
 #include "support/pool.h"
 
 namespace {
+
+// Where a table went and what it holds.
+struct WrittenTable {
+  uint64_t position;          // absolute position of the prefix
+  uint32_t compressedLength;  // without the prefix
+  uint32_t entryCount;
+  uint64_t usedEnd;           // one past the last byte the table or any entry uses
+};
 
 constexpr uint64_t kMax32 = 0xFFFFFFFFull;
 
@@ -127,41 +133,8 @@ bool BuildTable(GrfArchive* archive, bool wide, WrittenTable* table) {
   return true;
 }
 
-bool WriteLayout(GrfArchive* archive, uint32_t version) {
-  WrittenTable table{};
-  const bool built = version == grf::kVersion300 ? BuildTable300(archive, &table)
-                                                  : BuildTable200(archive, &table);
-  return built && WriteHeader(archive, table, version);
-}
-
-// Rebuilds the map from the table just written; a free range at the end of
-// the file is cut off. Failures here leave the finalize successful.
-void RefreshFreeSpace(GrfArchive* archive) {
-  if (!BuildFreeSpaceMap(archive)) {
-    archive->lastStatus = GRF_S_OK;
-    return;
-  }
-  FreeSpaceMap* map = archive->freeSpace;
-  if (map->count == 0) return;
-  const FreeRange last = map->ranges[map->count - 1];
-  if (last.end != archive->fileSize) return;
-  if (!StreamSetSize(archive->stream, last.start)) return;
-  // The file ends with its last used byte now; a later discard must not cut
-  // below it, and the cut range is no longer part of the file.
-  archive->fileSize = last.start;
-  FreeSpaceRemove(map, last.start, last.end - last.start);
-}
-
-}  // namespace
-
-bool BuildTable200(GrfArchive* archive, WrittenTable* table) {
-  return BuildTable(archive, false, table);
-}
-
-bool BuildTable300(GrfArchive* archive, WrittenTable* table) {
-  return BuildTable(archive, true, table);
-}
-
+// Bytes 30-45 of the existing header kind, or a whole wide header when a
+// classic one cannot hold the position. Refreshes fileSize and the table fields.
 bool WriteHeader(GrfArchive* archive, const WrittenTable& table, uint32_t version) {
   int32_t kind = archive->headerKind;
   bool whole = false;
@@ -219,6 +192,32 @@ bool WriteHeader(GrfArchive* archive, const WrittenTable& table, uint32_t versio
   return true;
 }
 
+bool WriteLayout(GrfArchive* archive, uint32_t version) {
+  WrittenTable table{};
+  return BuildTable(archive, version == grf::kVersion300, &table) &&
+         WriteHeader(archive, table, version);
+}
+
+// Rebuilds the map from the table just written; a free range at the end of
+// the file is cut off. Failures here leave the finalize successful.
+void RefreshFreeSpace(GrfArchive* archive) {
+  if (!BuildFreeSpaceMap(archive)) {
+    archive->lastStatus = GRF_S_OK;
+    return;
+  }
+  FreeSpaceMap* map = archive->freeSpace;
+  if (map->count == 0) return;
+  const FreeRange last = map->ranges[map->count - 1];
+  if (last.end != archive->fileSize) return;
+  if (!StreamSetSize(archive->stream, last.start)) return;
+  // The file ends with its last used byte now; a later discard must not cut
+  // below it, and the cut range is no longer part of the file.
+  archive->fileSize = last.start;
+  FreeSpaceRemove(map, last.start, last.end - last.start);
+}
+
+// Writes the table in the archive's layout (0x1xx as 0x200; 0x200 moves to
+// 0x300 when an entry lies at or beyond 4 GiB) and rewrites the header.
 bool WriteTable(GrfArchive* archive) {
   switch (VersionFamily(archive)) {
     case grf::kFamily1xx:
@@ -235,6 +234,8 @@ bool WriteTable(GrfArchive* archive) {
       return Fail(archive, GRF_E_UNSUPPORTED);
   }
 }
+
+}  // namespace
 
 bool GrfFinalize(GrfArchive* archive) {
   archive->lastStatus = GRF_S_OK;
