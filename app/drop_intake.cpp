@@ -7,6 +7,7 @@
 #include "app/window_job_host.h"
 #include "engine/codec_library.h"
 #include "engine/job_host.h"
+#include "grf/grf.h"
 #include "support/file_util.h"
 #include "support/pool.h"
 #include "support/sys_error.h"
@@ -17,8 +18,6 @@ uint8_t BestCompression;
 uint8_t BackgroundMode;
 
 namespace {
-
-constexpr uint8_t kTrailerEndMarker = 0x12;
 
 // The last launched worker, kept so that closing the window can wait for it.
 std::atomic<HANDLE> g_worker{nullptr};
@@ -109,10 +108,8 @@ bool ImageExportsName(HMODULE module, const char* name) {
 }  // namespace
 
 bool HasArchiveSignature(const char* path) {
-  char head[16];
-  if (!ReadFileHead(path, head, sizeof head)) return false;
-  return std::strncmp(head, "Master of Magic", sizeof head) == 0 ||
-         std::strncmp(head, "Event Horizon", sizeof head) == 0;
+  char head[GRF_PROBE_HEAD_SIZE];
+  return ReadFileHead(path, head, sizeof head) && GrfProbeHead(head, sizeof head);
 }
 
 bool HasArchiveTrailer(const char* path) {
@@ -121,7 +118,7 @@ bool HasArchiveTrailer(const char* path) {
   uint8_t last = 0;
   const bool read = SeekFile32(file, -1, fileio::kFileEnd) && ReadExact(file, &last, 1, nullptr);
   CloseFileHandle(&file);
-  return read && last == kTrailerEndMarker;
+  return read && GrfProbeTail(&last, 1);
 }
 
 bool IsWaveFile(const char* path) {

@@ -21,10 +21,10 @@ extern uint8_t BackgroundMode;         // "&Background mode": the worker runs at
 // handle and releases it. False when the caller must release it (DragFinish).
 bool AcceptDrop(HWND window, HDROP drop);
 
-// The first 16 bytes read "Master of Magic" (NUL in byte 15) or "Event
-// Horizon" (NUL in byte 13).
+// The file's first GRF_PROBE_HEAD_SIZE bytes can be read and carry an archive
+// header's signature.
 bool HasArchiveSignature(const char* path);
-// The last byte of the file is 0x12, the end marker of the trailer variant.
+// The last byte of the file is the end marker of an archive trailer.
 bool HasArchiveTrailer(const char* path);
 // The file begins with "RIFF".
 bool IsWaveFile(const char* path);

@@ -55,12 +55,11 @@ struct EntryCheck {
                 ContentCrc32(block, info.compressedSize) == want.checksum;
       return;
     }
-    auto* content = static_cast<unsigned char*>(PoolAlloc(info.realSize));
-    if (!content) return;
-    matches = GrfDecodeBlockShared(copy, &info, block, content, info.realSize, nullptr) ==
+    PoolBuffer content;
+    if (!content.Allocate(info.realSize)) return;
+    matches = GrfDecodeBlockShared(copy, &info, block, content.bytes(), info.realSize, nullptr) ==
                   GRF_S_OK &&
-              ContentCrc32(content, info.realSize) == want.checksum;
-    PoolFree(content);
+              ContentCrc32(content.bytes(), info.realSize) == want.checksum;
   }
 };
 

@@ -16,7 +16,6 @@
 #include "engine/ordered_pipeline.h"
 #include "engine/recent_contents.h"
 #include "support/pool.h"
-#include "support/text.h"
 #include "support/content_crc.h"
 #include "support/zlib_pool.h"
 
@@ -35,7 +34,7 @@ struct EntryWork {
   Stage stage = Stage::kDecode;
   bool pending = false;  // Run has work to do
   bool blockRead = false;
-  bool isolated = false;
+  bool isolated = false;  // header-cipher name class: matched only within it
   bool remembered = false;  // content lent to the pass's recent contents
   unsigned char* block = nullptr;    // the stored block, deciphered
   unsigned char* content = nullptr;  // the decoded entry
@@ -175,26 +174,22 @@ bool Expect(EntryPass* pass, const char* name, const CopyExpectation& expectatio
 
 // Whether a candidate holds the entry's content: equal stored streams of the
 // same kind prove it without decoding; otherwise the candidate is decoded.
+// A failed allocation counts as no match: the entry is then stored, not linked.
 bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& work) {
   GrfBlockInfo info;
   if (!GrfGetEntryInfo(pass->source, candidate, &info) || !info.inFile) return false;
-  auto* block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
-  if (!block) return false;
-  bool same = false;
-  if (GrfReadBlock(pass->source, &info, block, info.alignedSize)) {
-    const uint32_t span = DecodedSpan(info);
-    if (SameKind(info, work.info) && span == DecodedSpan(work.info) &&
-        CompareBuffers(block, span, work.block, span) == 0) {
-      same = true;
-    } else if (auto* content = static_cast<unsigned char*>(PoolAlloc(info.realSize))) {
-      same = GrfDecodeBlockShared(pass->source, &info, block, content, info.realSize, nullptr) ==
-                 GRF_S_OK &&
-             CompareBuffers(content, info.realSize, work.content, work.info.realSize) == 0;
-      PoolFree(content);
-    }
-  }
-  PoolFree(block);
-  return same;
+  PoolBuffer block;
+  if (!block.Allocate(info.alignedSize ? info.alignedSize : 1)) return false;
+  if (!GrfReadBlock(pass->source, &info, block.bytes(), info.alignedSize)) return false;
+  const uint32_t span = DecodedSpan(info);
+  if (SameKind(info, work.info) && span == DecodedSpan(work.info) &&
+      CompareBuffers(block.bytes(), span, work.block, span) == 0)
+    return true;
+  PoolBuffer content;
+  if (!content.Allocate(info.realSize)) return false;
+  return GrfDecodeBlockShared(pass->source, &info, block.bytes(), content.bytes(), info.realSize,
+                              nullptr) == GRF_S_OK &&
+         CompareBuffers(content.bytes(), info.realSize, work.content, work.info.realSize) == 0;
 }
 
 // Visits one name stored under the entry's key (same size, class, CRC-32 and
@@ -375,7 +370,7 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   work->name = name;
   work->digestKey = pass->digestKey;
   work->hookLock = pass->hookLock;
-  work->isolated = IsIsolatedExtension(name);
+  work->isolated = GrfIsHeaderCipherName(name);
   GrfBlockInfo& info = work->info;
   if (!GrfGetEntryInfo(pass->source, name, &info))
     return Report(pass, "Failed to copy item '%s'.", name);
@@ -465,18 +460,6 @@ uint64_t PipelineBudget(uint32_t largestEntry) {
 }
 
 constexpr int kMaxCompressAttempts = 8;
-
-bool IsIsolatedExtension(const char* name) {
-  const char* dot = FindLastChar(name, '.');
-  if (!dot || dot[1] == '\0') return false;
-  static const char* const kIsolated[] = {"gnd", "gat", "act", "str"};
-  for (const char* ext : kIsolated) {
-    size_t i = 0;
-    while (ext[i] && AsciiLower(static_cast<unsigned char>(dot[1 + i])) == ext[i]) ++i;
-    if (ext[i] == '\0' && dot[1 + i] == '\0') return true;
-  }
-  return false;
-}
 
 int CompareBuffers(const void* first, size_t firstLength, const void* second,
                    size_t secondLength) {

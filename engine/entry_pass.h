@@ -37,10 +37,6 @@ unsigned PipelineWorkers(uint32_t threads);
 // Bytes of entries in flight at once, for an archive's largest entry.
 uint64_t PipelineBudget(uint32_t largestEntry);
 
-// Names ending in .gnd, .gat, .act or .str (ASCII case ignored) are matched
-// only among themselves.
-bool IsIsolatedExtension(const char* name);
-
 // -1, 0 or 1: a shorter buffer sorts first, then bytes compare unsigned.
 int CompareBuffers(const void* first, size_t firstLength, const void* second,
                    size_t secondLength);

@@ -15,10 +15,15 @@
 #include "support/diag.h"
 #include "support/pool.h"
 
+namespace {
+
+// The hook installed at open: checks the cookie (fatal assertion) and answers 0.
 int DefaultEventHook(GrfArchive*, uint32_t, void*, uint32_t cookie) {
   SLIM_FATAL_ASSERT(cookie == grf::kEventCookie);
   return 0;
 }
+
+}  // namespace
 
 void NotifyEvent(GrfArchive* archive, uint32_t code, void* data) {
   const int answer = archive->eventHook(archive, code, data, archive->eventCookie);

@@ -55,8 +55,6 @@ inline uint32_t VersionFamily(const GrfArchive* archive) { return archive->versi
 
 // Calls the event hook; an answer other than 0 is a fatal assertion.
 void NotifyEvent(GrfArchive* archive, uint32_t code, void* data);
-// The hook installed at open: checks the cookie (fatal assertion) and answers 0.
-int DefaultEventHook(GrfArchive* archive, uint32_t code, void* data, uint32_t cookie);
 
 // Seed of a classic header: 0 with GRF_OPEN_NO_SEED, else a pseudo-random
 // 0..5 plus storedTablePosition / 15.

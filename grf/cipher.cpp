@@ -154,6 +154,20 @@ constexpr unsigned char ShuffleSubstitute(unsigned char b) {
   }
 }
 
+// b0..b7 -> b3, b4, b6, b0, b1, b2, b5, S(b7).
+void ShuffleBlock(unsigned char* block) {
+  unsigned char b[8];
+  std::memcpy(b, block, 8);
+  block[0] = b[3];
+  block[1] = b[4];
+  block[2] = b[6];
+  block[3] = b[0];
+  block[4] = b[1];
+  block[5] = b[2];
+  block[6] = b[5];
+  block[7] = ShuffleSubstitute(b[7]);
+}
+
 }  // namespace
 
 void GrfDesTransform(void* buffer, size_t length) {
@@ -199,17 +213,4 @@ void DecipherMixed(void* buffer, size_t storedLength, uint32_t cycle) {
     }
     ++counter;
   }
-}
-
-void ShuffleBlock(unsigned char* block) {
-  unsigned char b[8];
-  std::memcpy(b, block, 8);
-  block[0] = b[3];
-  block[1] = b[4];
-  block[2] = b[6];
-  block[3] = b[0];
-  block[4] = b[1];
-  block[5] = b[2];
-  block[6] = b[5];
-  block[7] = ShuffleSubstitute(b[7]);
 }

@@ -18,6 +18,3 @@ void DecipherHeader(void* buffer, size_t storedLength);
 // The mixed pattern: first 20 blocks, every cycle-th later block, and a
 // shuffle of every seventh untransformed one. A partial tail is left alone.
 void DecipherMixed(void* buffer, size_t storedLength, uint32_t cycle);
-
-// b0..b7 -> b3, b4, b6, b0, b1, b2, b5, S(b7).
-void ShuffleBlock(unsigned char* block);

@@ -12,6 +12,11 @@
 
 namespace {
 
+constexpr uint32_t kEntryBuckets = 65536;
+constexpr uint32_t kFoldKeys = 0x1;   // keys are lowered (ASCII) before hashing and comparing
+constexpr uint32_t kOwnsValues = 0x2; // the table releases its values with their nodes
+constexpr uint32_t kEntryOptions = kFoldKeys | kOwnsValues;
+
 struct IndexNode {
   IndexNode* next;
   IndexNode* prev;
@@ -80,10 +85,13 @@ GrfEntry* NewEntry(const char* name, const EntryRecord& record) {
   return entry;
 }
 
+namespace {
+
 void ReleaseEntry(GrfEntry* entry) {
   if (entry) PoolFree(entry);
 }
 
+// bucketCount must be a power of two. Null when out of memory.
 EntryIndex* IndexCreate(uint32_t bucketCount, uint32_t options) {
   if (bucketCount == 0 || (bucketCount & (bucketCount - 1)) != 0) return nullptr;
   const size_t arrayBytes = sizeof(IndexNode*) * static_cast<size_t>(bucketCount);
@@ -94,12 +102,10 @@ EntryIndex* IndexCreate(uint32_t bucketCount, uint32_t options) {
   table->tails = reinterpret_cast<IndexNode**>(block + sizeof(EntryIndex) + arrayBytes);
   table->bucketCount = bucketCount;
   table->options = options;
-  table->fold = (options & entryindex::kFoldKeys) ? FoldAscii : CopyKey;
+  table->fold = (options & kFoldKeys) ? FoldAscii : CopyKey;
   table->lastHitBucket = -1;
   return table;
 }
-
-namespace {
 
 IndexNode* LookupFolded(EntryIndex* table, const char* folded, uint32_t keyHash,
                         uint32_t bucket) {
@@ -150,12 +156,12 @@ void Unlink(EntryIndex* table, IndexNode* node, uint32_t bucket) {
 }
 
 void DropNode(EntryIndex* table, IndexNode* node, GrfEntry* keep) {
-  if ((table->options & entryindex::kOwnsValues) && node->value != keep) ReleaseEntry(node->value);
+  if ((table->options & kOwnsValues) && node->value != keep) ReleaseEntry(node->value);
   PoolFree(node);
 }
 
-}  // namespace
-
+// False only when the node cannot be allocated (table unchanged; the caller
+// still owns the entry). An entry of the same folded name is released.
 bool IndexInsert(EntryIndex* table, const char* name, GrfEntry* entry) {
   const size_t length = std::strlen(name);
   auto* node = static_cast<IndexNode*>(PoolAlloc(sizeof(IndexNode) + length + 1));
@@ -179,6 +185,8 @@ bool IndexInsert(EntryIndex* table, const char* name, GrfEntry* entry) {
   return true;
 }
 
+}  // namespace
+
 GrfEntry* IndexFind(EntryIndex* table, const char* name, bool* outOfMemory) {
   IndexNode* node = Lookup(table, name, outOfMemory);
   return node ? node->value : nullptr;
@@ -197,15 +205,7 @@ uint32_t IndexCollect(const EntryIndex* table, GrfEntry** array, uint32_t length
   return n;
 }
 
-}  // namespace
-
-uint32_t IndexCollectSorted(const EntryIndex* table, GrfEntry** array, uint32_t length,
-                            EntryLess less) {
-  const uint32_t n = IndexCollect(table, array, length);
-  std::sort(array, array + n, less);
-  return n;
-}
-
+// Releases every node and (when the table owns them) every entry. Null is fine.
 void IndexDestroy(EntryIndex* table) {
   if (!table) return;
   for (uint32_t b = 0; b < table->bucketCount; ++b) {
@@ -219,11 +219,20 @@ void IndexDestroy(EntryIndex* table) {
   PoolFree(table);
 }
 
+}  // namespace
+
+uint32_t IndexCollectSorted(const EntryIndex* table, GrfEntry** array, uint32_t length,
+                            EntryLess less) {
+  const uint32_t n = IndexCollect(table, array, length);
+  std::sort(array, array + n, less);
+  return n;
+}
+
 bool EntryOffsetLess(const GrfEntry* a, const GrfEntry* b) { return a->offset < b->offset; }
 
 bool CreateArchiveIndex(GrfArchive* archive) {
   DestroyArchiveIndex(archive);
-  archive->entries = IndexCreate(entryindex::kEntryBuckets, entryindex::kEntryOptions);
+  archive->entries = IndexCreate(kEntryBuckets, kEntryOptions);
   return archive->entries != nullptr;
 }
 

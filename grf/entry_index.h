@@ -28,24 +28,11 @@ struct EntryRecord {
 
 // One allocation for record and name (copied as given); null when out of memory.
 GrfEntry* NewEntry(const char* name, const EntryRecord& record);
-void ReleaseEntry(GrfEntry* entry);
-
-namespace entryindex {
-constexpr uint32_t kEntryBuckets = 65536;
-constexpr uint32_t kFoldKeys = 0x1;   // keys are lowered (ASCII) before hashing and comparing
-constexpr uint32_t kOwnsValues = 0x2; // the table releases its values with their nodes
-constexpr uint32_t kEntryOptions = kFoldKeys | kOwnsValues;
-}  // namespace entryindex
 
 struct EntryIndex;
 
 using EntryLess = bool (*)(const GrfEntry* a, const GrfEntry* b);
 
-// bucketCount must be a power of two. Null when out of memory.
-EntryIndex* IndexCreate(uint32_t bucketCount, uint32_t options);
-// False only when the node cannot be allocated (table unchanged; the caller
-// still owns the entry). An entry of the same folded name is released.
-bool IndexInsert(EntryIndex* table, const char* name, GrfEntry* entry);
 // Null when absent. When the folded copy of a long name cannot be allocated,
 // *outOfMemory (if given) becomes true and the result is null.
 GrfEntry* IndexFind(EntryIndex* table, const char* name, bool* outOfMemory = nullptr);
@@ -54,8 +41,6 @@ uint32_t IndexCount(const EntryIndex* table);
 // written (at most length).
 uint32_t IndexCollectSorted(const EntryIndex* table, GrfEntry** array, uint32_t length,
                             EntryLess less);
-// Releases every node and (when the table owns them) every entry. Null is fine.
-void IndexDestroy(EntryIndex* table);
 
 // Ascending offset, unsigned 64-bit.
 bool EntryOffsetLess(const GrfEntry* a, const GrfEntry* b);

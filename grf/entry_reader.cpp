@@ -20,15 +20,6 @@
 
 namespace {
 
-// A pool buffer released when the scope ends, unless it was lent.
-struct ScopedBuffer {
-  unsigned char* bytes = nullptr;
-  bool owned = false;
-  ~ScopedBuffer() {
-    if (owned && bytes) PoolFree(bytes);
-  }
-};
-
 bool UsesLzss(const GrfArchive* archive) {
   return (archive->version & grf::kFamilyMask) == grf::kFamily12;
 }
@@ -189,6 +180,9 @@ uint32_t GrfDecodeBlockShared(const GrfArchive* archive, const GrfBlockInfo* inf
   return DecodeBlock(archive, info, block, content, capacity, keepLength, &detail);
 }
 
+namespace {
+
+// LZSS-decodes exactly realSize bytes into a new pool buffer.
 unsigned char* LzssDecodeEntry(GrfArchive* archive, const unsigned char* source,
                                uint32_t compressedSize, uint32_t realSize) {
   auto* output = static_cast<unsigned char*>(PoolAlloc(std::max<uint32_t>(realSize, 1)));
@@ -206,6 +200,8 @@ unsigned char* LzssDecodeEntry(GrfArchive* archive, const unsigned char* source,
   return output;
 }
 
+// Decodes a known entry into the buffer. A lent work buffer is used when it
+// holds at least alignedSize bytes; otherwise one is allocated for the call.
 bool ReadEntryData(GrfArchive* archive, const GrfEntry* entry, void* buffer, uint32_t capacity,
                    uint32_t* realSize, void* work, uint32_t workCapacity) {
   if (realSize) *realSize = entry->realSize;
@@ -223,32 +219,28 @@ bool ReadEntryData(GrfArchive* archive, const GrfEntry* entry, void* buffer, uin
   if (!info.decodable) return Fail(archive, GRF_E_BAD_DATA);
   if (!info.inFile) return Fail(archive, GRF_E_IO);
 
-  ScopedBuffer scratch;
-  if (work && workCapacity >= entry->alignedSize) {
-    scratch.bytes = static_cast<unsigned char*>(work);
-  } else {
-    scratch.bytes = static_cast<unsigned char*>(PoolAlloc(entry->alignedSize));
-    if (!scratch.bytes) return Fail(archive, GRF_E_OUT_OF_MEMORY);
-    scratch.owned = true;
-  }
-  if (!ReadStoredBlock(archive, entry, scratch.bytes, entry->alignedSize, nullptr)) return false;
+  PoolBuffer scratch;
+  if (!scratch.LendOrAllocate(work, workCapacity, entry->alignedSize))
+    return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  if (!ReadStoredBlock(archive, entry, scratch.bytes(), entry->alignedSize, nullptr)) return false;
 
   if (!compressed) {
-    std::memcpy(buffer, scratch.bytes, entry->realSize);
+    std::memcpy(buffer, scratch.bytes(), entry->realSize);
     return true;
   }
-  ScopedBuffer decoded;
-  decoded.owned = true;
+  PoolBuffer decoded;
   if (lzss) {
-    decoded.bytes = LzssDecodeEntry(archive, scratch.bytes, entry->compressedSize, entry->realSize);
+    decoded.Adopt(LzssDecodeEntry(archive, scratch.bytes(), entry->compressedSize, entry->realSize));
   } else {
     const uint32_t span = enciphered ? entry->alignedSize : entry->compressedSize;
-    decoded.bytes = InflateTable(archive, scratch.bytes, span, entry->realSize);
+    decoded.Adopt(InflateTable(archive, scratch.bytes(), span, entry->realSize));
   }
-  if (!decoded.bytes) return false;
-  std::memcpy(buffer, decoded.bytes, entry->realSize);
+  if (!decoded) return false;
+  std::memcpy(buffer, decoded.bytes(), entry->realSize);
   return true;
 }
+
+}  // namespace
 
 bool GrfReadEntry(GrfArchive* archive, const char* name, void* buffer, uint32_t capacity,
                   uint32_t* realSize) {

@@ -7,11 +7,6 @@ struct GrfArchive;
 struct GrfEntry;
 struct GrfBlockInfo;
 
-// Decodes a known entry into the buffer. A lent work buffer is used when it
-// holds at least alignedSize bytes; otherwise one is allocated for the call.
-bool ReadEntryData(GrfArchive* archive, const GrfEntry* entry, void* buffer, uint32_t capacity,
-                   uint32_t* realSize, void* work, uint32_t workCapacity);
-
 // Reads the stored block (alignedSize bytes at offset) and removes its cipher.
 bool ReadStoredBlock(GrfArchive* archive, const GrfEntry* entry, void* buffer,
                      uint32_t capacity, uint32_t* alignedSize);
@@ -29,8 +24,3 @@ void DescribeEntry(GrfArchive* archive, const GrfEntry* entry, GrfBlockInfo* inf
 // compressed size as far as the block holds it (compressed data), or the
 // whole block (stored data).
 uint32_t FallbackKeepLength(const GrfBlockInfo* info);
-
-// LZSS-decodes exactly realSize bytes into a new pool buffer
-// (GRF_E_OUT_OF_MEMORY/0xA0000019, GRF_E_BAD_DATA/0xA0000080).
-unsigned char* LzssDecodeEntry(GrfArchive* archive, const unsigned char* source,
-                               uint32_t compressedSize, uint32_t realSize);

@@ -162,6 +162,21 @@ uint32_t GrfDecodeBlockShared(const GrfArchive* archive, const GrfBlockInfo* inf
 bool GrfPutBlock(GrfArchive* target, const char* name, const GrfBlockInfo* info,
                  const void* block, uint32_t keepLength, const void* content);
 
+// ---- probe: signature checks on bytes the caller has read, nothing more ----
+// First bytes of a file: enough to hold either header signature.
+constexpr uint32_t GRF_PROBE_HEAD_SIZE = 16;
+// The file's first `length` bytes start with the classic or the wide header's
+// signature (terminator included).
+bool GrfProbeHead(const void* head, uint32_t length);
+// The file's last `length` bytes end in the trailer's end marker.
+bool GrfProbeTail(const void* tail, uint32_t length);
+
+// ---- name class ----
+// True for names whose extension is "act", "gat", "gnd" or "str" (ASCII case
+// ignored). Their entries in 0x1xx archives carry the header cipher, and a
+// link there must not cross the class (GRF_E_NAME_CLASS).
+bool GrfIsHeaderCipherName(const char* name);
+
 // ---- changes (transfer module) ----
 // realSize 0: the data is stored uncompressed.
 bool GrfPutCompressed(GrfArchive* archive, const char* name, const void* data,

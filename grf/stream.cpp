@@ -15,19 +15,20 @@ struct RegisteredType {
 RegisteredType g_types[stream::kMaxTypes] = {};
 uint32_t g_typeCount = 0;
 
+// The operations registered under a tag, or null.
+const GrfStreamOps* StreamFindType(uint32_t tag) {
+  for (uint32_t i = 0; i < g_typeCount; ++i) {
+    if (g_types[i].tag == tag) return g_types[i].ops;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 bool StreamRegisterType(uint32_t tag, const GrfStreamOps* ops) {
   if (!ops || g_typeCount >= stream::kMaxTypes || StreamFindType(tag)) return false;
   g_types[g_typeCount++] = {tag, ops};
   return true;
-}
-
-const GrfStreamOps* StreamFindType(uint32_t tag) {
-  for (uint32_t i = 0; i < g_typeCount; ++i) {
-    if (g_types[i].tag == tag) return g_types[i].ops;
-  }
-  return nullptr;
 }
 
 bool StreamCreate(uint32_t tag, const void* data, uint32_t dataLength, GrfStream** stream) {

@@ -66,8 +66,6 @@ inline void* StreamState(GrfStream* stream) { return stream + 1; }
 
 // Fails when kMaxTypes types are registered or the tag is present.
 bool StreamRegisterType(uint32_t tag, const GrfStreamOps* ops);
-// The operations registered under a tag, or null.
-const GrfStreamOps* StreamFindType(uint32_t tag);
 
 // Creation with the type's creation data (null for none). An unknown tag or
 // a creation-data presence that contradicts the type's capability are fatal

@@ -88,16 +88,8 @@ bool ReadTrailer(GrfArchive* archive) {
 
 // ---- table helpers ----
 
-struct TableBuffer {
-  unsigned char* bytes = nullptr;
-  ~TableBuffer() {
-    if (bytes) PoolFree(bytes);
-  }
-};
-
-bool AllocTable(GrfArchive* archive, TableBuffer* table, uint32_t length) {
-  table->bytes = static_cast<unsigned char*>(PoolAlloc(length));
-  if (!table->bytes) return FailDetail(archive, GRF_E_OUT_OF_MEMORY, d::kTableAlloc);
+bool AllocTable(GrfArchive* archive, PoolBuffer* table, uint32_t length) {
+  if (!table->Allocate(length)) return FailDetail(archive, GRF_E_OUT_OF_MEMORY, d::kTableAlloc);
   return true;
 }
 
@@ -138,11 +130,11 @@ bool ParseRaw12(GrfArchive* archive) {
     if (archive->entryCount == 0) return true;
     return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, d::kEmpty12Table));
   }
-  TableBuffer table;
+  PoolBuffer table;
   if (!AllocTable(archive, &table, length)) return FinishParse(archive, false);
-  if (!StreamReadAtExact(archive->stream, archive->tablePosition, table.bytes, length))
+  if (!StreamReadAtExact(archive->stream, archive->tablePosition, table.bytes(), length))
     return FinishParse(archive, FailDetail(archive, GRF_E_IO, d::kTable12Unreadable));
-  return FinishParse(archive, ParseRecords12(archive, table.bytes, length));
+  return FinishParse(archive, ParseRecords12(archive, table.bytes(), length));
 }
 
 bool ParseRaw1xx(GrfArchive* archive) {
@@ -160,11 +152,11 @@ bool ParseRaw1xx(GrfArchive* archive) {
     if (archive->entryCount == 0) return true;
     return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, d::kEmpty1xxTable));
   }
-  TableBuffer table;
+  PoolBuffer table;
   if (!AllocTable(archive, &table, length)) return FinishParse(archive, false);
-  if (!StreamReadAtExact(archive->stream, archive->tablePosition, table.bytes, length))
+  if (!StreamReadAtExact(archive->stream, archive->tablePosition, table.bytes(), length))
     return FinishParse(archive, FailDetail(archive, GRF_E_IO, d::kTable1xxUnreadable));
-  return FinishParse(archive, ParseRecords1xx(archive, table.bytes, length));
+  return FinishParse(archive, ParseRecords1xx(archive, table.bytes(), length));
 }
 
 struct CompressedLayout {
@@ -197,19 +189,17 @@ bool ParseCompressed(GrfArchive* archive, const CompressedLayout& layout) {
     if (archive->entryCount == 0) return true;
     return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, d::kEmpty200Table));
   }
-  unsigned char* plain = nullptr;
+  PoolBuffer table;
   {
-    TableBuffer compressed;
+    PoolBuffer compressed;
     if (!AllocTable(archive, &compressed, compressedLength)) return FinishParse(archive, false);
     // The stream stands right behind the prefix.
-    if (!StreamReadExact(archive->stream, compressed.bytes, compressedLength))
+    if (!StreamReadExact(archive->stream, compressed.bytes(), compressedLength))
       return FinishParse(archive, FailDetail(archive, GRF_E_IO, layout.unreadableDetail));
-    plain = InflateTable(archive, compressed.bytes, compressedLength, uncompressedLength);
+    table.Adopt(InflateTable(archive, compressed.bytes(), compressedLength, uncompressedLength));
   }
-  if (!plain) return FinishParse(archive, false);
-  TableBuffer table;
-  table.bytes = plain;
-  return FinishParse(archive, layout.parse(archive, plain, uncompressedLength));
+  if (!table) return FinishParse(archive, false);
+  return FinishParse(archive, layout.parse(archive, table.bytes(), uncompressedLength));
 }
 
 bool NameHasNul(const unsigned char* field, uint32_t length) {
@@ -321,7 +311,7 @@ bool ParseRecords1xx(GrfArchive* archive, unsigned char* table, uint32_t length)
     record.offset = static_cast<uint32_t>(grf::LoadU32(r + 13) + grf::kHeaderSize);
     p += grf::kRecord1xxTail;
     if (IsPlaceholder(record)) continue;
-    record.flags |= IsHeaderCipherName(name) ? ENTRY_CIPHER_HEADER : ENTRY_CIPHER_MIXED;
+    record.flags |= GrfIsHeaderCipherName(name) ? ENTRY_CIPHER_HEADER : ENTRY_CIPHER_MIXED;
     if (!AddEntry(archive, name, record)) return false;
     NotifyRecord(archive, i);
   }
@@ -387,7 +377,21 @@ bool LoadTable(GrfArchive* archive) {
   return true;
 }
 
-bool IsHeaderCipherName(const char* name) {
+bool GrfProbeHead(const void* head, uint32_t length) {
+  static_assert(sizeof grf::kClassicSignature <= GRF_PROBE_HEAD_SIZE &&
+                sizeof grf::kWideSignature <= GRF_PROBE_HEAD_SIZE);
+  const auto starts = [head, length](const char* signature, uint32_t size) {
+    return length >= size && std::memcmp(head, signature, size) == 0;
+  };
+  return starts(grf::kClassicSignature, sizeof grf::kClassicSignature) ||
+         starts(grf::kWideSignature, sizeof grf::kWideSignature);
+}
+
+bool GrfProbeTail(const void* tail, uint32_t length) {
+  return length > 0 && static_cast<const unsigned char*>(tail)[length - 1] == grf::kTrailerMarker;
+}
+
+bool GrfIsHeaderCipherName(const char* name) {
   const char* dot = FindLastChar(name, '.');
   if (!dot || std::strlen(dot + 1) != 3) return false;
   char ext[4];

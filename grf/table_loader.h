@@ -12,6 +12,3 @@ bool DetectHeader(GrfArchive* archive);
 // entry index and parses it (a failure leaves no index), then builds the
 // free-space map when the open flags ask for it.
 bool LoadTable(GrfArchive* archive);
-// True for the names whose 0x1xx entries use the header cipher: extension
-// "act", "gat", "gnd" or "str" in any case.
-bool IsHeaderCipherName(const char* name);

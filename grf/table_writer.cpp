@@ -1,8 +1,6 @@
 // File table writing: the record sequence of the index in offset order,
 // compressed behind its prefix, then the header that points to it.
 
-#include "grf/table_writer.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -16,128 +14,127 @@
 
 namespace {
 
-struct PoolBuffer {
-  void* bytes = nullptr;
-  PoolBuffer() = default;
-  PoolBuffer(const PoolBuffer&) = delete;
-  PoolBuffer& operator=(const PoolBuffer&) = delete;
-  ~PoolBuffer() {
-    if (bytes) PoolFree(bytes);
-  }
+// Where a table went and what it holds.
+struct WrittenTable {
+  uint64_t position;          // absolute position of the prefix
+  uint32_t compressedLength;  // without the prefix
+  uint32_t entryCount;
+  uint64_t usedEnd;           // one past the last byte the table or any entry uses
 };
 
 constexpr uint64_t kMax32 = 0xFFFFFFFFull;
 
-bool BuildTable(GrfArchive* archive, bool wide, WrittenTable* table) {
-  const uint32_t count = IndexCount(archive->entries);
-  const uint32_t tail = wide ? grf::kRecord300Tail : grf::kRecord200Tail;
-  uint64_t usedEnd = 0;
+uint32_t RecordTail(bool wide) { return wide ? grf::kRecord300Tail : grf::kRecord200Tail; }
+
+// The record sequence of the index, compressed.
+struct PackedRecords {
+  PoolBuffer bytes;  // empty for an empty index
+  uint32_t length = 0;
   uint32_t plainLength = 0;
-  uint32_t packedLength = 0;
-  PoolBuffer packed;
+  uint64_t usedEnd = 0;  // one past the last byte an entry uses
+};
 
-  if (count > 0) {
-    PoolBuffer sorted;
-    const uint64_t arrayBytes = static_cast<uint64_t>(count) * sizeof(GrfEntry*);
-    if (arrayBytes > pool::kMaxBlock || !(sorted.bytes = PoolAlloc(static_cast<size_t>(arrayBytes))))
-      return Fail(archive, GRF_E_OUT_OF_MEMORY);
-    auto** entries = static_cast<GrfEntry**>(sorted.bytes);
-    IndexCollectSorted(archive->entries, entries, count, EntryOffsetLess);
-    if (!wide && entries[count - 1]->offset > kMax32) return Fail(archive, GRF_E_LIMIT);
-
-    uint64_t total = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-      total += std::strlen(entries[i]->name) + 1 + tail;
-      usedEnd = std::max(usedEnd, entries[i]->offset + entries[i]->alignedSize);
-    }
-    // The prefix keeps the uncompressed length in 32 bits.
-    if (total > kMax32) return Fail(archive, GRF_E_LIMIT);
-    plainLength = static_cast<uint32_t>(total);
-
-    PoolBuffer plain;
-    if (total > pool::kMaxBlock || !(plain.bytes = PoolAlloc(static_cast<size_t>(total))))
-      return Fail(archive, GRF_E_OUT_OF_MEMORY);
-    auto* p = static_cast<unsigned char*>(plain.bytes);
-    for (uint32_t i = 0; i < count; ++i) {
-      const GrfEntry* e = entries[i];
-      const size_t nameBytes = std::strlen(e->name) + 1;
-      std::memcpy(p, e->name, nameBytes);
-      p += nameBytes;
-      grf::StoreU32(p, e->compressedSize);
-      grf::StoreU32(p + 4, e->alignedSize);
-      grf::StoreU32(p + 8, e->realSize);
-      p[12] = e->flags;
-      // Blockless entries (offset 0) wrap to 0 - 46, as readers expect.
-      if (wide) {
-        grf::StoreU64(p + 13, e->offset - grf::kHeaderSize);
-      } else {
-        grf::StoreU32(p + 13, static_cast<uint32_t>(e->offset - grf::kHeaderSize));
-      }
-      p += tail;
-    }
-    packed.bytes = CompressWithHook(archive, plain.bytes, plainLength, &packedLength);
-    if (!packed.bytes) return false;
-  }
-
-  unsigned char prefix[grf::kPrefix300Size] = {};
-  const uint32_t prefixSize = wide ? grf::kPrefix300Size : grf::kPrefix200Size;
-  const uint32_t lengthsAt = wide ? 4 : 0;
-  grf::StoreU32(prefix + lengthsAt, packedLength);
-  grf::StoreU32(prefix + lengthsAt + 4, plainLength);
-
-  const uint64_t storedLength = static_cast<uint64_t>(prefixSize) + packedLength;
-  uint64_t position = 0;
-  bool appended = true;
-  if (!AllocateSpace(archive, storedLength, &position, &appended)) return false;
-  const uint32_t failure = appended ? GRF_E_IO_GROW : GRF_E_IO;
-  if (!StreamWriteAtExact(archive->stream, position, prefix, prefixSize))
-    return Fail(archive, failure);
-  if (packedLength > 0 && !StreamWriteExact(archive->stream, packed.bytes, packedLength))
-    return Fail(archive, failure);
-  if (!MarkSpaceUsed(archive, position, storedLength)) return Fail(archive, GRF_E_OUT_OF_MEMORY);
-
-  table->position = position;
-  table->compressedLength = packedLength;
-  table->entryCount = count;
-  table->usedEnd = std::max(usedEnd, position + storedLength);
+// The index's entries in ascending offset order, in a new pool array.
+bool CollectSorted(GrfArchive* archive, uint32_t count, PoolBuffer* sorted) {
+  const uint64_t arrayBytes = static_cast<uint64_t>(count) * sizeof(GrfEntry*);
+  if (arrayBytes > pool::kMaxBlock || !sorted->Allocate(static_cast<size_t>(arrayBytes)))
+    return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  IndexCollectSorted(archive->entries, sorted->As<GrfEntry*>(), count, EntryOffsetLess);
   return true;
 }
 
-bool WriteLayout(GrfArchive* archive, uint32_t version) {
-  WrittenTable table{};
-  const bool built = version == grf::kVersion300 ? BuildTable300(archive, &table)
-                                                  : BuildTable200(archive, &table);
-  return built && WriteHeader(archive, table, version);
-}
-
-// Rebuilds the map from the table just written; a free range at the end of
-// the file is cut off. Failures here leave the finalize successful.
-void RefreshFreeSpace(GrfArchive* archive) {
-  if (!BuildFreeSpaceMap(archive)) {
-    archive->lastStatus = GRF_S_OK;
-    return;
+// Length of the record sequence, which the prefix keeps in 32 bits.
+bool MeasureRecords(GrfArchive* archive, GrfEntry* const* entries, uint32_t count, bool wide,
+                    PackedRecords* records) {
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    total += std::strlen(entries[i]->name) + 1 + RecordTail(wide);
+    records->usedEnd = std::max(records->usedEnd, entries[i]->offset + entries[i]->alignedSize);
   }
-  FreeSpaceMap* map = archive->freeSpace;
-  if (map->count == 0) return;
-  const FreeRange last = map->ranges[map->count - 1];
-  if (last.end != archive->fileSize) return;
-  if (!StreamSetSize(archive->stream, last.start)) return;
-  // The file ends with its last used byte now; a later discard must not cut
-  // below it, and the cut range is no longer part of the file.
-  archive->fileSize = last.start;
-  FreeSpaceRemove(map, last.start, last.end - last.start);
+  if (total > kMax32) return Fail(archive, GRF_E_LIMIT);
+  records->plainLength = static_cast<uint32_t>(total);
+  return true;
 }
 
-}  // namespace
-
-bool BuildTable200(GrfArchive* archive, WrittenTable* table) {
-  return BuildTable(archive, false, table);
+void SerializeRecords(GrfEntry* const* entries, uint32_t count, bool wide, unsigned char* p) {
+  for (uint32_t i = 0; i < count; ++i) {
+    const GrfEntry* e = entries[i];
+    const size_t nameBytes = std::strlen(e->name) + 1;
+    std::memcpy(p, e->name, nameBytes);
+    p += nameBytes;
+    grf::StoreU32(p, e->compressedSize);
+    grf::StoreU32(p + 4, e->alignedSize);
+    grf::StoreU32(p + 8, e->realSize);
+    p[12] = e->flags;
+    // Blockless entries (offset 0) wrap to 0 - 46, as readers expect.
+    if (wide) {
+      grf::StoreU64(p + 13, e->offset - grf::kHeaderSize);
+    } else {
+      grf::StoreU32(p + 13, static_cast<uint32_t>(e->offset - grf::kHeaderSize));
+    }
+    p += RecordTail(wide);
+  }
 }
 
-bool BuildTable300(GrfArchive* archive, WrittenTable* table) {
-  return BuildTable(archive, true, table);
+// A 32-bit layout cannot point at an entry beyond 4 GiB (GRF_E_LIMIT), which
+// makes the caller move to the wide layout.
+bool PackRecords(GrfArchive* archive, bool wide, PackedRecords* records) {
+  const uint32_t count = IndexCount(archive->entries);
+  if (count == 0) return true;
+  PoolBuffer sorted;
+  if (!CollectSorted(archive, count, &sorted)) return false;
+  GrfEntry* const* entries = sorted.As<GrfEntry*>();
+  if (!wide && entries[count - 1]->offset > kMax32) return Fail(archive, GRF_E_LIMIT);
+  if (!MeasureRecords(archive, entries, count, wide, records)) return false;
+
+  PoolBuffer plain;
+  if (records->plainLength > pool::kMaxBlock || !plain.Allocate(records->plainLength))
+    return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  SerializeRecords(entries, count, wide, plain.bytes());
+  records->bytes.Adopt(
+      CompressWithHook(archive, plain.bytes(), records->plainLength, &records->length));
+  return static_cast<bool>(records->bytes);
 }
 
+// Writes the prefix and the packed records where the space allocator puts them.
+bool StoreTable(GrfArchive* archive, bool wide, const PackedRecords& records,
+                uint64_t* position, uint64_t* storedLength) {
+  unsigned char prefix[grf::kPrefix300Size] = {};
+  const uint32_t prefixSize = wide ? grf::kPrefix300Size : grf::kPrefix200Size;
+  const uint32_t lengthsAt = wide ? 4 : 0;
+  grf::StoreU32(prefix + lengthsAt, records.length);
+  grf::StoreU32(prefix + lengthsAt + 4, records.plainLength);
+
+  *storedLength = static_cast<uint64_t>(prefixSize) + records.length;
+  bool appended = true;
+  if (!AllocateSpace(archive, *storedLength, position, &appended)) return false;
+  const uint32_t failure = appended ? GRF_E_IO_GROW : GRF_E_IO;
+  if (!StreamWriteAtExact(archive->stream, *position, prefix, prefixSize))
+    return Fail(archive, failure);
+  if (records.length > 0 &&
+      !StreamWriteExact(archive->stream, records.bytes.bytes(), records.length))
+    return Fail(archive, failure);
+  if (!MarkSpaceUsed(archive, *position, *storedLength)) return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  return true;
+}
+
+// Collects and sorts, serializes, compresses, places and writes the table.
+bool BuildTable(GrfArchive* archive, bool wide, WrittenTable* table) {
+  PackedRecords records;
+  uint64_t position = 0;
+  uint64_t storedLength = 0;
+  if (!PackRecords(archive, wide, &records) ||
+      !StoreTable(archive, wide, records, &position, &storedLength))
+    return false;
+  table->position = position;
+  table->compressedLength = records.length;
+  table->entryCount = IndexCount(archive->entries);
+  table->usedEnd = std::max(records.usedEnd, position + storedLength);
+  return true;
+}
+
+// Bytes 30-45 of the existing header kind, or a whole wide header when a
+// classic one cannot hold the position. Refreshes fileSize and the table fields.
 bool WriteHeader(GrfArchive* archive, const WrittenTable& table, uint32_t version) {
   int32_t kind = archive->headerKind;
   bool whole = false;
@@ -195,6 +192,32 @@ bool WriteHeader(GrfArchive* archive, const WrittenTable& table, uint32_t versio
   return true;
 }
 
+bool WriteLayout(GrfArchive* archive, uint32_t version) {
+  WrittenTable table{};
+  return BuildTable(archive, version == grf::kVersion300, &table) &&
+         WriteHeader(archive, table, version);
+}
+
+// Rebuilds the map from the table just written; a free range at the end of
+// the file is cut off. Failures here leave the finalize successful.
+void RefreshFreeSpace(GrfArchive* archive) {
+  if (!BuildFreeSpaceMap(archive)) {
+    archive->lastStatus = GRF_S_OK;
+    return;
+  }
+  FreeSpaceMap* map = archive->freeSpace;
+  if (map->count == 0) return;
+  const FreeRange last = map->ranges[map->count - 1];
+  if (last.end != archive->fileSize) return;
+  if (!StreamSetSize(archive->stream, last.start)) return;
+  // The file ends with its last used byte now; a later discard must not cut
+  // below it, and the cut range is no longer part of the file.
+  archive->fileSize = last.start;
+  FreeSpaceRemove(map, last.start, last.end - last.start);
+}
+
+// Writes the table in the archive's layout (0x1xx as 0x200; 0x200 moves to
+// 0x300 when an entry lies at or beyond 4 GiB) and rewrites the header.
 bool WriteTable(GrfArchive* archive) {
   switch (VersionFamily(archive)) {
     case grf::kFamily1xx:
@@ -211,6 +234,8 @@ bool WriteTable(GrfArchive* archive) {
       return Fail(archive, GRF_E_UNSUPPORTED);
   }
 }
+
+}  // namespace
 
 bool GrfFinalize(GrfArchive* archive) {
   archive->lastStatus = GRF_S_OK;

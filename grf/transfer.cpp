@@ -13,31 +13,13 @@
 #include "grf/format.h"
 #include "grf/free_space_map.h"
 #include "grf/stream.h"
-#include "grf/table_loader.h"
 #include "support/pool.h"
 
 namespace {
 
-// A pool buffer released at the end of the scope unless it was lent.
-struct Scratch {
-  unsigned char* bytes = nullptr;
-  bool owned = false;
-  Scratch() = default;
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  ~Scratch() {
-    if (owned && bytes) PoolFree(bytes);
-  }
-  bool Take(void* lent, uint32_t lentCapacity, uint32_t needed) {
-    if (lent && lentCapacity >= needed) {
-      bytes = static_cast<unsigned char*>(lent);
-      return true;
-    }
-    bytes = static_cast<unsigned char*>(PoolAlloc(needed));
-    owned = bytes != nullptr;
-    return owned;
-  }
-};
+constexpr uint32_t kMaxLimitedName = 251;       // GRF_OPEN_LIMIT_NAMES
+constexpr uint32_t kCompressRetryGrowth = 1024; // per Z_BUF_ERROR answer of the hook
+constexpr uint32_t kMaxCompressRetries = 1024;  // then the hook is given up as broken
 
 // Changes need a writable archive, no running enumeration and a loaded
 // table: without the index a finalize would write an empty table.
@@ -47,7 +29,7 @@ bool RefuseChange(GrfArchive* archive) {
 }
 
 bool NameTooLong(const GrfArchive* archive, const char* name) {
-  return (archive->flags & GRF_OPEN_LIMIT_NAMES) && std::strlen(name) > transfer::kMaxLimitedName;
+  return (archive->flags & GRF_OPEN_LIMIT_NAMES) && std::strlen(name) > kMaxLimitedName;
 }
 
 bool UsesGaps(const GrfArchive* archive) {
@@ -58,11 +40,10 @@ bool UsesGaps(const GrfArchive* archive) {
 // Inputs whose zlib bound no longer fits 32 bits.
 constexpr uint32_t kMaxCompressInput = 0xFF000000u;
 
-}  // namespace
-
-int NameClass(const char* name) { return IsHeaderCipherName(name) ? 1 : 0; }
-
-bool GrfBeginChange(GrfArchive* archive) {
+// Runs before a change writes anything. A 0x1xx archive is rewritten in the
+// 0x200 layout first (refused with GRF_OPEN_KEEP_VERSION); when that fails the
+// file is cut back and the archive stays clean.
+bool BeginChange(GrfArchive* archive) {
   if (IsDirty(archive) || VersionFamily(archive) >= grf::kFamily200) return true;
   if (archive->flags & GRF_OPEN_KEEP_VERSION) return Fail(archive, GRF_E_UNSUPPORTED);
   archive->flags |= GRF_STATE_DIRTY;
@@ -74,6 +55,8 @@ bool GrfBeginChange(GrfArchive* archive) {
   archive->lastStatus = failure;
   return false;
 }
+
+}  // namespace
 
 unsigned char* CompressWithHook(GrfArchive* archive, const void* data, uint32_t size,
                                 uint32_t* compressedSize) {
@@ -108,8 +91,8 @@ unsigned char* CompressWithHook(GrfArchive* archive, const void* data, uint32_t 
       return output;
     }
     PoolFree(output);
-    if (result == Z_BUF_ERROR && attempt < transfer::kMaxCompressRetries) {
-      capacity = static_cast<uint64_t>(length) + transfer::kCompressRetryGrowth;
+    if (result == Z_BUF_ERROR && attempt < kMaxCompressRetries) {
+      capacity = static_cast<uint64_t>(length) + kCompressRetryGrowth;
       continue;
     }
     if (result == Z_MEM_ERROR) {
@@ -133,6 +116,9 @@ bool AllocateSpace(GrfArchive* archive, uint64_t length, uint64_t* position, boo
   return true;
 }
 
+namespace {
+
+// Writes data and zero padding up to alignedSize, marks the span used.
 bool WriteStoredBlock(GrfArchive* archive, const void* data, uint32_t compressedSize,
                       uint32_t alignedSize, uint64_t* position) {
   bool appended = true;
@@ -151,11 +137,13 @@ bool WriteStoredBlock(GrfArchive* archive, const void* data, uint32_t compressed
   return true;
 }
 
+// Stores compressedSize bytes (zero-padded to a multiple of 8) and enters a
+// record under the name, replacing an entry of the same name.
 bool PutEntry(GrfArchive* archive, const char* name, const void* data, uint32_t compressedSize,
               uint32_t realSize, uint8_t flags) {
   if (RefuseChange(archive)) return false;
   if (NameTooLong(archive, name)) return Fail(archive, GRF_E_LIMIT);
-  if (!GrfBeginChange(archive)) return false;
+  if (!BeginChange(archive)) return false;
   // The aligned size would wrap to a small number.
   if (compressedSize > 0xFFFFFFF8u) return Fail(archive, GRF_E_LIMIT);
   const uint32_t alignedSize = grf::AlignBlock(compressedSize);
@@ -171,6 +159,8 @@ bool PutEntry(GrfArchive* archive, const char* name, const void* data, uint32_t 
   return true;
 }
 
+}  // namespace
+
 bool GrfPutCompressed(GrfArchive* archive, const char* name, const void* data,
                       uint32_t compressedSize, uint32_t realSize) {
   archive->lastStatus = GRF_S_OK;
@@ -183,11 +173,10 @@ bool GrfPutData(GrfArchive* archive, const char* name, const void* data, uint32_
   // Refused changes are told before the work of compressing.
   if (RefuseChange(archive)) return false;
   uint32_t compressedSize = 0;
-  unsigned char* compressed = CompressWithHook(archive, data, size, &compressedSize);
+  PoolBuffer compressed;
+  compressed.Adopt(CompressWithHook(archive, data, size, &compressedSize));
   if (!compressed) return false;
-  const bool ok = PutEntry(archive, name, compressed, compressedSize, size, ENTRY_COMPRESSED);
-  PoolFree(compressed);
-  return ok;
+  return PutEntry(archive, name, compressed.bytes(), compressedSize, size, ENTRY_COMPRESSED);
 }
 
 bool GrfPutBlock(GrfArchive* target, const char* name, const GrfBlockInfo* info,
@@ -203,9 +192,13 @@ bool GrfPutBlock(GrfArchive* target, const char* name, const GrfBlockInfo* info,
   return PutEntry(target, name, block, keepLength, info->realSize, flags);
 }
 
-bool CopyEntryData(GrfArchive* target, const char* name, GrfArchive* source,
-                   const GrfEntry* entry, void* work, uint32_t workCapacity) {
-  if (!name) name = entry->name;
+namespace {
+
+// Copies one entry of the source into the target. Read failures land in the
+// source's status, write failures in the target's.
+bool CopyEntryData(GrfArchive* target, GrfArchive* source, const GrfEntry* entry, void* work,
+                   uint32_t workCapacity) {
+  const char* name = entry->name;
   GrfBlockInfo info;
   DescribeEntry(source, entry, &info);
   if (info.realSize == 0) return PutEntry(target, name, nullptr, 0, 0, 0);
@@ -220,22 +213,25 @@ bool CopyEntryData(GrfArchive* target, const char* name, GrfArchive* source,
   if (!info.decodable) return Fail(source, GRF_E_BAD_DATA);
   if (!info.inFile) return Fail(source, GRF_E_IO);
 
-  Scratch scratch;
-  if (!scratch.Take(work, workCapacity, info.alignedSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
-  if (!ReadStoredBlock(source, entry, scratch.bytes, info.alignedSize, nullptr)) return false;
+  PoolBuffer scratch;
+  if (!scratch.LendOrAllocate(work, workCapacity, info.alignedSize))
+    return Fail(target, GRF_E_OUT_OF_MEMORY);
+  if (!ReadStoredBlock(source, entry, scratch.bytes(), info.alignedSize, nullptr)) return false;
 
   uint32_t keep = FallbackKeepLength(&info);
-  Scratch plain;
+  PoolBuffer plain;
   const unsigned char* content = nullptr;
   if (needsContent) {
-    if (!plain.Take(nullptr, 0, info.realSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
-    if (GrfDecodeBlock(source, &info, scratch.bytes, plain.bytes, info.realSize, &keep))
-      content = plain.bytes;
+    if (!plain.Allocate(info.realSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
+    if (GrfDecodeBlock(source, &info, scratch.bytes(), plain.bytes(), info.realSize, &keep))
+      content = plain.bytes();
     else if (fromContent)
       return false;
   }
-  return GrfPutBlock(target, name, &info, scratch.bytes, keep, content);
+  return GrfPutBlock(target, name, &info, scratch.bytes(), keep, content);
 }
+
+}  // namespace
 
 bool GrfCopyEntry(GrfArchive* target, GrfArchive* source, const char* name, void* work,
                   uint32_t workCapacity) {
@@ -245,15 +241,16 @@ bool GrfCopyEntry(GrfArchive* target, GrfArchive* source, const char* name, void
   const GrfEntry* entry =
       source->entries ? IndexFind(source->entries, name, &outOfMemory) : nullptr;
   if (!entry) return Fail(target, outOfMemory ? GRF_E_OUT_OF_MEMORY : GRF_E_NOT_FOUND);
-  return CopyEntryData(target, nullptr, source, entry, work, workCapacity);
+  return CopyEntryData(target, source, entry, work, workCapacity);
 }
 
 bool GrfLinkEntry(GrfArchive* archive, const char* existingName, const char* newName) {
   if (RefuseChange(archive)) return false;
   if (NameTooLong(archive, newName)) return Fail(archive, GRF_E_LIMIT);
-  if (VersionFamily(archive) == grf::kFamily1xx && NameClass(existingName) != NameClass(newName))
+  if (VersionFamily(archive) == grf::kFamily1xx &&
+      GrfIsHeaderCipherName(existingName) != GrfIsHeaderCipherName(newName))
     return Fail(archive, GRF_E_NAME_CLASS);
-  if (!GrfBeginChange(archive)) return false;
+  if (!BeginChange(archive)) return false;
 
   bool outOfMemory = false;
   const GrfEntry* existing = IndexFind(archive->entries, existingName, &outOfMemory);

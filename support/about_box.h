@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "support/dialog_template.h"
+#include "support/text.h"
 
 // What the About box shows. The dialog keeps a pointer to it while it is open,
 // so it must outlive the box.
@@ -47,11 +48,7 @@ bool TryEnterAboutBox();
 void LeaveAboutBox();
 
 // Sets a control's text from a format (at most 1023 characters, cut beyond).
-BOOL SetDlgItemFormat(HWND dialog, int id, const char* format, ...)
-#ifdef __GNUC__
-    __attribute__((format(printf, 3, 4)))
-#endif
-    ;
+BOOL SetDlgItemFormat(HWND dialog, int id, const char* format, ...) SLIM_PRINTF_FORMAT(3, 4);
 
 // Pixel size of a 96-dpi size on a screen of `pixelsPerInch` (truncated).
 int ScaleToScreen(int size, int pixelsPerInch);

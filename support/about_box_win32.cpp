@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "support/diag.h"
@@ -66,13 +65,6 @@ std::atomic<uint32_t> g_aboutBoxGate{1};
 constexpr size_t kFormatBuffer = 1024;
 constexpr int kBaseDpi = 96;
 constexpr int kIconSize = 32;
-
-size_t Terminated(int written, char* out, size_t size) {
-  if (size == 0) return 0;
-  out[size - 1] = 0;
-  if (written < 0) return std::strlen(out);
-  return static_cast<size_t>(written) < size ? static_cast<size_t>(written) : size - 1;
-}
 
 const AboutInfo* InfoOf(HWND dialog) {
   return reinterpret_cast<const AboutInfo*>(GetWindowLongPtrA(dialog, DWLP_USER));
@@ -171,9 +163,8 @@ BOOL SetDlgItemFormat(HWND dialog, int id, const char* format, ...) {
   char text[kFormatBuffer];
   va_list args;
   va_start(args, format);
-  int written = std::vsnprintf(text, sizeof text, format, args);
+  FormatBoundedV(text, sizeof text, format, args);
   va_end(args);
-  Terminated(written, text, sizeof text);
   return SetDlgItemTextA(dialog, id, text);
 }
 
@@ -217,9 +208,10 @@ size_t FormatCopyrightLine(char* out, size_t size, uint16_t firstYear, uint16_t 
                            const char* holder) {
   if (size == 0) return 0;
   if (!holder) holder = "";
-  int written = firstYear == lastYear
-                    ? std::snprintf(out, size, "Copyright (c) %u %s", unsigned{firstYear}, holder)
-                    : std::snprintf(out, size, "Copyright (c) %u-%u %s", unsigned{firstYear},
-                                    unsigned{lastYear}, holder);
-  return Terminated(written, out, size);
+  if (firstYear == lastYear)
+    FormatBounded(out, size, "Copyright (c) %u %s", unsigned{firstYear}, holder);
+  else
+    FormatBounded(out, size, "Copyright (c) %u-%u %s", unsigned{firstYear}, unsigned{lastYear},
+                  holder);
+  return std::strlen(out);
 }

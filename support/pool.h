@@ -51,6 +51,52 @@ uint32_t GetPoolOptions();
 
 PoolCounters GetPoolCounters();
 
+// A pool block freed when the buffer goes out of scope, or a buffer the
+// caller lent, which is only used.
+class PoolBuffer {
+ public:
+  PoolBuffer() = default;
+  PoolBuffer(const PoolBuffer&) = delete;
+  PoolBuffer& operator=(const PoolBuffer&) = delete;
+  ~PoolBuffer() { Free(); }
+
+  // False, leaving the buffer empty, when the pool has no block of that size.
+  bool Allocate(size_t size) {
+    Free();
+    bytes_ = PoolAlloc(size);
+    owned_ = bytes_ != nullptr;
+    return owned_;
+  }
+  // Uses `lent` when it holds `size` bytes, else allocates.
+  bool LendOrAllocate(void* lent, size_t lentCapacity, size_t size) {
+    if (!lent || lentCapacity < size) return Allocate(size);
+    Free();
+    bytes_ = lent;
+    return true;
+  }
+  // Takes over a block from the pool; null leaves the buffer empty.
+  void Adopt(void* block) {
+    Free();
+    bytes_ = block;
+    owned_ = block != nullptr;
+  }
+
+  unsigned char* bytes() const { return static_cast<unsigned char*>(bytes_); }
+  template <typename T>
+  T* As() const { return static_cast<T*>(bytes_); }
+  explicit operator bool() const { return bytes_ != nullptr; }
+
+ private:
+  void Free() {
+    if (owned_) PoolFree(bytes_);
+    bytes_ = nullptr;
+    owned_ = false;
+  }
+
+  void* bytes_ = nullptr;
+  bool owned_ = false;
+};
+
 // Allocator hooks in the shape zlib expects for zalloc/zfree.
 void* PoolZlibAlloc(void* opaque, unsigned items, unsigned size);
 void PoolZlibFree(void* opaque, void* block);

@@ -1,5 +1,6 @@
 #include "support/text.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "support/diag.h"
@@ -89,4 +90,42 @@ size_t EscapeControlBytes(const char* text, const char* keep, char* out, size_t 
   }
   if (size != 0) out[stored] = '\0';
   return length;
+}
+
+int FormatBoundedV(char* buffer, size_t capacity, const char* format, va_list args) {
+  const int result = std::vsnprintf(capacity ? buffer : nullptr, capacity, format, args);
+  if (capacity != 0) buffer[capacity - 1] = '\0';
+  return result;
+}
+
+int FormatBounded(char* buffer, size_t capacity, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const int result = FormatBoundedV(buffer, capacity, format, args);
+  va_end(args);
+  return result;
+}
+
+namespace {
+
+// part * 100 / whole for a whole of at most 65535, exact without overflow for
+// any part.
+uint64_t ScaledQuotient(uint64_t part, uint64_t whole) {
+  return part / whole * 100 + part % whole * 100 / whole;
+}
+
+}  // namespace
+
+uint8_t PercentOf(uint32_t part, uint32_t whole) {
+  return PercentOf64(part, whole);
+}
+
+uint8_t PercentOf64(uint64_t part, uint64_t whole) {
+  uint64_t percent = 0;
+  if (whole > 65535) {
+    percent = part / (whole / 100);
+  } else if (whole != 0) {
+    percent = ScaledQuotient(part, whole);
+  }
+  return static_cast<uint8_t>(percent);
 }

@@ -1,8 +1,17 @@
 #pragma once
 // Small routines on narrow strings and byte buffers. None of them allocates.
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+
+#if defined(__MINGW_PRINTF_FORMAT)
+#define SLIM_PRINTF_FORMAT(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
+#elif defined(__GNUC__)
+#define SLIM_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
+#else
+#define SLIM_PRINTF_FORMAT(f, a)
+#endif
 
 // Capacity of a path buffer: the system's path limit (MAX_PATH), terminator included.
 constexpr size_t kPathCapacity = 260;
@@ -43,3 +52,17 @@ char* SwapNibblesString(char* text);
 inline unsigned char AsciiLower(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c;
 }
+
+// Formats with the C library's length-limited formatter, then stores a NUL in
+// the last character whenever capacity is not 0: overlong results are
+// truncated and always terminated. Returns the formatter's result (the length
+// the whole text would have, or a negative value on an encoding error).
+int FormatBounded(char* buffer, size_t capacity, const char* format, ...) SLIM_PRINTF_FORMAT(3, 4);
+int FormatBoundedV(char* buffer, size_t capacity, const char* format, va_list args)
+    SLIM_PRINTF_FORMAT(3, 0);
+
+// Integer percentage of part in whole, truncated to 8 bits. For a whole above
+// 65535 the result is part / (whole / 100), else part * 100 / whole; 0 for a
+// whole of 0.
+uint8_t PercentOf(uint32_t part, uint32_t whole);
+uint8_t PercentOf64(uint64_t part, uint64_t whole);

@@ -1,7 +1,6 @@
-// The progress bar, the estimate of the finish and the bounded formatter.
+// The progress bar and the estimate of the finish.
 
 #include <gtest/gtest.h>
-#include <cstring>
 #include <string>
 #include <vector>
 #include "engine/eta.h"
@@ -73,12 +72,4 @@ TEST(EntryProgress, BarMovesOnlyOnChangeAndTheEstimateIsShownAsLocalTime) {
   const std::vector<uint32_t> sent = many.Values(HostCall::kSetProgress);
   ASSERT_EQ(sent.size(), 101u);
   for (uint32_t i = 0; i < sent.size(); ++i) EXPECT_EQ(sent[i], i);
-}
-
-TEST(Format, BoundedTextAlwaysEndsInsideItsBuffer) {
-  char buffer[12];
-  std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(FormatBounded(buffer, 8, "item '%s'", "abcdef"), 13);
-  EXPECT_EQ(std::string(buffer, 12), std::string("item 'a\0####", 12));
-  EXPECT_TRUE(FormatBounded(buffer, 0, "%s", "abc") == 3 && buffer[0] == 'i');
 }
