@@ -40,7 +40,8 @@ struct ContentKeyHash {
   }
 };
 
-// SipHash-2-4 with a 128-bit key.
+// SipHash-1-3 with a 128-bit key: one round per word is enough for a
+// digest that only narrows candidates under a key chosen after the archive.
 struct DigestKey {
   uint64_t k0;
   uint64_t k1;
