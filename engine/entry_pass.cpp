@@ -454,7 +454,7 @@ uint64_t PipelineBudget(uint32_t largestEntry) {
   // A few entries of the largest size, within a floor and a ceiling that
   // suit the address space.
   constexpr bool kNarrow = sizeof(void*) == 4;
-  constexpr uint64_t kFloor = (kNarrow ? 24ull : 64ull) << 20;
+  constexpr uint64_t kFloor = (kNarrow ? 8ull : 16ull) << 20;
   constexpr uint64_t kCeiling = (kNarrow ? 96ull : 256ull) << 20;
   return std::clamp<uint64_t>(uint64_t{largestEntry} * 4, kFloor, kCeiling);
 }
