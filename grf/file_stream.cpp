@@ -9,23 +9,19 @@
 
 namespace {
 
+// Reads and writes at a position do not move the handle's position where
+// the system has positioned calls; the position they end at is kept, and
+// the handle is moved there before the next read or write that continues.
 struct FileStreamState {
   FileHandle handle;
+  uint64_t next;
+  bool seekPending;
 };
 
-FileHandle& HandleOf(void* state) { return static_cast<FileStreamState*>(state)->handle; }
+FileStreamState& StateOf(void* state) { return *static_cast<FileStreamState*>(state); }
+FileHandle& HandleOf(void* state) { return StateOf(state).handle; }
 
 void FileClose(void* state) { CloseFileHandle(&HandleOf(state)); }
-
-bool FileRead(void* state, void* buffer, uint32_t length, uint32_t* moved) {
-  *moved = 0;
-  return ReadFromFile(HandleOf(state), buffer, length, moved);
-}
-
-bool FileWrite(void* state, const void* buffer, uint32_t length, uint32_t* moved) {
-  *moved = 0;
-  return WriteToFile(HandleOf(state), buffer, length, moved);
-}
 
 bool SeekTo(FileHandle handle, uint64_t position) {
   if (position > static_cast<uint64_t>(INT64_MAX)) {
@@ -35,18 +31,43 @@ bool SeekTo(FileHandle handle, uint64_t position) {
   return SeekFile64(handle, static_cast<int64_t>(position), nullptr, fileio::kFileBegin);
 }
 
+bool CatchUp(FileStreamState& file) {
+  if (!file.seekPending) return true;
+  if (!SeekTo(file.handle, file.next)) return false;
+  file.seekPending = false;
+  return true;
+}
+
+bool FileRead(void* state, void* buffer, uint32_t length, uint32_t* moved) {
+  *moved = 0;
+  return CatchUp(StateOf(state)) && ReadFromFile(HandleOf(state), buffer, length, moved);
+}
+
+bool FileWrite(void* state, const void* buffer, uint32_t length, uint32_t* moved) {
+  *moved = 0;
+  return CatchUp(StateOf(state)) && WriteToFile(HandleOf(state), buffer, length, moved);
+}
+
 bool FileReadAt64(void* state, uint32_t low, uint32_t high, void* buffer, uint32_t length,
                   uint32_t* moved) {
   *moved = 0;
-  if (!SeekTo(HandleOf(state), (static_cast<uint64_t>(high) << 32) | low)) return false;
-  return ReadFromFile(HandleOf(state), buffer, length, moved);
+  FileStreamState& file = StateOf(state);
+  const uint64_t position = (static_cast<uint64_t>(high) << 32) | low;
+  const bool ok = ReadFromFileAt(file.handle, position, buffer, length, moved);
+  file.next = position + *moved;
+  file.seekPending = true;
+  return ok;
 }
 
 bool FileWriteAt64(void* state, uint32_t low, uint32_t high, const void* buffer,
                    uint32_t length, uint32_t* moved) {
   *moved = 0;
-  if (!SeekTo(HandleOf(state), (static_cast<uint64_t>(high) << 32) | low)) return false;
-  return WriteToFile(HandleOf(state), buffer, length, moved);
+  FileStreamState& file = StateOf(state);
+  const uint64_t position = (static_cast<uint64_t>(high) << 32) | low;
+  const bool ok = WriteToFileAt(file.handle, position, buffer, length, moved);
+  file.next = position + *moved;
+  file.seekPending = true;
+  return ok;
 }
 
 bool FileReadAt32(void* state, uint32_t position, void* buffer, uint32_t length,

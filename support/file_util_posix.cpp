@@ -261,6 +261,30 @@ bool ReadFromFile(FileHandle handle, void* buffer, uint32_t count, uint32_t* mov
   return ok;
 }
 
+bool ReadFromFileAt(FileHandle handle, uint64_t position, void* buffer, uint32_t count,
+                    uint32_t* moved) {
+  const int fd = Fd(handle);
+  auto* out = static_cast<unsigned char*>(buffer);
+  uint32_t done = 0;
+  bool ok = true;
+  if (position > static_cast<uint64_t>(INT64_MAX) - count) {
+    SetSystemError(syserr::kNegativeSeek);
+    ok = false;
+  }
+  while (ok && done < count) {
+    const ssize_t got = pread(fd, out + done, count - done, static_cast<off_t>(position + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ok = FailErrno();
+      break;
+    }
+    if (got == 0) break;
+    done += static_cast<uint32_t>(got);
+  }
+  if (moved) *moved = done;
+  return ok;
+}
+
 bool ReadExact(FileHandle handle, void* buffer, uint32_t count, uint32_t* bytesRead) {
   uint32_t got = 0;
   const bool ok = ReadFromFile(handle, buffer, count, &got);
@@ -281,6 +305,29 @@ bool WriteToFile(FileHandle handle, const void* buffer, uint32_t count, uint32_t
   bool ok = true;
   while (done < count) {
     const ssize_t put = write(fd, in + done, count - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      ok = FailErrno();
+      break;
+    }
+    done += static_cast<uint32_t>(put);
+  }
+  if (moved) *moved = done;
+  return ok;
+}
+
+bool WriteToFileAt(FileHandle handle, uint64_t position, const void* buffer, uint32_t count,
+                   uint32_t* moved) {
+  const int fd = Fd(handle);
+  const auto* in = static_cast<const unsigned char*>(buffer);
+  uint32_t done = 0;
+  bool ok = true;
+  if (position > static_cast<uint64_t>(INT64_MAX) - count) {
+    SetSystemError(syserr::kNegativeSeek);
+    ok = false;
+  }
+  while (ok && done < count) {
+    const ssize_t put = pwrite(fd, in + done, count - done, static_cast<off_t>(position + done));
     if (put < 0) {
       if (errno == EINTR) continue;
       ok = FailErrno();

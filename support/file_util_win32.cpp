@@ -232,6 +232,30 @@ bool WriteToFile(FileHandle handle, const void* buffer, uint32_t count, uint32_t
   return ok != FALSE;
 }
 
+// ReadFile with an OVERLAPPED offset reports the end of the file as a
+// failure; a seek and a plain read keep the usual answer.
+bool ReadFromFileAt(FileHandle handle, uint64_t position, void* buffer, uint32_t count,
+                    uint32_t* moved) {
+  if (moved) *moved = 0;
+  if (position > static_cast<uint64_t>(INT64_MAX)) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return false;
+  }
+  return SeekFile64(handle, static_cast<int64_t>(position), nullptr, fileio::kFileBegin) &&
+         ReadFromFile(handle, buffer, count, moved);
+}
+
+bool WriteToFileAt(FileHandle handle, uint64_t position, const void* buffer, uint32_t count,
+                   uint32_t* moved) {
+  if (moved) *moved = 0;
+  if (position > static_cast<uint64_t>(INT64_MAX)) {
+    SetLastError(ERROR_NEGATIVE_SEEK);
+    return false;
+  }
+  return SeekFile64(handle, static_cast<int64_t>(position), nullptr, fileio::kFileBegin) &&
+         WriteToFile(handle, buffer, count, moved);
+}
+
 bool FlushFile(FileHandle handle) { return FlushFileBuffers(ToHandle(handle)) != FALSE; }
 
 bool QueryFileSize(FileHandle handle, uint64_t* size) {

@@ -65,9 +65,14 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   EXPECT_FALSE(SeekFile64(handle, -6, &at, fileio::kFileCurrent)) << "before the start";
   EXPECT_TRUE(at == 7 && GetSystemError() == syserr::kNegativeSeek);
   EXPECT_EQ(State(handle), "2/5");
+  char two[4] = {};
+  EXPECT_TRUE(ReadFromFileAt(handle, 0, two, 4, &moved) && moved == 2 && two[1] == '1');
+  EXPECT_TRUE(ReadFromFileAt(handle, 9, two, 4, &moved) && moved == 0) << "past the end";
   EXPECT_TRUE(CloseFileHandle(&handle));
   handle = CreateAlways(name);
   EXPECT_EQ(State(handle), "0/0") << "an existing file is emptied";
+  ASSERT_TRUE(WriteToFileAt(handle, 3, "abc", 3, &moved) && moved == 3);
+  EXPECT_EQ(State(handle).substr(0, 2), "6/") << "written at 3, with a hole before";
   EXPECT_TRUE(CloseFileHandle(&handle));
   // Sizes beyond 4 GiB (sparse): the 32-bit query refuses them and stores nothing.
   handle = CreateAlways(name);
