@@ -128,7 +128,8 @@ bool WriteStoredBlock(GrfArchive* archive, const void* data, uint32_t compressed
     return Fail(archive, failure);
   if (alignedSize > compressedSize) {
     static const unsigned char kZeros[8] = {};
-    if (!StreamWriteExact(archive->stream, kZeros, alignedSize - compressedSize))
+    if (!StreamWriteAtExact(archive->stream, *position + compressedSize, kZeros,
+                            alignedSize - compressedSize))
       return Fail(archive, failure);
   }
   // Left free, the span could be handed out again and overwritten; nothing
