@@ -78,8 +78,10 @@ struct ReadBack {
   OrderedPipeline* pipeline = nullptr;
   std::unique_ptr<CheckBatch> filling;
   uint32_t matched = 0;
-  // The block last read: a link to it reads the same bytes.
+  // The block last read and what it was checked against: a link to it
+  // reads the same bytes, and needs no other check when it expects the same.
   GrfBlockInfo last{};
+  CopyExpectation lastWant{};
   bool lastValid = false;
 };
 
@@ -100,7 +102,7 @@ bool CheckEntry(ReadBack* check, const char* name) {
   if (!want || !GrfGetEntryInfo(check->copy, name, &info) || info.realSize != want->realSize)
     return false;
   if (info.realSize == 0) return true;
-  if (check->lastValid && SameBlock(info, check->last)) return true;
+  if (check->lastValid && SameBlock(info, check->last) && *want == check->lastWant) return true;
   const uint64_t cost = uint64_t{info.alignedSize} + (want->stored ? 0 : info.realSize);
   if (!check->filling) {
     check->filling.reset(new (std::nothrow) CheckBatch());
@@ -127,6 +129,7 @@ bool CheckEntry(ReadBack* check, const char* name) {
     HandOver(check);
   }
   check->last = info;
+  check->lastWant = *want;
   check->lastValid = true;
   return true;
 }

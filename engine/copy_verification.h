@@ -19,6 +19,7 @@ struct CopyExpectation {
   uint32_t storedLength;  // stored: how many bytes the copy carries
   bool stored;            // checked by its stored bytes: a block carried as it is
   uint8_t flags;          // stored: the entry's flags in the copy
+  bool operator==(const CopyExpectation&) const = default;
 };
 
 // Names of the copy's entries and their expectations. Nothing throws.

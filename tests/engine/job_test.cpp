@@ -232,7 +232,8 @@ TEST_F(JobTest, CopyDecodesWhatTheSourceDecodesInEveryLayout) {
 
 TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
   fixture::ArchiveSpec spec;
-  spec.entries = {Entry("a.txt", fixture::MakeContent(700, 1)), Entry("b.txt", fixture::MakeContent(300, 2), Storage::Stored), Entry("e.txt", "")};
+  spec.entries = {Entry("a.txt", fixture::MakeContent(700, 1)), Entry("b.txt", fixture::MakeContent(300, 2), Storage::Stored), Entry("e.txt", ""),
+                  fixture::Link("a-link.txt", 0)};
   ASSERT_TRUE(fixture::WriteBytesToFile(source_, (built_ = fixture::BuildArchive(spec)).bytes));
   const fixture::ExpectedEntry& a = built_.expected[0];
   const uint32_t crcA = Crc(a.content);
@@ -242,6 +243,7 @@ TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
       {"a.txt", {700, rawA, a.compressedSize, true, a.flags}, true},  // checked by its stored bytes
       {"extra.txt", {1, 0, 0, false, 0}, false},
       {"a.txt", {700, crcA ^ 1, 0, false, 0}, false},
+      {"a-link.txt", {700, crcA ^ 1, 0, false, 0}, false},  // a block shared by names is checked for each
       {"b.txt", {301, Crc(built_.expected[1].content), 0, false, 0}, false},
       {"a.txt", {700, crcA, a.compressedSize, true, a.flags}, false},  // raw bytes differ
       {"a.txt", {700, rawA, a.compressedSize - 1, true, a.flags}, false},
