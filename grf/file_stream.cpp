@@ -48,26 +48,30 @@ bool FileWrite(void* state, const void* buffer, uint32_t length, uint32_t* moved
   return CatchUp(StateOf(state)) && WriteToFile(HandleOf(state), buffer, length, moved);
 }
 
-bool FileReadAt64(void* state, uint32_t low, uint32_t high, void* buffer, uint32_t length,
-                  uint32_t* moved) {
+// A positioned transfer, and where the stream's position ends up after it.
+template <typename Transfer>
+bool AtPosition(void* state, uint32_t low, uint32_t high, uint32_t* moved, Transfer transfer) {
   *moved = 0;
   FileStreamState& file = StateOf(state);
   const uint64_t position = (static_cast<uint64_t>(high) << 32) | low;
-  const bool ok = ReadFromFileAt(file.handle, position, buffer, length, moved);
+  const bool ok = transfer(file.handle, position);
   file.next = position + *moved;
   file.seekPending = true;
   return ok;
 }
 
+bool FileReadAt64(void* state, uint32_t low, uint32_t high, void* buffer, uint32_t length,
+                  uint32_t* moved) {
+  return AtPosition(state, low, high, moved, [&](FileHandle handle, uint64_t position) {
+    return ReadFromFileAt(handle, position, buffer, length, moved);
+  });
+}
+
 bool FileWriteAt64(void* state, uint32_t low, uint32_t high, const void* buffer,
                    uint32_t length, uint32_t* moved) {
-  *moved = 0;
-  FileStreamState& file = StateOf(state);
-  const uint64_t position = (static_cast<uint64_t>(high) << 32) | low;
-  const bool ok = WriteToFileAt(file.handle, position, buffer, length, moved);
-  file.next = position + *moved;
-  file.seekPending = true;
-  return ok;
+  return AtPosition(state, low, high, moved, [&](FileHandle handle, uint64_t position) {
+    return WriteToFileAt(handle, position, buffer, length, moved);
+  });
 }
 
 bool FileReadAt32(void* state, uint32_t position, void* buffer, uint32_t length,

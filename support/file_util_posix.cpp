@@ -241,48 +241,51 @@ bool SetFileEnd64(FileHandle handle, int64_t distance, uint32_t method) {
 
 // --- Reading and writing -----------------------------------------------------
 
-bool ReadFromFile(FileHandle handle, void* buffer, uint32_t count, uint32_t* moved) {
-  // Reads until `count` bytes or the end of the file, like ReadFile on a file.
-  const int fd = Fd(handle);
-  auto* out = static_cast<unsigned char*>(buffer);
+namespace {
+
+// Moves up to `count` bytes by calling `step(done)` (the bytes one call moved,
+// or -1 with errno) until all are moved, the file ends (0) or a call fails;
+// reads stop at the end of a file like ReadFile, writes move everything or fail.
+template <typename Step>
+bool Transfer(uint32_t count, uint32_t* moved, Step step) {
   uint32_t done = 0;
   bool ok = true;
   while (done < count) {
-    const ssize_t got = read(fd, out + done, count - done);
-    if (got < 0) {
+    const ssize_t stepped = step(done);
+    if (stepped < 0) {
       if (errno == EINTR) continue;
       ok = FailErrno();
       break;
     }
-    if (got == 0) break;
-    done += static_cast<uint32_t>(got);
+    if (stepped == 0) break;
+    done += static_cast<uint32_t>(stepped);
   }
   if (moved) *moved = done;
   return ok;
 }
 
+bool PositionFits(uint64_t position, uint32_t count, uint32_t* moved) {
+  if (position <= static_cast<uint64_t>(INT64_MAX) - count) return true;
+  SetSystemError(syserr::kNegativeSeek);
+  if (moved) *moved = 0;
+  return false;
+}
+
+}  // namespace
+
+bool ReadFromFile(FileHandle handle, void* buffer, uint32_t count, uint32_t* moved) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  return Transfer(count, moved,
+                  [&](uint32_t done) { return read(Fd(handle), out + done, count - done); });
+}
+
 bool ReadFromFileAt(FileHandle handle, uint64_t position, void* buffer, uint32_t count,
                     uint32_t* moved) {
-  const int fd = Fd(handle);
   auto* out = static_cast<unsigned char*>(buffer);
-  uint32_t done = 0;
-  bool ok = true;
-  if (position > static_cast<uint64_t>(INT64_MAX) - count) {
-    SetSystemError(syserr::kNegativeSeek);
-    ok = false;
-  }
-  while (ok && done < count) {
-    const ssize_t got = pread(fd, out + done, count - done, static_cast<off_t>(position + done));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ok = FailErrno();
-      break;
-    }
-    if (got == 0) break;
-    done += static_cast<uint32_t>(got);
-  }
-  if (moved) *moved = done;
-  return ok;
+  return PositionFits(position, count, moved) &&
+         Transfer(count, moved, [&](uint32_t done) {
+           return pread(Fd(handle), out + done, count - done, static_cast<off_t>(position + done));
+         });
 }
 
 bool ReadExact(FileHandle handle, void* buffer, uint32_t count, uint32_t* bytesRead) {
@@ -298,45 +301,18 @@ bool ReadExact(FileHandle handle, void* buffer, uint32_t count, uint32_t* bytesR
 }
 
 bool WriteToFile(FileHandle handle, const void* buffer, uint32_t count, uint32_t* moved) {
-  // Writes everything or fails, like WriteFile on a file.
-  const int fd = Fd(handle);
   const auto* in = static_cast<const unsigned char*>(buffer);
-  uint32_t done = 0;
-  bool ok = true;
-  while (done < count) {
-    const ssize_t put = write(fd, in + done, count - done);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      ok = FailErrno();
-      break;
-    }
-    done += static_cast<uint32_t>(put);
-  }
-  if (moved) *moved = done;
-  return ok;
+  return Transfer(count, moved,
+                  [&](uint32_t done) { return write(Fd(handle), in + done, count - done); });
 }
 
 bool WriteToFileAt(FileHandle handle, uint64_t position, const void* buffer, uint32_t count,
                    uint32_t* moved) {
-  const int fd = Fd(handle);
   const auto* in = static_cast<const unsigned char*>(buffer);
-  uint32_t done = 0;
-  bool ok = true;
-  if (position > static_cast<uint64_t>(INT64_MAX) - count) {
-    SetSystemError(syserr::kNegativeSeek);
-    ok = false;
-  }
-  while (ok && done < count) {
-    const ssize_t put = pwrite(fd, in + done, count - done, static_cast<off_t>(position + done));
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      ok = FailErrno();
-      break;
-    }
-    done += static_cast<uint32_t>(put);
-  }
-  if (moved) *moved = done;
-  return ok;
+  return PositionFits(position, count, moved) &&
+         Transfer(count, moved, [&](uint32_t done) {
+           return pwrite(Fd(handle), in + done, count - done, static_cast<off_t>(position + done));
+         });
 }
 
 bool FlushFile(FileHandle handle) {

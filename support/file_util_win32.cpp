@@ -234,26 +234,25 @@ bool WriteToFile(FileHandle handle, const void* buffer, uint32_t count, uint32_t
 
 // ReadFile with an OVERLAPPED offset reports the end of the file as a
 // failure; a seek and a plain read keep the usual answer.
-bool ReadFromFileAt(FileHandle handle, uint64_t position, void* buffer, uint32_t count,
-                    uint32_t* moved) {
+namespace {
+bool SeekAbsolute(FileHandle handle, uint64_t position, uint32_t* moved) {
   if (moved) *moved = 0;
   if (position > static_cast<uint64_t>(INT64_MAX)) {
     SetLastError(ERROR_NEGATIVE_SEEK);
     return false;
   }
-  return SeekFile64(handle, static_cast<int64_t>(position), nullptr, fileio::kFileBegin) &&
-         ReadFromFile(handle, buffer, count, moved);
+  return SeekFile64(handle, static_cast<int64_t>(position), nullptr, fileio::kFileBegin);
+}
+}  // namespace
+
+bool ReadFromFileAt(FileHandle handle, uint64_t position, void* buffer, uint32_t count,
+                    uint32_t* moved) {
+  return SeekAbsolute(handle, position, moved) && ReadFromFile(handle, buffer, count, moved);
 }
 
 bool WriteToFileAt(FileHandle handle, uint64_t position, const void* buffer, uint32_t count,
                    uint32_t* moved) {
-  if (moved) *moved = 0;
-  if (position > static_cast<uint64_t>(INT64_MAX)) {
-    SetLastError(ERROR_NEGATIVE_SEEK);
-    return false;
-  }
-  return SeekFile64(handle, static_cast<int64_t>(position), nullptr, fileio::kFileBegin) &&
-         WriteToFile(handle, buffer, count, moved);
+  return SeekAbsolute(handle, position, moved) && WriteToFile(handle, buffer, count, moved);
 }
 
 bool FlushFile(FileHandle handle) { return FlushFileBuffers(ToHandle(handle)) != FALSE; }
