@@ -35,7 +35,7 @@ bool SameBlock(const GrfBlockInfo& a, const GrfBlockInfo& b) {
          a.alignedSize == b.alignedSize && a.realSize == b.realSize && a.flags == b.flags;
 }
 
-// One entry of the copy: its block read in order, checked on a worker.
+// One entry of the copy: its block read and checked on a worker.
 struct EntryCheck {
   const GrfArchive* copy = nullptr;
   CopyExpectation want{};
@@ -50,6 +50,8 @@ struct EntryCheck {
     if (block) PoolFree(block);
   }
   void Run() noexcept {
+    block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
+    if (!block || GrfReadBlockShared(copy, &info, block, info.alignedSize) != GRF_S_OK) return;
     if (want.stored) {
       matches = info.compressedSize == want.storedLength && info.flags == want.flags &&
                 ContentCrc32(block, info.compressedSize) == want.checksum;
@@ -116,9 +118,6 @@ bool CheckEntry(ReadBack* check, const char* name) {
   work->copy = check->copy;
   work->want = *want;
   work->info = info;
-  work->block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
-  if (!work->block || !GrfReadBlock(check->copy, &info, work->block, info.alignedSize))
-    return false;
   CheckBatch& batch = *check->filling;
   batch.items[batch.count++] = work.release();
   batch.cost += cost;

@@ -21,9 +21,9 @@
 
 namespace {
 
-// One entry on its way through the pipeline: read on the deciding thread,
-// decoded and checksummed on a worker, decided in entry order, packed on a
-// worker when the decision asks for it, and written in entry order.
+// One entry on its way through the pipeline: read, decoded and checksummed on
+// a worker, decided in entry order, packed on a worker when the decision asks
+// for it, and written in entry order.
 struct EntryWork {
   enum class Stage : uint8_t { kDecode, kWrite };
   enum class Action : uint8_t { kEmpty, kUndecoded, kLink, kCarry, kPack };
@@ -34,6 +34,7 @@ struct EntryWork {
   Stage stage = Stage::kDecode;
   bool pending = false;  // Run has work to do
   bool blockRead = false;
+  bool outOfMemory = false;  // a buffer for the read or the decode was refused
   bool isolated = false;  // header-cipher name class: matched only within it
   bool remembered = false;  // content lent to the pass's recent contents
   unsigned char* block = nullptr;    // the stored block, deciphered
@@ -67,17 +68,35 @@ struct EntryWork {
     content = nullptr;
   }
 
+  // Only blocks inside the file are read, and only sizes that can come out
+  // of them are allocated: hostile declarations cost nothing.
+  void Decode() noexcept {
+    block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
+    if (!block) {
+      outOfMemory = true;
+      return;
+    }
+    blockRead = GrfReadBlockShared(source, &info, block, info.alignedSize) == GRF_S_OK;
+    if (!blockRead || !info.decodable) return;
+    content = static_cast<unsigned char*>(PoolAlloc(info.realSize));
+    if (!content) {
+      outOfMemory = true;
+      return;
+    }
+    std::unique_lock<std::mutex> lock;
+    if (info.viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
+    status = GrfDecodeBlockShared(source, &info, block, content, info.realSize, &keep);
+    if (lock) lock.unlock();
+    if (status != GRF_S_OK) return;
+    checksum = ContentCrc32(content, info.realSize);
+    digest = ContentDigest(*digestKey, content, info.realSize);
+  }
+
   void Run() noexcept {
     if (!pending) return;
     pending = false;
     if (stage == Stage::kDecode) {
-      std::unique_lock<std::mutex> lock;
-      if (info.viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
-      status = GrfDecodeBlockShared(source, &info, block, content, info.realSize, &keep);
-      if (lock) lock.unlock();
-      if (status != GRF_S_OK) return;
-      checksum = ContentCrc32(content, info.realSize);
-      digest = ContentDigest(*digestKey, content, info.realSize);
+      Decode();
     } else if (action == Action::kPack) {
       packStatus = level == Z_DEFAULT_COMPRESSION
                        ? CompressToNewBuffer(content, info.realSize, level, &packedLength, &packed)
@@ -180,7 +199,8 @@ bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& w
   if (!GrfGetEntryInfo(pass->source, candidate, &info) || !info.inFile) return false;
   PoolBuffer block;
   if (!block.Allocate(info.alignedSize ? info.alignedSize : 1)) return false;
-  if (!GrfReadBlock(pass->source, &info, block.bytes(), info.alignedSize)) return false;
+  if (GrfReadBlockShared(pass->source, &info, block.bytes(), info.alignedSize) != GRF_S_OK)
+    return false;
   const uint32_t span = DecodedSpan(info);
   if (SameKind(info, work.info) && span == DecodedSpan(work.info) &&
       CompareBuffers(block.bytes(), span, work.block, span) == 0)
@@ -220,6 +240,7 @@ bool Decide(EntryPass* pass, EntryWork* work) {
     work->action = EntryWork::Action::kEmpty;
     return true;
   }
+  if (work->outOfMemory) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
   if (!work->blockRead || work->status != GRF_S_OK) {
     ++pass->unreadableCount;
     work->action = EntryWork::Action::kUndecoded;
@@ -379,19 +400,7 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   while (!pass->pipeline->HasRoom(pass->filling->cost + cost)) {
     if (pass->job->host->IsStopRequested() || !TakeOne(pass)) return false;
   }
-  // Only blocks inside the file are read, and only sizes that can come out of
-  // them are allocated: hostile declarations cost nothing.
-  if (info.realSize != 0 && info.inFile) {
-    work->block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
-    if (!work->block) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
-    work->blockRead = GrfReadBlock(pass->source, &info, work->block, info.alignedSize);
-    if (work->blockRead && info.decodable) {
-      work->content = static_cast<unsigned char*>(PoolAlloc(info.realSize));
-      if (!work->content)
-        return OutOfMemory(pass, "Out of memory while allocating working buffer.");
-      work->pending = true;
-    }
-  }
+  work->pending = info.realSize != 0 && info.inFile;
   EntryBatch& batch = *pass->filling;
   batch.items[batch.count++] = work.release();
   batch.cost += cost;

@@ -58,6 +58,18 @@ bool CheckCompressedSize(GrfArchive* archive, const GrfEntry* entry) {
   return true;
 }
 
+namespace {
+
+void RemoveCipher(uint8_t flags, uint32_t compressedSize, void* block, uint32_t alignedSize) {
+  if (flags & ENTRY_CIPHER_MIXED) {
+    DecipherMixed(block, alignedSize, CipherCycle(compressedSize));
+  } else if (flags & ENTRY_CIPHER_HEADER) {
+    DecipherHeader(block, alignedSize);
+  }
+}
+
+}  // namespace
+
 bool ReadStoredBlock(GrfArchive* archive, const GrfEntry* entry, void* buffer,
                      uint32_t capacity, uint32_t* alignedSize) {
   if (alignedSize) *alignedSize = entry->alignedSize;
@@ -65,11 +77,7 @@ bool ReadStoredBlock(GrfArchive* archive, const GrfEntry* entry, void* buffer,
   if (capacity < entry->alignedSize) return Fail(archive, GRF_E_BUFFER_TOO_SMALL);
   if (!StreamReadAtExact(archive->stream, entry->offset, buffer, entry->alignedSize))
     return Fail(archive, GRF_E_IO);
-  if (entry->flags & ENTRY_CIPHER_MIXED) {
-    DecipherMixed(buffer, entry->alignedSize, CipherCycle(entry->compressedSize));
-  } else if (entry->flags & ENTRY_CIPHER_HEADER) {
-    DecipherHeader(buffer, entry->alignedSize);
-  }
+  RemoveCipher(entry->flags, entry->compressedSize, buffer, entry->alignedSize);
   return true;
 }
 
@@ -114,6 +122,17 @@ bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* block, ui
   entry.offset = info->offset;
   entry.flags = info->flags;
   return ReadStoredBlock(archive, &entry, block, capacity, nullptr);
+}
+
+uint32_t GrfReadBlockShared(const GrfArchive* archive, const GrfBlockInfo* info, void* block,
+                            uint32_t capacity) {
+  if (!info->inFile) return GRF_E_IO;
+  if (info->alignedSize == 0) return GRF_S_OK;
+  if (capacity < info->alignedSize) return GRF_E_BUFFER_TOO_SMALL;
+  if (!StreamReadSharedExact(archive->stream, info->offset, block, info->alignedSize))
+    return GRF_E_IO;
+  RemoveCipher(info->flags, info->compressedSize, block, info->alignedSize);
+  return GRF_S_OK;
 }
 
 namespace {

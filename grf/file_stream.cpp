@@ -74,6 +74,13 @@ bool FileWriteAt64(void* state, uint32_t low, uint32_t high, const void* buffer,
   });
 }
 
+bool FileReadShared(const void* state, uint64_t position, void* buffer, uint32_t length,
+                    uint32_t* moved) {
+  *moved = 0;
+  return ReadFromFileAt(static_cast<const FileStreamState*>(state)->handle, position, buffer,
+                        length, moved);
+}
+
 bool FileReadAt32(void* state, uint32_t position, void* buffer, uint32_t length,
                   uint32_t* moved) {
   return FileReadAt64(state, position, 0, buffer, length, moved);
@@ -141,7 +148,7 @@ bool FileControl(void* state, uint32_t direction, uint32_t kind, void* data,
 
 constexpr GrfStreamOps kFileOps = {
     FileClose,     FileRead,      FileWrite, FileReadAt32, FileWriteAt32, FileSetSize32,
-    FileGetSize32, FileFlush,     FileControl, FileReadAt64, FileWriteAt64,
+    FileGetSize32, FileFlush,     FileControl, FileReadAt64, FileWriteAt64, FileReadShared,
 };
 
 [[maybe_unused]] const bool g_registered = StreamRegisterType(stream::kFileTag, &kFileOps);

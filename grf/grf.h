@@ -141,6 +141,11 @@ bool GrfGetEntryInfo(GrfArchive* archive, const char* name, GrfBlockInfo* info);
 // without reading: GRF_E_BUFFER_TOO_SMALL below alignedSize, GRF_E_IO when the
 // block is not inside the file.
 bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* block, uint32_t capacity);
+// GrfReadBlock that leaves the archive untouched and returns the status
+// instead: safe on several threads at once over one archive, beside other
+// calls on one thread. GRF_E_IO also for a stream that cannot read so.
+uint32_t GrfReadBlockShared(const GrfArchive* archive, const GrfBlockInfo* info, void* block,
+                            uint32_t capacity);
 // Decodes a block from GrfReadBlock into `content` (capacity >= realSize), as
 // GrfReadEntry would. *keepLength, also on failure, is the number of leading
 // block bytes a copy must carry to decode the same way: for built-in zlib

@@ -140,7 +140,7 @@ bool MeasuringControl(void* state, uint32_t direction, uint32_t kind, void* data
 constexpr GrfStreamOps kMeasuringOps = {
     MeasuringClose,     MeasuringRead,      MeasuringWrite, MeasuringReadAt32,
     MeasuringWriteAt32, MeasuringSetSize32, MeasuringGetSize32, MeasuringFlush,
-    MeasuringControl,   MeasuringReadAt64,  MeasuringWriteAt64,
+    MeasuringControl,   MeasuringReadAt64,  MeasuringWriteAt64, nullptr,
 };
 
 [[maybe_unused]] const bool g_registered = StreamRegisterType(kMeasuringTag, &kMeasuringOps);

@@ -150,3 +150,11 @@ bool StreamWriteAtExact(GrfStream* stream, uint64_t position, const void* buffer
   uint32_t moved = 0;
   return StreamWriteAt(stream, position, buffer, length, &moved) && moved == length;
 }
+
+bool StreamReadSharedExact(const GrfStream* stream, uint64_t position, void* buffer,
+                           uint32_t length) {
+  uint32_t moved = 0;
+  return stream->ops->readShared &&
+         stream->ops->readShared(StreamState(stream), position, buffer, length, &moved) &&
+         moved == length;
+}

@@ -27,6 +27,10 @@ struct GrfStreamOps {
                    uint32_t length, uint32_t* moved);  // optional
   bool (*writeAt64)(void* state, uint32_t positionLow, uint32_t positionHigh,
                     const void* buffer, uint32_t length, uint32_t* moved);  // optional
+  // A positioned read that changes no state: safe on several threads at once,
+  // beside the stream's other operations on one thread. Optional.
+  bool (*readShared)(const void* state, uint64_t position, void* buffer, uint32_t length,
+                     uint32_t* moved);
 };
 
 namespace stream {
@@ -63,6 +67,7 @@ struct alignas(8) GrfStream {
 };
 
 inline void* StreamState(GrfStream* stream) { return stream + 1; }
+inline const void* StreamState(const GrfStream* stream) { return stream + 1; }
 
 // Fails when kMaxTypes types are registered or the tag is present.
 bool StreamRegisterType(uint32_t tag, const GrfStreamOps* ops);
@@ -97,6 +102,9 @@ bool StreamWriteExact(GrfStream* stream, const void* buffer, uint32_t length);
 bool StreamReadAtExact(GrfStream* stream, uint64_t position, void* buffer, uint32_t length);
 bool StreamWriteAtExact(GrfStream* stream, uint64_t position, const void* buffer,
                         uint32_t length);
+// The type's shared read, every byte or false; false for a type without one.
+bool StreamReadSharedExact(const GrfStream* stream, uint64_t position, void* buffer,
+                           uint32_t length);
 
 // ---- the file stream type (tag stream::kFileTag), registered at static initialization ----
 

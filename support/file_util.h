@@ -81,9 +81,9 @@ bool ReadExact(FileHandle handle, void* buffer, uint32_t count, uint32_t* bytesR
 // the number of bytes moved (which may be short) in *moved.
 bool ReadFromFile(FileHandle handle, void* buffer, uint32_t count, uint32_t* moved);
 bool WriteToFile(FileHandle handle, const void* buffer, uint32_t count, uint32_t* moved);
-// The same at a position, in one call where the system has one. Where the
-// file position moves too, it ends after the bytes moved; callers that go on
-// at the current position seek first.
+// The same at a position, in one call, safe on several threads over one
+// handle. Where the file position moves too, it ends after the bytes moved;
+// callers that go on at the current position seek first.
 bool ReadFromFileAt(FileHandle handle, uint64_t position, void* buffer, uint32_t count,
                     uint32_t* moved);
 bool WriteToFileAt(FileHandle handle, uint64_t position, const void* buffer, uint32_t count,

@@ -232,27 +232,41 @@ bool WriteToFile(FileHandle handle, const void* buffer, uint32_t count, uint32_t
   return ok != FALSE;
 }
 
-// ReadFile with an OVERLAPPED offset reports the end of the file as a
-// failure; a seek and a plain read keep the usual answer.
+// The position goes in an OVERLAPPED, so threads that share a handle do not
+// race on its file pointer. A read that starts at or past the end fails with
+// ERROR_HANDLE_EOF: that is a read of nothing, as a plain ReadFile reports it.
 namespace {
-bool SeekAbsolute(FileHandle handle, uint64_t position, uint32_t* moved) {
+bool AtPosition(uint64_t position, uint32_t* moved, OVERLAPPED* at) {
   if (moved) *moved = 0;
   if (position > static_cast<uint64_t>(INT64_MAX)) {
     SetLastError(ERROR_NEGATIVE_SEEK);
     return false;
   }
-  return SeekFile64(handle, static_cast<int64_t>(position), nullptr, fileio::kFileBegin);
+  *at = OVERLAPPED{};
+  at->Offset = static_cast<DWORD>(position);
+  at->OffsetHigh = static_cast<DWORD>(position >> 32);
+  return true;
 }
 }  // namespace
 
 bool ReadFromFileAt(FileHandle handle, uint64_t position, void* buffer, uint32_t count,
                     uint32_t* moved) {
-  return SeekAbsolute(handle, position, moved) && ReadFromFile(handle, buffer, count, moved);
+  OVERLAPPED at;
+  if (!AtPosition(position, moved, &at)) return false;
+  DWORD got = 0;
+  const BOOL ok = ReadFile(ToHandle(handle), buffer, count, &got, &at);
+  if (moved) *moved = got;
+  return ok != FALSE || GetLastError() == ERROR_HANDLE_EOF;
 }
 
 bool WriteToFileAt(FileHandle handle, uint64_t position, const void* buffer, uint32_t count,
                    uint32_t* moved) {
-  return SeekAbsolute(handle, position, moved) && WriteToFile(handle, buffer, count, moved);
+  OVERLAPPED at;
+  if (!AtPosition(position, moved, &at)) return false;
+  DWORD put = 0;
+  const BOOL ok = WriteFile(ToHandle(handle), buffer, count, &put, &at);
+  if (moved) *moved = put;
+  return ok != FALSE;
 }
 
 bool FlushFile(FileHandle handle) { return FlushFileBuffers(ToHandle(handle)) != FALSE; }

@@ -98,7 +98,7 @@ bool Control(void* st, uint32_t direction, uint32_t kind, void* data, uint32_t d
 }
 
 constexpr GrfStreamOps kOps = {Close, Read, Write, ReadAt32, WriteAt32, SetSize32,
-                               GetSize32, Flush, Control, ReadAt64, WriteAt64};
+                               GetSize32, Flush, Control, ReadAt64, WriteAt64, nullptr};
 const bool g_registered = StreamRegisterType(kTag, &kOps);
 
 }  // namespace
