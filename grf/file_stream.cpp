@@ -12,11 +12,23 @@ namespace {
 // Reads and writes at a position do not move the handle's position where
 // the system has positioned calls; the position they end at is kept, and
 // the handle is moved there before the next read or write that continues.
+// Data written is handed to the system's write-back every so many bytes, so
+// that a flush at the end does not wait for all of it.
 struct FileStreamState {
   FileHandle handle;
   uint64_t next;
   bool seekPending;
+  uint32_t writtenSinceHint;
 };
+
+constexpr uint32_t kWriteBackEvery = 32u << 20;
+
+void NoteWritten(FileStreamState& file, uint32_t moved) {
+  file.writtenSinceHint += moved;
+  if (file.writtenSinceHint < kWriteBackEvery) return;
+  file.writtenSinceHint = 0;
+  StartWriteBack(file.handle);
+}
 
 FileStreamState& StateOf(void* state) { return *static_cast<FileStreamState*>(state); }
 FileHandle& HandleOf(void* state) { return StateOf(state).handle; }
@@ -45,7 +57,9 @@ bool FileRead(void* state, void* buffer, uint32_t length, uint32_t* moved) {
 
 bool FileWrite(void* state, const void* buffer, uint32_t length, uint32_t* moved) {
   *moved = 0;
-  return CatchUp(StateOf(state)) && WriteToFile(HandleOf(state), buffer, length, moved);
+  const bool ok = CatchUp(StateOf(state)) && WriteToFile(HandleOf(state), buffer, length, moved);
+  NoteWritten(StateOf(state), *moved);
+  return ok;
 }
 
 // A positioned transfer, and where the stream's position ends up after it.
@@ -69,9 +83,11 @@ bool FileReadAt64(void* state, uint32_t low, uint32_t high, void* buffer, uint32
 
 bool FileWriteAt64(void* state, uint32_t low, uint32_t high, const void* buffer,
                    uint32_t length, uint32_t* moved) {
-  return AtPosition(state, low, high, moved, [&](FileHandle handle, uint64_t position) {
+  const bool ok = AtPosition(state, low, high, moved, [&](FileHandle handle, uint64_t position) {
     return WriteToFileAt(handle, position, buffer, length, moved);
   });
+  NoteWritten(StateOf(state), *moved);
+  return ok;
 }
 
 bool FileReadShared(const void* state, uint64_t position, void* buffer, uint32_t length,

@@ -89,6 +89,10 @@ bool ReadFromFileAt(FileHandle handle, uint64_t position, void* buffer, uint32_t
 bool WriteToFileAt(FileHandle handle, uint64_t position, const void* buffer, uint32_t count,
                    uint32_t* moved);
 bool FlushFile(FileHandle handle);
+// Asks the system to start writing the file's changed data to disk without
+// waiting for it, so that a later flush has less left to do. Only a hint:
+// where the system has no such call (or lazy writing of its own) it does nothing.
+void StartWriteBack(FileHandle handle);
 // Size of an open file, 64 bits.
 bool QueryFileSize(FileHandle handle, uint64_t* size);
 

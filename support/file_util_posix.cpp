@@ -315,6 +315,14 @@ bool WriteToFileAt(FileHandle handle, uint64_t position, const void* buffer, uin
          });
 }
 
+void StartWriteBack(FileHandle handle) {
+#if defined(__linux__)
+  sync_file_range(Fd(handle), 0, 0, SYNC_FILE_RANGE_WRITE);
+#else
+  (void)handle;
+#endif
+}
+
 bool FlushFile(FileHandle handle) {
   if (fsync(Fd(handle)) != 0) return FailErrno();
   return true;

@@ -269,6 +269,9 @@ bool WriteToFileAt(FileHandle handle, uint64_t position, const void* buffer, uin
   return ok != FALSE;
 }
 
+// The cache manager's lazy writer already writes changed data behind.
+void StartWriteBack(FileHandle) {}
+
 bool FlushFile(FileHandle handle) { return FlushFileBuffers(ToHandle(handle)) != FALSE; }
 
 bool QueryFileSize(FileHandle handle, uint64_t* size) {
