@@ -92,11 +92,18 @@ void ContentIndex::VisitNames(const ContentKey& key, Visitor visitor, void* cont
   }
 }
 
-bool ContentIndex::Insert(const ContentKey& key, const char* name) noexcept {
-  return Insert(key, name ? std::string_view(name) : std::string_view());
+const char* ContentIndex::NameAt(const ContentKey& key, uint32_t position) const noexcept {
+  const auto found = names_.find(key);
+  if (found == names_.end() || position >= found->second.size()) return nullptr;
+  return found->second[position].c_str();
 }
 
-bool ContentIndex::Insert(const ContentKey& key, std::string_view name) noexcept {
+bool ContentIndex::Insert(const ContentKey& key, const char* name, uint32_t* position) noexcept {
+  return Insert(key, name ? std::string_view(name) : std::string_view(), position);
+}
+
+bool ContentIndex::Insert(const ContentKey& key, std::string_view name,
+                          uint32_t* at) noexcept {
   auto slot = names_.end();
   bool created = false;
   try {
@@ -104,6 +111,7 @@ bool ContentIndex::Insert(const ContentKey& key, std::string_view name) noexcept
     slot = position;
     created = inserted;
     slot->second.emplace_back(name);
+    if (at) *at = static_cast<uint32_t>(slot->second.size() - 1);
     return true;
   } catch (const std::bad_alloc&) {
     // Leave no empty list behind for a key whose first name failed.

@@ -69,12 +69,15 @@ class ContentIndex {
   // Visits the names under the key, oldest first, until the visitor
   // returns false or the names are exhausted.
   void VisitNames(const ContentKey& key, Visitor visitor, void* context) const;
+  // The name at a position of the key's list (0 is the oldest), or null.
+  const char* NameAt(const ContentKey& key, uint32_t position) const noexcept;
 
   // Appends a copy of the name to the key's list, creating the list for a
-  // new key. False when memory ran out; the index is then as before. A null
-  // name is stored as an empty one.
-  bool Insert(const ContentKey& key, const char* name) noexcept;
-  bool Insert(const ContentKey& key, std::string_view name) noexcept;
+  // new key, and tells its position there. False when memory ran out; the
+  // index is then as before. A null name is stored as an empty one.
+  bool Insert(const ContentKey& key, const char* name, uint32_t* position = nullptr) noexcept;
+  bool Insert(const ContentKey& key, std::string_view name,
+              uint32_t* position = nullptr) noexcept;
 
  private:
   std::unordered_map<ContentKey, std::vector<std::string>, ContentKeyHash> names_;

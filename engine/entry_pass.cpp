@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "engine/consolidation_job.h"
 #include "engine/content_index.h"
@@ -15,11 +16,16 @@
 #include "engine/format.h"
 #include "engine/ordered_pipeline.h"
 #include "engine/recent_contents.h"
+#include "engine/stream_memo.h"
 #include "support/pool.h"
 #include "support/content_crc.h"
 #include "support/zlib_pool.h"
 
 namespace {
+
+constexpr uint64_t kNoEntry = ~uint64_t{0};
+// Decodes remembered by their blocks: about 100 bytes each.
+constexpr size_t kMemoEntries = size_t{1} << 18;
 
 // One entry on its way through the pipeline: read, decoded and checksummed on
 // a worker, decided in entry order, packed on a worker when the decision asks
@@ -30,6 +36,11 @@ struct EntryWork {
 
   const GrfArchive* source = nullptr;
   const char* name = nullptr;
+  uint64_t sequence = 0;  // position in the pass
+  StreamMemo* memo = nullptr;
+  // An earlier entry whose block is this one's, byte for byte: its results
+  // were taken instead of decoding, and there is no content.
+  uint64_t sameAs = kNoEntry;
   GrfBlockInfo info{};
   Stage stage = Stage::kDecode;
   bool pending = false;  // Run has work to do
@@ -78,18 +89,47 @@ struct EntryWork {
     }
     blockRead = GrfReadBlockShared(source, &info, block, info.alignedSize) == GRF_S_OK;
     if (!blockRead || !info.decodable) return;
+    const StreamKey key = StreamKeyOf(info, block, isolated);
+    if (TakeEarlier(key)) return;
+    if (!DecodeContent()) return;
+    memo->File(key, StreamDecode{sequence, info, checksum, digest, keep});
+  }
+
+  // Decodes into a new content buffer and sums it; false when that failed.
+  bool DecodeContent() noexcept {
     content = static_cast<unsigned char*>(PoolAlloc(info.realSize));
     if (!content) {
       outOfMemory = true;
-      return;
+      return false;
     }
     std::unique_lock<std::mutex> lock;
     if (info.viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
     status = GrfDecodeBlockShared(source, &info, block, content, info.realSize, &keep);
     if (lock) lock.unlock();
-    if (status != GRF_S_OK) return;
+    if (status != GRF_S_OK) return false;
     checksum = ContentCrc32(content, info.realSize);
     digest = ContentDigest(*digestKey, content, info.realSize);
+    return true;
+  }
+
+  // Takes the results of an earlier entry whose block equals this one's.
+  bool TakeEarlier(const StreamKey& key) noexcept {
+    StreamDecode earlier;
+    if (!memo->Find(key, &earlier) || earlier.sequence >= sequence) return false;
+    if (earlier.info.offset != info.offset) {
+      PoolBuffer other;
+      if (!other.Allocate(info.alignedSize) ||
+          GrfReadBlockShared(source, &earlier.info, other.bytes(), info.alignedSize) !=
+              GRF_S_OK ||
+          std::memcmp(other.bytes(), block, DecodedSpan(info)) != 0)
+        return false;
+    }
+    status = GRF_S_OK;
+    checksum = earlier.checksum;
+    digest = earlier.digest;
+    keep = earlier.keep;
+    sameAs = earlier.sequence;
+    return true;
   }
 
   void Run() noexcept {
@@ -129,14 +169,6 @@ struct EntryBatch final : PipelineBatch<EntryWork> {
   }
 };
 
-// The bytes a decode reads: equal spans of the same kind decode equally.
-uint32_t DecodedSpan(const GrfBlockInfo& info) {
-  if (!(info.flags & ENTRY_COMPRESSED)) return info.realSize;
-  if (info.lzss) return info.compressedSize;
-  const bool enciphered = (info.flags & (ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER)) != 0;
-  return enciphered ? info.alignedSize : info.compressedSize;
-}
-
 bool SameKind(const GrfBlockInfo& a, const GrfBlockInfo& b) {
   return (a.flags & ENTRY_COMPRESSED) == (b.flags & ENTRY_COMPRESSED) && a.lzss == b.lzss &&
          a.viaHook == b.viaHook && a.realSize == b.realSize;
@@ -157,14 +189,21 @@ struct EntryPass {
   std::unique_ptr<EntryBatch> filling;  // entries read, not yet handed over
   std::mutex* hookLock;
   RecentContents* recent;
+  StreamMemo* memo;
+  // Per entry in pass order: the position of its content's name in the
+  // index, for entries whose content went into the index (stored or linked).
+  std::vector<uint32_t> placed;
   bool failed;  // a failure was shown (a stop shows nothing)
 };
+
+constexpr uint32_t kNotPlaced = ~uint32_t{0};
 
 struct DuplicateProbe {
   EntryPass* pass;
   const EntryWork* work;
   const unsigned char* firstContent;  // the first candidate's, when remembered
   const char* foundName;
+  uint32_t visited;  // candidates visited; the found one's position is one less
 };
 
 // Shows a failure of one entry and stops the pass.
@@ -224,12 +263,35 @@ bool MatchCandidate(const char* candidate, void* context) {
     if (probe->pass->ledger) ++probe->pass->ledger->candidateComparisons;
     same = CandidateMatches(probe->pass, candidate, work);
   }
+  ++probe->visited;
   if (same) probe->foundName = candidate;
   return probe->foundName == nullptr;
 }
 
 ContentKey KeyOf(const EntryWork& work) {
   return ContentKey(work.checksum, work.info.realSize, work.digest, work.isolated);
+}
+
+bool Link(EntryPass* pass, EntryWork* work, const char* target, uint32_t position) {
+  const size_t length = std::strlen(target) + 1;
+  work->linkTarget = static_cast<char*>(PoolAlloc(length));
+  if (!work->linkTarget) return OutOfMemory(pass, "Out of memory while allocating hash map.");
+  std::memcpy(work->linkTarget, target, length);
+  ++pass->linkedCount;
+  pass->placed[work->sequence] = position;
+  work->action = EntryWork::Action::kLink;
+  work->ReleaseContent();
+  PoolFree(work->block);
+  work->block = nullptr;
+  return true;
+}
+
+// Where the content of an entry that took an earlier entry's results went:
+// the one name in the index proven to hold that content. Null when the
+// earlier entry placed nothing.
+const char* EarlierPlace(const EntryPass* pass, const EntryWork& work, uint32_t* position) {
+  *position = pass->placed[work.sameAs];
+  return *position == kNotPlaced ? nullptr : pass->index->NameAt(KeyOf(work), *position);
 }
 
 // Decides a decoded entry in entry order: empty, undecoded, linked to an
@@ -241,6 +303,14 @@ bool Decide(EntryPass* pass, EntryWork* work) {
     return true;
   }
   if (work->outOfMemory) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+  if (work->sameAs != kNoEntry) {
+    uint32_t position = 0;
+    if (const char* target = EarlierPlace(pass, *work, &position))
+      return Link(pass, work, target, position);
+    work->sameAs = kNoEntry;
+    if (!work->DecodeContent() && work->outOfMemory)
+      return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+  }
   if (!work->blockRead || work->status != GRF_S_OK) {
     ++pass->unreadableCount;
     work->action = EntryWork::Action::kUndecoded;
@@ -252,22 +322,11 @@ bool Decide(EntryPass* pass, EntryWork* work) {
   const ContentKey key = KeyOf(*work);
   const bool seen = pass->index->Contains(key);
   if (seen) {
-    DuplicateProbe probe{pass, work, pass->recent->Find(key), nullptr};
+    DuplicateProbe probe{pass, work, pass->recent->Find(key), nullptr, 0};
     pass->index->VisitNames(key, &MatchCandidate, &probe);
-    if (probe.foundName) {
-      const size_t length = std::strlen(probe.foundName) + 1;
-      work->linkTarget = static_cast<char*>(PoolAlloc(length));
-      if (!work->linkTarget) return OutOfMemory(pass, "Out of memory while allocating hash map.");
-      std::memcpy(work->linkTarget, probe.foundName, length);
-      ++pass->linkedCount;
-      work->action = EntryWork::Action::kLink;
-      work->ReleaseContent();
-      PoolFree(work->block);
-      work->block = nullptr;
-      return true;
-    }
+    if (probe.foundName) return Link(pass, work, probe.foundName, probe.visited - 1);
   }
-  if (!pass->index->Insert(key, work->name))
+  if (!pass->index->Insert(key, work->name, &pass->placed[work->sequence]))
     return OutOfMemory(pass, "Out of memory while allocating hash map.");
   work->remembered = !seen && pass->recent->Lend(key, work->content);
 
@@ -389,6 +448,14 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   if (!work) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
   work->source = pass->source;
   work->name = name;
+  work->memo = pass->memo;
+  work->sequence = pass->placed.size();
+  try {
+    if (pass->placed.empty()) pass->placed.reserve(total);
+    pass->placed.push_back(kNotPlaced);
+  } catch (...) {
+    return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+  }
   work->digestKey = pass->digestKey;
   work->hookLock = pass->hookLock;
   work->isolated = GrfIsHeaderCipherName(name);
@@ -431,11 +498,13 @@ bool ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
   std::mutex hookLock;
   const uint64_t budget = PipelineBudget(GrfGetMaxRealSize(source));
   RecentContents recent(std::min<uint64_t>(budget / 4, 32u << 20));
+  StreamMemo memo(kMemoEntries);
   OrderedPipeline pipeline(PipelineWorkers(job->threads), budget, job->workerStart,
                            job->workerStartContext);
   EntryPass pass{progress, progressContext, destination, source,     0,
                  0,        job,             index.get(), ledger,     &digestKey,
-                 &pipeline, nullptr,        &hookLock,   &recent,    false};
+                 &pipeline, nullptr,        &hookLock,   &recent,    &memo,
+                 {},        false};
 
   bool done = GrfForEachEntry(source, &ProcessEntry, &pass);
   if (done) HandOver(&pass);

@@ -48,10 +48,10 @@ class JobTest : public ::testing::Test {
     ClearCodecLibraryPath();
     ReloadCodecLibrary();  // the loaded library is process-wide
   }
-  JobOutcome Run(const fixture::ArchiveSpec& spec, bool best = false) {
+  JobOutcome Run(const fixture::ArchiveSpec& spec, bool best = false, uint32_t threads = 0) {
     built_ = fixture::BuildArchive(spec);
     EXPECT_TRUE(fixture::WriteBytesToFile(source_, built_.bytes));
-    return RunJob(host_.get(), source_, best);
+    return RunJob(host_.get(), source_, best, threads);
   }
   fixture::WrittenArchive Cleaned() {
     EXPECT_TRUE(fixture::ReadBytesFromFile(cleaned_, &cleanedBytes_));
@@ -84,6 +84,8 @@ TEST_F(JobTest, LinksOnlyProvenDuplicatesWithinTheirExtensionClass) {
       {Entry("one.bin", first), nullptr},
       {Entry("two.bin", collision), nullptr},  // same size and checksum, other bytes
       {Entry("three.bin", collision), "two.bin"},
+      {Entry("s1.bin", first, Storage::Stored), "one.bin"},  // stored: the blocks collide too
+      {Entry("s2.bin", collision, Storage::Stored), "two.bin"},
       {Entry("e1.txt", ""), nullptr},  // empty entries are copied, never linked
       {Entry("e2.txt", ""), nullptr},
       {CodecEntry("odd1.bin", odd), nullptr},  // unreadable: copied as they are, counted
@@ -91,8 +93,8 @@ TEST_F(JobTest, LinksOnlyProvenDuplicatesWithinTheirExtensionClass) {
   };
   fixture::ArchiveSpec spec;
   for (const Row& row : rows) spec.entries.push_back(row.entry);
-  EXPECT_EQ(Run(spec), JobOutcome::CleanedCopyKept);
-  EXPECT_NE(Report().find("6 entries were replaced with links and 2 could not be read"), std::string::npos);
+  EXPECT_EQ(Run(spec, false, 1), JobOutcome::CleanedCopyKept);  // one thread: each entry meets the ones before it decoded
+  EXPECT_NE(Report().find("8 entries were replaced with links and 2 could not be read"), std::string::npos);
   ExpectBytes(source_, built_.bytes);
   const fixture::WrittenArchive a = Cleaned();
   ASSERT_TRUE(a.ok);

@@ -1,0 +1,53 @@
+#include "engine/stream_memo.h"
+
+#include <new>
+
+#include "support/content_crc.h"
+
+size_t StreamKeyHash::operator()(const StreamKey& key) const noexcept {
+  uint64_t h = key.checksum;
+  h = h * 0x9E3779B97F4A7C15ull ^ key.compressedSize;
+  h = h * 0x9E3779B97F4A7C15ull ^ key.alignedSize;
+  h = h * 0x9E3779B97F4A7C15ull ^ key.realSize;
+  h = h * 0x9E3779B97F4A7C15ull ^
+      (key.flags | key.lzss << 8 | key.viaHook << 9 | uint32_t{key.isolated} << 10);
+  return static_cast<size_t>(h ^ (h >> 29));
+}
+
+bool StreamMemo::Find(const StreamKey& key, StreamDecode* found) const noexcept {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto at = byKey_.find(key);
+  if (at == byKey_.end()) return false;
+  *found = at->second;
+  return true;
+}
+
+void StreamMemo::File(const StreamKey& key, const StreamDecode& decode) noexcept {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (byKey_.size() >= capacity_) return;
+  try {
+    const auto [at, added] = byKey_.try_emplace(key, decode);
+    // Of two racing entries the earlier one stays: a later entry may take
+    // only an earlier entry's result.
+    if (!added && decode.sequence < at->second.sequence) at->second = decode;
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+uint32_t DecodedSpan(const GrfBlockInfo& info) {
+  if (!(info.flags & ENTRY_COMPRESSED)) return info.realSize;
+  if (info.lzss) return info.compressedSize;
+  const bool enciphered = (info.flags & (ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER)) != 0;
+  return enciphered ? info.alignedSize : info.compressedSize;
+}
+
+StreamKey StreamKeyOf(const GrfBlockInfo& info, const unsigned char* block, bool isolated) {
+  return StreamKey{ContentCrc32(block, DecodedSpan(info)),
+                   info.compressedSize,
+                   info.alignedSize,
+                   info.realSize,
+                   info.flags,
+                   info.lzss,
+                   info.viaHook,
+                   isolated};
+}
