@@ -51,11 +51,9 @@ uint32_t FnvHash(const char* key) {
   return h;
 }
 
-// Folded to 16 bits by h ^ (h >> 16), masked to the buckets.
-uint32_t FnvBucket(const char* foldedKey, uint32_t bucketCount) {
-  uint32_t h = FnvHash(foldedKey);
-  h ^= h >> 16;
-  return h & (bucketCount - 1);
+// A key's hash folded to 16 bits by h ^ (h >> 16), masked to the buckets.
+uint32_t FnvBucket(uint32_t keyHash, uint32_t bucketCount) {
+  return (keyHash ^ (keyHash >> 16)) & (bucketCount - 1);
 }
 
 }  // namespace
@@ -137,7 +135,7 @@ IndexNode* Lookup(EntryIndex* table, const char* name, bool* outOfMemory) {
   }
   table->fold(folded, name, length);
   const uint32_t keyHash = FnvHash(folded);
-  const uint32_t bucket = FnvBucket(folded, table->bucketCount);
+  const uint32_t bucket = FnvBucket(keyHash, table->bucketCount);
   IndexNode* node = LookupFolded(table, folded, keyHash, bucket);
   if (folded != stackKey) PoolFree(folded);
   return node;
@@ -171,7 +169,7 @@ bool IndexInsert(EntryIndex* table, const char* name, GrfEntry* entry) {
   node->key = key;
   node->value = entry;
   node->keyHash = FnvHash(key);
-  const uint32_t bucket = FnvBucket(key, table->bucketCount);
+  const uint32_t bucket = FnvBucket(node->keyHash, table->bucketCount);
   if (IndexNode* old = LookupFolded(table, key, node->keyHash, bucket)) {
     Unlink(table, old, bucket);
     DropNode(table, old, entry);

@@ -118,15 +118,24 @@ bool AllocateSpace(GrfArchive* archive, uint64_t length, uint64_t* position, boo
 
 namespace {
 
+// Small blocks go out with their padding in one write.
+constexpr uint32_t kJoinedWrite = 16u << 10;
+
 // Writes data and zero padding up to alignedSize, marks the span used.
 bool WriteStoredBlock(GrfArchive* archive, const void* data, uint32_t compressedSize,
                       uint32_t alignedSize, uint64_t* position) {
   bool appended = true;
   if (!AllocateSpace(archive, alignedSize, position, &appended)) return false;
   const uint32_t failure = appended ? GRF_E_IO_GROW : GRF_E_IO;
-  if (!StreamWriteAtExact(archive->stream, *position, data, compressedSize))
+  if (alignedSize > compressedSize && alignedSize <= kJoinedWrite) {
+    unsigned char joined[kJoinedWrite];
+    std::memcpy(joined, data, compressedSize);
+    std::memset(joined + compressedSize, 0, alignedSize - compressedSize);
+    if (!StreamWriteAtExact(archive->stream, *position, joined, alignedSize))
+      return Fail(archive, failure);
+  } else if (!StreamWriteAtExact(archive->stream, *position, data, compressedSize)) {
     return Fail(archive, failure);
-  if (alignedSize > compressedSize) {
+  } else if (alignedSize > compressedSize) {
     static const unsigned char kZeros[8] = {};
     if (!StreamWriteAtExact(archive->stream, *position + compressedSize, kZeros,
                             alignedSize - compressedSize))

@@ -29,11 +29,13 @@ TEST(FaultMatrix, NewArchiveWhoseHeaderCannotBeWrittenOrSizedFailsTheOpen) {
   }
 }
 
-enum class Change { Put, Link, Finalize };
+enum class Change { Put, PutLarge, Link, Finalize };
 
 bool Apply(GrfArchive* ar, Change change, Contents* contents) {
-  static const Bytes data = fixture::MakeContent(30, 2, false);
+  static const Bytes data = fixture::MakeContent(30, 2, false), large = fixture::MakeContent(20001, 3, false);
   if (change == Change::Put) return (*contents)["new.bin"] = data, GrfPutCompressed(ar, "new.bin", data.data(), 30, 0);
+  if (change == Change::PutLarge)
+    return (*contents)["new.bin"] = large, GrfPutCompressed(ar, "new.bin", large.data(), 20001, 0);
   if (change == Change::Finalize) return GrfFinalize(ar);
   (*contents)["c.txt"] = contents->at("a.txt");  // the first change of an old archive converts it
   return GrfLinkEntry(ar, "a.txt", "c.txt");
@@ -50,10 +52,11 @@ TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive)
   old.entries.push_back(fixture::Entry("b.gat", fixture::MakeContent(300, 7)));
   const fixture::BuiltArchive built = fixture::BuildArchive(spec), builtOld = fixture::BuildArchive(old);
   const uint32_t gaps = GRF_OPEN_REUSE_GAPS;
-  // nth write: put 1 data, 2 padding; conversion and finalize 1 prefix, 2 table, 3 header.
+  // nth write: a small put's block and padding go in 1, a large one's in 1 data, 2 padding;
+  // conversion and finalize 1 prefix, 2 table, 3 header.
   const struct { Change change; uint32_t flags; Op op; uint32_t nth; uint32_t status; } rows[] = {
-      {Change::Put, 0, Op::Write, 1, GRF_E_IO_GROW},       {Change::Put, 0, Op::Write, 2, GRF_E_IO_GROW},
-      {Change::Put, gaps, Op::Write, 1, GRF_E_IO},         {Change::Put, gaps, Op::Write, 2, GRF_E_IO},
+      {Change::Put, 0, Op::Write, 1, GRF_E_IO_GROW},       {Change::Put, gaps, Op::Write, 1, GRF_E_IO},
+      {Change::PutLarge, 0, Op::Write, 1, GRF_E_IO_GROW},  {Change::PutLarge, 0, Op::Write, 2, GRF_E_IO_GROW},
       {Change::Link, 0, Op::Write, 1, GRF_E_IO_GROW},      {Change::Link, 0, Op::Write, 2, GRF_E_IO_GROW},
       {Change::Link, 0, Op::Write, 3, GRF_E_IO},           {Change::Finalize, 0, Op::SizeQuery, 1, GRF_E_IO},
       {Change::Finalize, 0, Op::Write, 1, GRF_E_IO_GROW},  {Change::Finalize, 0, Op::Write, 2, GRF_E_IO_GROW},
