@@ -1,6 +1,6 @@
 #include "engine/content_index.h"
 
-#include <bit>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -35,12 +35,6 @@ struct SipState {
   }
 };
 
-uint64_t LoadLittle(const unsigned char* bytes, size_t count) {
-  uint64_t word = 0;
-  for (size_t i = 0; i < count; ++i) word |= static_cast<uint64_t>(bytes[i]) << (8 * i);
-  return word;
-}
-
 uint64_t SplitMix(uint64_t* state) {
   uint64_t z = (*state += 0x9E3779B97F4A7C15ull);
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -48,20 +42,40 @@ uint64_t SplitMix(uint64_t* state) {
   return z ^ (z >> 31);
 }
 
+// Little-endian; one load on such a machine.
+uint32_t LoadWord(const unsigned char* bytes) {
+  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+         uint32_t{bytes[3]} << 24;
+}
+
+// NH of one chunk, zero-padded to whole pairs of words: the sum of
+// (m[2i] + k[2i]) * (m[2i+1] + k[2i+1]), the additions mod 2^32.
+uint64_t NhChunk(const uint32_t* key, const unsigned char* bytes, size_t length) {
+  uint64_t sum = 0;
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    const uint32_t a = LoadWord(bytes + i) + key[i / 4];
+    const uint32_t b = LoadWord(bytes + i + 4) + key[i / 4 + 1];
+    sum += uint64_t{a} * b;
+  }
+  if (i < length) {
+    unsigned char tail[8] = {};
+    std::memcpy(tail, bytes + i, length - i);
+    sum += uint64_t{LoadWord(tail) + key[i / 4]} * (LoadWord(tail + 4) + key[i / 4 + 1]);
+  }
+  return sum;
+}
+
 }  // namespace
 
 uint64_t ContentDigest(const DigestKey& key, const void* data, size_t length) {
+  constexpr size_t kChunk = DigestKey::kChunkWords * 4;
   SipState s{key.k0 ^ 0x736F6D6570736575ull, key.k1 ^ 0x646F72616E646F6Dull,
              key.k0 ^ 0x6C7967656E657261ull, key.k1 ^ 0x7465646279746573ull};
   const auto* bytes = static_cast<const unsigned char*>(data);
-  const size_t whole = length & ~static_cast<size_t>(7);
-  for (size_t i = 0; i < whole; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, bytes + i, 8);
-    if constexpr (std::endian::native == std::endian::big) word = LoadLittle(bytes + i, 8);
-    s.Absorb(word);
-  }
-  s.Absorb(LoadLittle(bytes + whole, length & 7) | (static_cast<uint64_t>(length) << 56));
+  for (size_t done = 0; done < length; done += kChunk)
+    s.Absorb(NhChunk(key.nh, bytes + done, std::min(kChunk, length - done)));
+  s.Absorb(static_cast<uint64_t>(length));
   s.v2 ^= 0xFF;
   for (int i = 0; i < 3; ++i) s.Round();
   return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
@@ -72,7 +86,9 @@ DigestKey MakeRunDigestKey() {
   int local = 0;
   uint64_t state = ReadSystemTime() ^ (reinterpret_cast<uintptr_t>(&local) << 16) ^
                    reinterpret_cast<uintptr_t>(&runs) ^ ++runs * 0xD1B54A32D192ED03ull;
-  return DigestKey{SplitMix(&state), SplitMix(&state)};
+  DigestKey key{SplitMix(&state), SplitMix(&state), {}};
+  for (uint32_t& word : key.nh) word = static_cast<uint32_t>(SplitMix(&state));
+  return key;
 }
 
 std::unique_ptr<ContentIndex> ContentIndex::Create() noexcept {
@@ -80,45 +96,38 @@ std::unique_ptr<ContentIndex> ContentIndex::Create() noexcept {
 }
 
 bool ContentIndex::Contains(const ContentKey& key) const noexcept {
-  const auto found = names_.find(key);
-  return found != names_.end() && !found->second.empty();
+  return names_.find(key) != names_.end();
 }
 
 void ContentIndex::VisitNames(const ContentKey& key, Visitor visitor, void* context) const {
   const auto found = names_.find(key);
-  if (found == names_.end()) return;
-  for (const std::string& name : found->second) {
-    if (!visitor(name.c_str(), context)) return;
+  if (found == names_.end() || !visitor(found->second.first.data(), context)) return;
+  for (const std::string_view name : found->second.more) {
+    if (!visitor(name.data(), context)) return;
   }
 }
 
 const char* ContentIndex::NameAt(const ContentKey& key, uint32_t position) const noexcept {
   const auto found = names_.find(key);
-  if (found == names_.end() || position >= found->second.size()) return nullptr;
-  return found->second[position].c_str();
+  if (found == names_.end() || position > found->second.more.size()) return nullptr;
+  return position == 0 ? found->second.first.data() : found->second.more[position - 1].data();
 }
 
 bool ContentIndex::Insert(const ContentKey& key, const char* name, uint32_t* position) noexcept {
   return Insert(key, name ? std::string_view(name) : std::string_view(), position);
 }
 
+// A failure leaves at most an unused copy in the arena.
 bool ContentIndex::Insert(const ContentKey& key, std::string_view name,
                           uint32_t* at) noexcept {
-  auto slot = names_.end();
-  bool created = false;
+  std::string_view copy;
+  if (!arena_.Copy(name, &copy)) return false;
   try {
-    auto [position, inserted] = names_.try_emplace(key);
-    slot = position;
-    created = inserted;
-    slot->second.emplace_back(name);
-    if (at) *at = static_cast<uint32_t>(slot->second.size() - 1);
+    auto [slot, created] = names_.try_emplace(key, Names{copy, {}});
+    if (!created) slot->second.more.push_back(copy);
+    if (at) *at = static_cast<uint32_t>(created ? 0 : slot->second.more.size());
     return true;
-  } catch (const std::bad_alloc&) {
-    // Leave no empty list behind for a key whose first name failed.
-    if (created) names_.erase(slot);
-    return false;
-  } catch (const std::length_error&) {
-    if (created) names_.erase(slot);
+  } catch (...) {
     return false;
   }
 }

@@ -4,8 +4,8 @@
 //
 // Within one key the names are kept in the order they were added, so the
 // first entry written with a given content is the first one visited. Each name
-// is an owned copy. Nothing here throws: memory exhaustion is reported by the
-// result of Create and Insert.
+// is an owned copy that stays in place. Nothing here throws: memory
+// exhaustion is reported by the result of Create and Insert.
 //
 // The digest narrows candidates so that a flood of equal CRC-32s costs linear
 // time; its key is chosen at random per run, so an archive cannot be built to
@@ -18,6 +18,8 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "engine/name_arena.h"
 
 struct ContentKey {
   uint32_t checksum = 0;  // CRC-32 of the content
@@ -40,11 +42,14 @@ struct ContentKeyHash {
   }
 };
 
-// SipHash-1-3 with a 128-bit key: one round per word is enough for a
-// digest that only narrows candidates under a key chosen after the archive.
+// A keyed digest: NH over 1 KB chunks (ε = 2^-32 for two different
+// contents under a random key), the chunk sums and the length folded by
+// SipHash-1-3. It only narrows candidates, under a key chosen after the archive.
 struct DigestKey {
+  static constexpr size_t kChunkWords = 256;
   uint64_t k0;
   uint64_t k1;
+  uint32_t nh[kChunkWords];
 };
 uint64_t ContentDigest(const DigestKey& key, const void* data, size_t length);
 // A key that differs from run to run.
@@ -80,5 +85,11 @@ class ContentIndex {
               uint32_t* position = nullptr) noexcept;
 
  private:
-  std::unordered_map<ContentKey, std::vector<std::string>, ContentKeyHash> names_;
+  // Most contents have one name: it needs no list of its own.
+  struct Names {
+    std::string_view first;
+    std::vector<std::string_view> more;
+  };
+  std::unordered_map<ContentKey, Names, ContentKeyHash> names_;
+  NameArena arena_;
 };

@@ -14,8 +14,15 @@ std::unique_ptr<CopyExpectations> CopyExpectations::Create() noexcept {
 }
 
 bool CopyExpectations::Expect(const char* name, const CopyExpectation& expectation) noexcept {
+  const std::string_view text = name ? name : "";
+  if (const auto found = byName_.find(text); found != byName_.end()) {
+    found->second = expectation;
+    return true;
+  }
+  std::string_view key;
+  if (!names_.Copy(text, &key)) return false;
   try {
-    byName_.insert_or_assign(std::string(name ? name : ""), expectation);
+    byName_.emplace(key, expectation);
     return true;
   } catch (...) {
     return false;

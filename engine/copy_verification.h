@@ -10,6 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "engine/name_arena.h"
 #include "engine/ordered_pipeline.h"
 
 // What one entry of the copy must read back as.
@@ -39,12 +40,13 @@ class CopyExpectations {
       return std::hash<std::string_view>()(text);
     }
   };
-  std::unordered_map<std::string, CopyExpectation, Hash, std::equal_to<>> byName_;
+  std::unordered_map<std::string_view, CopyExpectation, Hash, std::equal_to<>> byName_;
+  NameArena names_;  // the keys
 };
 
 // True when the archive at `path` holds exactly the expected names and each
 // reads back with the expected size and checksum. Nothing is shown. Blocks
-// are read in order on the calling thread and checked on `threads` workers
+// are read and checked on `threads` workers
 // (as for the entry pass: 0 one per hardware thread, 1 none).
 bool VerifyCopy(const char* path, const CopyExpectations& expected, uint32_t threads = 1,
                 WorkerStartHook onStart = nullptr, void* startContext = nullptr);

@@ -59,7 +59,7 @@ struct EntryWork {
   std::mutex* hookLock = nullptr;  // a codec library's hook is called by one thread at a time
   // The decision and its packing.
   Action action = Action::kEmpty;
-  char* linkTarget = nullptr;  // a copy: the index's names may move
+  const char* linkTarget = nullptr;  // a name in the content index
   int level = 0;
   int packStatus = Z_OK;
   unsigned char* packed = nullptr;
@@ -72,7 +72,6 @@ struct EntryWork {
     ReleaseContent();
     if (block) PoolFree(block);
     if (packed) PoolFree(packed);
-    if (linkTarget) PoolFree(linkTarget);
   }
   void ReleaseContent() {
     if (content) PoolFree(content);
@@ -272,18 +271,14 @@ ContentKey KeyOf(const EntryWork& work) {
   return ContentKey(work.checksum, work.info.realSize, work.digest, work.isolated);
 }
 
-bool Link(EntryPass* pass, EntryWork* work, const char* target, uint32_t position) {
-  const size_t length = std::strlen(target) + 1;
-  work->linkTarget = static_cast<char*>(PoolAlloc(length));
-  if (!work->linkTarget) return OutOfMemory(pass, "Out of memory while allocating hash map.");
-  std::memcpy(work->linkTarget, target, length);
+void Link(EntryPass* pass, EntryWork* work, const char* target, uint32_t position) {
+  work->linkTarget = target;
   ++pass->linkedCount;
   pass->placed[work->sequence] = position;
   work->action = EntryWork::Action::kLink;
   work->ReleaseContent();
   PoolFree(work->block);
   work->block = nullptr;
-  return true;
 }
 
 // Where the content of an entry that took an earlier entry's results went:
@@ -305,8 +300,10 @@ bool Decide(EntryPass* pass, EntryWork* work) {
   if (work->outOfMemory) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
   if (work->sameAs != kNoEntry) {
     uint32_t position = 0;
-    if (const char* target = EarlierPlace(pass, *work, &position))
-      return Link(pass, work, target, position);
+    if (const char* target = EarlierPlace(pass, *work, &position)) {
+      Link(pass, work, target, position);
+      return true;
+    }
     work->sameAs = kNoEntry;
     if (!work->DecodeContent() && work->outOfMemory)
       return OutOfMemory(pass, "Out of memory while allocating working buffer.");
@@ -324,7 +321,10 @@ bool Decide(EntryPass* pass, EntryWork* work) {
   if (seen) {
     DuplicateProbe probe{pass, work, pass->recent->Find(key), nullptr, 0};
     pass->index->VisitNames(key, &MatchCandidate, &probe);
-    if (probe.foundName) return Link(pass, work, probe.foundName, probe.visited - 1);
+    if (probe.foundName) {
+      Link(pass, work, probe.foundName, probe.visited - 1);
+      return true;
+    }
   }
   if (!pass->index->Insert(key, work->name, &pass->placed[work->sequence]))
     return OutOfMemory(pass, "Out of memory while allocating hash map.");
