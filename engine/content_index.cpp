@@ -95,6 +95,13 @@ std::unique_ptr<ContentIndex> ContentIndex::Create() noexcept {
   return std::unique_ptr<ContentIndex>(new (std::nothrow) ContentIndex());
 }
 
+void ContentIndex::Reserve(size_t keys) noexcept {
+  try {
+    names_.reserve(keys);
+  } catch (...) {
+  }
+}
+
 bool ContentIndex::Contains(const ContentKey& key) const noexcept {
   return names_.find(key) != names_.end();
 }

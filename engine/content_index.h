@@ -68,6 +68,9 @@ class ContentIndex {
   ContentIndex(const ContentIndex&) = delete;
   ContentIndex& operator=(const ContentIndex&) = delete;
 
+  // Room for this many keys; only a hint.
+  void Reserve(size_t keys) noexcept;
+
   // Whether at least one name is stored under the key.
   bool Contains(const ContentKey& key) const noexcept;
 

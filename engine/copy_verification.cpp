@@ -29,6 +29,13 @@ bool CopyExpectations::Expect(const char* name, const CopyExpectation& expectati
   }
 }
 
+void CopyExpectations::Reserve(size_t names) noexcept {
+  try {
+    byName_.reserve(names);
+  } catch (...) {
+  }
+}
+
 const CopyExpectation* CopyExpectations::Find(std::string_view name) const noexcept {
   const auto found = byName_.find(name);
   return found == byName_.end() ? nullptr : &found->second;

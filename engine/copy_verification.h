@@ -31,6 +31,8 @@ class CopyExpectations {
   // Records (or replaces) the expectation of a name; false when out of memory.
   bool Expect(const char* name, const CopyExpectation& expectation) noexcept;
   const CopyExpectation* Find(std::string_view name) const noexcept;
+  // Room for this many names; only a hint.
+  void Reserve(size_t names) noexcept;
   size_t Count() const noexcept { return byName_.size(); }
 
  private:

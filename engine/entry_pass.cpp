@@ -451,7 +451,12 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   work->memo = pass->memo;
   work->sequence = pass->placed.size();
   try {
-    if (pass->placed.empty()) pass->placed.reserve(total);
+    if (pass->placed.empty()) {
+      pass->placed.reserve(total);
+      pass->index->Reserve(total);
+      pass->memo->Reserve(total);
+      if (pass->ledger && pass->ledger->expectations) pass->ledger->expectations->Reserve(total);
+    }
     pass->placed.push_back(kNotPlaced);
   } catch (...) {
     return OutOfMemory(pass, "Out of memory while allocating working buffer.");

@@ -1,5 +1,6 @@
 #include "engine/stream_memo.h"
 
+#include <algorithm>
 #include <new>
 
 #include "support/content_crc.h"
@@ -12,6 +13,14 @@ size_t StreamKeyHash::operator()(const StreamKey& key) const noexcept {
   h = h * 0x9E3779B97F4A7C15ull ^
       (key.flags | key.lzss << 8 | key.viaHook << 9 | uint32_t{key.isolated} << 10);
   return static_cast<size_t>(h ^ (h >> 29));
+}
+
+void StreamMemo::Reserve(size_t decodes) noexcept {
+  std::lock_guard<std::mutex> lock(mutex_);
+  try {
+    byKey_.reserve(std::min(decodes, capacity_));
+  } catch (...) {
+  }
 }
 
 bool StreamMemo::Find(const StreamKey& key, StreamDecode* found) const noexcept {

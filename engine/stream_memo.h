@@ -43,6 +43,8 @@ class StreamMemo {
   StreamMemo(const StreamMemo&) = delete;
   StreamMemo& operator=(const StreamMemo&) = delete;
 
+  // Room for this many decodes (at most the capacity); only a hint.
+  void Reserve(size_t decodes) noexcept;
   // The first decode filed under the key; false when there is none.
   bool Find(const StreamKey& key, StreamDecode* found) const noexcept;
   // Files a decode unless the key has one already (the earlier entry is
