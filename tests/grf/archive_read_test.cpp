@@ -51,6 +51,12 @@ TEST_P(ArchiveLayout, OpensListsInOffsetOrderAndReadsEveryEntry) {
     ASSERT_TRUE(e && x) << name;
     EXPECT_TRUE(e->offset == x->offset && e->flags == x->flags && e->offset >= last) << name;
     last = e->offset;
+    GrfBlockInfo info;  // the read for several threads deciphers as the plain one
+    ASSERT_TRUE(GrfGetEntryInfo(o.archive, name.c_str(), &info));
+    std::vector<unsigned char> plain(info.alignedSize + 1), shared(info.alignedSize + 1);
+    EXPECT_TRUE(GrfReadBlock(o.archive, &info, plain.data(), info.alignedSize));
+    EXPECT_EQ(GrfReadBlockShared(o.archive, &info, shared.data(), info.alignedSize), GRF_S_OK);
+    EXPECT_EQ(plain, shared) << name;
   }
   GrfClose(&o.archive);
 }

@@ -74,6 +74,10 @@ TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive)
       teststream::Plan plan;
       GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, c.flags);
       ASSERT_NE(ar, nullptr);
+      GrfBlockInfo info;
+      unsigned char block[4096];
+      EXPECT_TRUE(GrfGetEntryInfo(ar, "a.txt", &info) &&
+                  GrfReadBlockShared(ar, &info, block, sizeof block) == GRF_E_IO) << "a stream without shared reads";
       Contents contents = ExpectedOf(source);
       if (c.change == Change::Finalize) {
         ASSERT_TRUE(GrfPutData(ar, "b.txt", "beta", 4));
