@@ -18,7 +18,7 @@ struct FileStreamState {
   FileHandle handle;
   uint64_t next;
   bool seekPending;
-  uint32_t writtenSinceHint;
+  uint64_t writtenSinceHint;
 };
 
 constexpr uint32_t kWriteBackEvery = 32u << 20;
