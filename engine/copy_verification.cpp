@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "engine/batch_read.h"
 #include "engine/entry_pass.h"
 #include "grf/grf.h"
 #include "grf/stream.h"
@@ -55,6 +56,8 @@ struct EntryCheck {
   CopyExpectation want{};
   GrfBlockInfo info{};
   unsigned char* block = nullptr;
+  bool blockRead = false;
+  bool outOfMemory = false;
   bool matches = false;
 
   EntryCheck() = default;
@@ -63,9 +66,9 @@ struct EntryCheck {
   ~EntryCheck() {
     if (block) PoolFree(block);
   }
+  bool WantsBlock() const { return true; }
   void Run() noexcept {
-    block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
-    if (!block || GrfReadBlockShared(copy, &info, block, info.alignedSize) != GRF_S_OK) return;
+    if (!blockRead) return;
     if (want.stored) {
       matches = info.compressedSize == want.storedLength && info.flags == want.flags &&
                 ContentCrc32(block, info.compressedSize) == want.checksum;
@@ -81,6 +84,10 @@ struct EntryCheck {
 
 // Consecutive entries checked by one worker.
 struct CheckBatch final : PipelineBatch<EntryCheck> {
+  void Run() noexcept override {
+    if (count > 0) ReadBatchBlocks(items[0]->copy, items, count);
+    PipelineBatch<EntryCheck>::Run();
+  }
   bool Matches() const {
     for (uint32_t i = 0; i < count; ++i)
       if (!items[i]->matches) return false;

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/batch_read.h"
 #include "engine/consolidation_job.h"
 #include "engine/content_index.h"
 #include "engine/copy_verification.h"
@@ -80,13 +81,10 @@ struct EntryWork {
 
   // Only blocks inside the file are read, and only sizes that can come out
   // of them are allocated: hostile declarations cost nothing.
+  bool WantsBlock() const { return stage == Stage::kDecode && pending; }
+
+  // Decodes the block the batch read.
   void Decode() noexcept {
-    block = static_cast<unsigned char*>(PoolAlloc(info.alignedSize ? info.alignedSize : 1));
-    if (!block) {
-      outOfMemory = true;
-      return;
-    }
-    blockRead = GrfReadBlockShared(source, &info, block, info.alignedSize) == GRF_S_OK;
     if (!blockRead || !info.decodable) return;
     const StreamKey key = StreamKeyOf(info, block, isolated);
     if (TakeEarlier(key)) return;
@@ -161,6 +159,11 @@ struct EntryWork {
 // Consecutive entries handed over together.
 struct EntryBatch final : PipelineBatch<EntryWork> {
   EntryWork::Stage stage = EntryWork::Stage::kDecode;
+  void Run() noexcept override {
+    if (stage == EntryWork::Stage::kDecode && count > 0)
+      ReadBatchBlocks(items[0]->source, items, count);
+    PipelineBatch<EntryWork>::Run();
+  }
   bool Pending() const {
     for (uint32_t i = 0; i < count; ++i)
       if (items[i]->pending) return true;

@@ -137,6 +137,43 @@ uint32_t GrfReadBlockShared(const GrfArchive* archive, const GrfBlockInfo* info,
 
 namespace {
 
+// Blocks are read in one go when the read spans at most this much, and at
+// most twice their bytes plus the slack.
+constexpr uint64_t kMostJoinedRead = 4u << 20;
+constexpr uint64_t kJoinedReadSlack = 64u << 10;
+
+}  // namespace
+
+void GrfReadBlocksShared(const GrfArchive* archive, const GrfBlockInfo* const* infos,
+                         void* const* blocks, uint32_t count, uint32_t* statuses) {
+  uint64_t start = UINT64_MAX, end = 0, bytes = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const GrfBlockInfo& info = *infos[i];
+    if (!info.inFile || info.alignedSize == 0) continue;
+    start = std::min(start, info.offset);
+    end = std::max(end, info.offset + info.alignedSize);
+    bytes += info.alignedSize;
+  }
+  const uint64_t span = end > start ? end - start : 0;
+  PoolBuffer joined;
+  const bool together = span > 0 && span <= kMostJoinedRead && span <= 2 * bytes + kJoinedReadSlack &&
+                        joined.Allocate(static_cast<size_t>(span)) &&
+                        StreamReadSharedExact(archive->stream, start, joined.bytes(),
+                                              static_cast<uint32_t>(span));
+  for (uint32_t i = 0; i < count; ++i) {
+    const GrfBlockInfo& info = *infos[i];
+    if (!together || !info.inFile || info.alignedSize == 0) {
+      statuses[i] = GrfReadBlockShared(archive, &info, blocks[i], info.alignedSize);
+      continue;
+    }
+    std::memcpy(blocks[i], joined.bytes() + (info.offset - start), info.alignedSize);
+    RemoveCipher(info.flags, info.compressedSize, blocks[i], info.alignedSize);
+    statuses[i] = GRF_S_OK;
+  }
+}
+
+namespace {
+
 // The decode itself: nothing of the archive but its uncompress hook is used,
 // nothing of it is changed. Returns the status; *detail is set with it.
 uint32_t DecodeBlock(const GrfArchive* archive, const GrfBlockInfo* info, const void* block,

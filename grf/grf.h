@@ -146,6 +146,11 @@ bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* block, ui
 // calls on one thread. GRF_E_IO also for a stream that cannot read so.
 uint32_t GrfReadBlockShared(const GrfArchive* archive, const GrfBlockInfo* info, void* block,
                             uint32_t capacity);
+// GrfReadBlockShared for `count` blocks, each buffer holding its block's
+// alignedSize bytes; statuses[i] is block i's status. Blocks that lie close
+// together (consecutive entries in offset order) are read in one go.
+void GrfReadBlocksShared(const GrfArchive* archive, const GrfBlockInfo* const* infos,
+                         void* const* blocks, uint32_t count, uint32_t* statuses);
 // Decodes a block from GrfReadBlock into `content` (capacity >= realSize), as
 // GrfReadEntry would. *keepLength, also on failure, is the number of leading
 // block bytes a copy must carry to decode the same way: for built-in zlib

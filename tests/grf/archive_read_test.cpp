@@ -45,19 +45,32 @@ TEST_P(ArchiveLayout, OpensListsInOffsetOrderAndReadsEveryEntry) {
   std::vector<std::string> names;
   EXPECT_EQ(grftest::ReadAll(o.archive, &names), grftest::ExpectedOf(built));
   uint64_t last = 0;
+  std::vector<GrfBlockInfo> infos(names.size());
+  std::vector<std::vector<unsigned char>> plain, shared;
   for (const std::string& name : names) {
     const GrfEntry* e = FindEntry(o.archive, name.c_str());
     const fixture::ExpectedEntry* x = built.Find(name);
     ASSERT_TRUE(e && x) << name;
     EXPECT_TRUE(e->offset == x->offset && e->flags == x->flags && e->offset >= last) << name;
     last = e->offset;
-    GrfBlockInfo info;  // the read for several threads deciphers as the plain one
+    GrfBlockInfo& info = infos[plain.size()];
     ASSERT_TRUE(GrfGetEntryInfo(o.archive, name.c_str(), &info));
-    std::vector<unsigned char> plain(info.alignedSize + 1), shared(info.alignedSize + 1);
-    EXPECT_TRUE(GrfReadBlock(o.archive, &info, plain.data(), info.alignedSize));
-    EXPECT_EQ(GrfReadBlockShared(o.archive, &info, shared.data(), info.alignedSize), GRF_S_OK);
-    EXPECT_EQ(plain, shared) << name;
+    plain.emplace_back(info.alignedSize + 1), shared.emplace_back(info.alignedSize + 1);
+    EXPECT_TRUE(GrfReadBlock(o.archive, &info, plain.back().data(), info.alignedSize)) << name;
   }
+  // The reads for several threads, all blocks in one go, decipher as the plain one.
+  std::vector<const GrfBlockInfo*> each;
+  std::vector<void*> into;
+  for (size_t i = 0; i < names.size(); ++i) each.push_back(&infos[i]), into.push_back(shared[i].data());
+  std::vector<uint32_t> statuses(names.size(), 1);
+  GrfReadBlocksShared(o.archive, each.data(), into.data(), static_cast<uint32_t>(names.size()), statuses.data());
+  EXPECT_EQ(statuses, std::vector<uint32_t>(names.size(), GRF_S_OK));
+  EXPECT_EQ(plain, shared);
+  for (size_t i = 0; i < names.size(); ++i) {  // and one by one
+    std::fill(shared[i].begin(), shared[i].end(), 0);
+    EXPECT_EQ(GrfReadBlockShared(o.archive, &infos[i], shared[i].data(), infos[i].alignedSize), GRF_S_OK);
+  }
+  EXPECT_EQ(plain, shared);
   GrfClose(&o.archive);
 }
 
