@@ -143,9 +143,12 @@ bool CreateDestination(Destination* destination) {
   if (!CreateHeldUniqueFile(prefix, kPartialSuffix, destination->partialName,
                             sizeof destination->partialName, &destination->held))
     return false;
+  // The copy is made durable once, before it takes its name, so finalize
+  // does not wait for the disk: the writing goes on under the read-back.
   FileHandle own = kInvalidFile;
   if (DuplicateFileHandle(destination->held, &own) &&
-      GrfOpenHandle(own, 0, nullptr, &destination->archive) && destination->archive)
+      GrfOpenHandle(own, GRF_OPEN_CALLER_FLUSHES, nullptr, &destination->archive) &&
+      destination->archive)
     return true;
   GrfClose(&destination->archive);
   DiscardHeldFile(&destination->held, destination->partialName);

@@ -43,6 +43,9 @@ constexpr uint32_t GRF_OPEN_DEFER_TABLE = 0x20;
 constexpr uint32_t GRF_OPEN_BACKSLASH_NAMES = 0x40;
 constexpr uint32_t GRF_OPEN_NO_SEED = 0x80;
 constexpr uint32_t GRF_OPEN_KEEP_VERSION = 0x100;
+// Finalize does not flush: the caller makes the file durable itself (a
+// temporary copy that is flushed before it takes its name).
+constexpr uint32_t GRF_OPEN_CALLER_FLUSHES = 0x200;
 constexpr uint32_t GRF_OPEN_APPEND_ONLY = 0x10000000;
 constexpr uint32_t GRF_STATE_ENUMERATING = 0x20000000;
 constexpr uint32_t GRF_STATE_CLOSING = 0x40000000;

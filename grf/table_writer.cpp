@@ -164,14 +164,16 @@ bool WriteHeader(GrfArchive* archive, const WrittenTable& table, uint32_t versio
   // The bytes this write replaces are kept: a failed or short write puts
   // them back, so that the header still points at the previous table.
   // The data and the table reach the disk before the header that points at
-  // them, and the header itself before the finalize counts as done.
+  // them, and the header itself before the finalize counts as done, unless
+  // the caller makes the file durable itself.
   const uint32_t at = whole ? 0 : grf::kHeaderTableOffset;
   const uint32_t span = grf::kHeaderSize - at;
   unsigned char previous[grf::kHeaderSize];
-  if (!StreamFlush(archive->stream)) return Fail(archive, GRF_E_IO);
+  const bool flush = !(archive->flags & GRF_OPEN_CALLER_FLUSHES);
+  if (flush && !StreamFlush(archive->stream)) return Fail(archive, GRF_E_IO);
   if (!StreamReadAtExact(archive->stream, at, previous, span)) return Fail(archive, GRF_E_IO);
   if (!StreamWriteAtExact(archive->stream, at, header + at, span) ||
-      !StreamFlush(archive->stream)) {
+      (flush && !StreamFlush(archive->stream))) {
     StreamWriteAtExact(archive->stream, at, previous, span);
     return Fail(archive, GRF_E_IO);
   }

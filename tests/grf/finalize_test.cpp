@@ -26,6 +26,19 @@ TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
   EXPECT_TRUE(GrfFinalize(ar.a));
 }
 
+TEST(Finalize, FlushesTwiceUnlessTheCallerMakesTheFileDurable) {
+  for (const uint32_t flags : {0u, GRF_OPEN_CALLER_FLUSHES}) {
+    TempFile file("fin-flush");
+    ASSERT_TRUE(file.Write({}));
+    teststream::Plan plan;
+    GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, flags);
+    ASSERT_TRUE(ar && GrfPutData(ar, "a", "alpha", 5) && GrfFinalize(ar));
+    EXPECT_EQ(plan.calls[static_cast<uint32_t>(teststream::Op::Flush)], flags ? 0u : 2u);
+    GrfClose(&ar);
+    EXPECT_EQ(grftest::ReadAll(file.path()).size(), 1u);
+  }
+}
+
 TEST(Finalize, FailedFileSizeQueryAfterTheHeaderStillProtectsTheNewTable) {
   TempFile file("fin-size");
   ASSERT_TRUE(file.Write({}));
