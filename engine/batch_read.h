@@ -2,7 +2,7 @@
 // Reads the stored blocks of a batch of pipeline items with one call to the
 // library, so that neighbouring blocks come in one read. An item says whether
 // it wants its block (WantsBlock) and has `info`, `block` (allocated here,
-// freed by the item), `blockRead` and `outOfMemory`.
+// freed by the item; still null when memory ran out) and `blockRead`.
 
 #include <cstdint>
 
@@ -23,10 +23,7 @@ void ReadBatchBlocks(const GrfArchive* archive, Item* const* items, uint32_t cou
     if (!item->WantsBlock()) continue;
     const uint32_t size = item->info.alignedSize;
     item->block = static_cast<unsigned char*>(PoolAlloc(size ? size : 1));
-    if (!item->block) {
-      item->outOfMemory = true;
-      continue;
-    }
+    if (!item->block) continue;
     infos[n] = &item->info;
     blocks[n] = item->block;
     reading[n++] = item;

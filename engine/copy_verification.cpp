@@ -57,7 +57,6 @@ struct EntryCheck {
   GrfBlockInfo info{};
   unsigned char* block = nullptr;
   bool blockRead = false;
-  bool outOfMemory = false;
   bool matches = false;
 
   EntryCheck() = default;

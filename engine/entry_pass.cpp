@@ -85,6 +85,10 @@ struct EntryWork {
 
   // Decodes the block the batch read.
   void Decode() noexcept {
+    if (!block) {
+      outOfMemory = true;
+      return;
+    }
     if (!blockRead || !info.decodable) return;
     const StreamKey key = StreamKeyOf(info, block, isolated);
     if (TakeEarlier(key)) return;
