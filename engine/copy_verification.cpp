@@ -1,5 +1,7 @@
 #include "engine/copy_verification.h"
 
+#include <algorithm>
+#include <functional>
 #include <new>
 
 #include "engine/batch_read.h"
@@ -14,32 +16,75 @@ std::unique_ptr<CopyExpectations> CopyExpectations::Create() noexcept {
   return std::unique_ptr<CopyExpectations>(new (std::nothrow) CopyExpectations());
 }
 
-bool CopyExpectations::Expect(const char* name, const CopyExpectation& expectation) noexcept {
-  const std::string_view text = name ? name : "";
-  if (const auto found = byName_.find(text); found != byName_.end()) {
-    found->second = expectation;
-    return true;
-  }
-  std::string_view key;
-  if (!names_.Copy(text, &key)) return false;
-  try {
-    byName_.emplace(key, expectation);
-    return true;
-  } catch (...) {
-    return false;
+namespace {
+
+size_t HashOf(std::string_view name) { return std::hash<std::string_view>()(name); }
+
+constexpr size_t kFewestSlots = 64;
+
+}  // namespace
+
+size_t CopyExpectations::Locate(std::string_view name, size_t hash) const noexcept {
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    const uint32_t slot = slots_[i];
+    if (slot == 0) return i;
+    const Named& named = named_[slot - 1];
+    if (named.hash == hash && named.name == name) return i;
   }
 }
 
-void CopyExpectations::Reserve(size_t names) noexcept {
+bool CopyExpectations::Rehash(size_t slotCount) noexcept {
+  std::vector<uint32_t> fresh;
   try {
-    byName_.reserve(names);
+    fresh.assign(slotCount, 0);
+  } catch (...) {
+    return false;
+  }
+  slots_.swap(fresh);
+  for (size_t k = 0; k < named_.size(); ++k)
+    slots_[Locate(named_[k].name, named_[k].hash)] = static_cast<uint32_t>(k + 1);
+  return true;
+}
+
+bool CopyExpectations::Expect(const char* name, const CopyExpectation& expectation) noexcept {
+  const CopyExpectation want = expectation;  // may live in named_, which can move
+  const std::string_view text = name ? name : "";
+  const size_t hash = HashOf(text);
+  if (!slots_.empty()) {
+    if (const uint32_t slot = slots_[Locate(text, hash)]) {
+      named_[slot - 1].want = want;
+      return true;
+    }
+  }
+  if ((named_.size() + 1) * 2 > slots_.size() &&
+      !Rehash(std::max(kFewestSlots, slots_.size() * 2)))
+    return false;
+  std::string_view key;
+  if (!names_.Copy(text, &key)) return false;
+  try {
+    named_.push_back(Named{key, hash, want});
+  } catch (...) {
+    return false;
+  }
+  slots_[Locate(text, hash)] = static_cast<uint32_t>(named_.size());
+  return true;
+}
+
+void CopyExpectations::Reserve(size_t names) noexcept {
+  size_t slots = kFewestSlots;
+  while (slots / 2 < names) slots *= 2;
+  if (slots > slots_.size()) Rehash(slots);
+  try {
+    named_.reserve(names);
   } catch (...) {
   }
 }
 
 const CopyExpectation* CopyExpectations::Find(std::string_view name) const noexcept {
-  const auto found = byName_.find(name);
-  return found == byName_.end() ? nullptr : &found->second;
+  if (slots_.empty()) return nullptr;
+  const uint32_t slot = slots_[Locate(name, HashOf(name))];
+  return slot ? &named_[slot - 1].want : nullptr;
 }
 
 namespace {
@@ -66,18 +111,21 @@ struct EntryCheck {
     if (block) PoolFree(block);
   }
   bool WantsBlock() const { return true; }
+  // Checks the block, then gives it back here rather than on the taking thread.
   void Run() noexcept {
-    if (!blockRead) return;
-    if (want.stored) {
-      matches = info.compressedSize == want.storedLength && info.flags == want.flags &&
-                ContentCrc32(block, info.compressedSize) == want.checksum;
-      return;
-    }
+    matches = blockRead && Check();
+    if (block) PoolFree(block);
+    block = nullptr;
+  }
+  bool Check() const noexcept {
+    if (want.stored)
+      return info.compressedSize == want.storedLength && info.flags == want.flags &&
+             ContentCrc32(block, info.compressedSize) == want.checksum;
     PoolBuffer content;
-    if (!content.Allocate(info.realSize)) return;
-    matches = GrfDecodeBlockShared(copy, &info, block, content.bytes(), info.realSize, nullptr) ==
-                  GRF_S_OK &&
-              ContentCrc32(content.bytes(), info.realSize) == want.checksum;
+    return content.Allocate(info.realSize) &&
+           GrfDecodeBlockShared(copy, &info, block, content.bytes(), info.realSize, nullptr) ==
+               GRF_S_OK &&
+           ContentCrc32(content.bytes(), info.realSize) == want.checksum;
   }
 };
 

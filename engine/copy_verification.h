@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "engine/name_arena.h"
 #include "engine/ordered_pipeline.h"
@@ -23,27 +23,34 @@ struct CopyExpectation {
   bool operator==(const CopyExpectation&) const = default;
 };
 
-// Names of the copy's entries and their expectations. Nothing throws.
+// Names of the copy's entries and their expectations, in an open-addressed
+// table of positions: a lookup touches a slot, a record and a name. Nothing
+// throws.
 class CopyExpectations {
  public:
   static std::unique_ptr<CopyExpectations> Create() noexcept;
 
   // Records (or replaces) the expectation of a name; false when out of memory.
   bool Expect(const char* name, const CopyExpectation& expectation) noexcept;
+  // Valid until the next Expect.
   const CopyExpectation* Find(std::string_view name) const noexcept;
   // Room for this many names; only a hint.
   void Reserve(size_t names) noexcept;
-  size_t Count() const noexcept { return byName_.size(); }
+  size_t Count() const noexcept { return named_.size(); }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view text) const noexcept {
-      return std::hash<std::string_view>()(text);
-    }
+  struct Named {
+    std::string_view name;
+    size_t hash;
+    CopyExpectation want;
   };
-  std::unordered_map<std::string_view, CopyExpectation, Hash, std::equal_to<>> byName_;
-  NameArena names_;  // the keys
+  // The slot of the name, or the free slot where it would go.
+  size_t Locate(std::string_view name, size_t hash) const noexcept;
+  bool Rehash(size_t slotCount) noexcept;
+
+  std::vector<Named> named_;
+  std::vector<uint32_t> slots_;  // 1 + position in named_, 0 when free; at most half in use
+  NameArena names_;             // the names
 };
 
 // True when the archive at `path` holds exactly the expected names and each

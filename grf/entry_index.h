@@ -6,8 +6,9 @@
 
 struct GrfArchive;
 
-// One table entry in memory. The record and its name are one pool allocation
-// (NewEntry); `name` points into it and keeps the case as stored.
+// One table entry in memory. The record, its name and its place in the index
+// are one pool allocation (NewEntry); `name` points into it and keeps the case
+// as stored.
 struct GrfEntry {
   char* name;
   uint32_t compressedSize;
@@ -26,24 +27,19 @@ struct EntryRecord {
   uint8_t flags;
 };
 
-// One allocation for record and name (copied as given); null when out of memory.
+// One allocation for record, name (copied as given) and index node; null when
+// out of memory. Released by the index that takes it, or by a failed insert.
 GrfEntry* NewEntry(const char* name, const EntryRecord& record);
 
 struct EntryIndex;
-
-using EntryLess = bool (*)(const GrfEntry* a, const GrfEntry* b);
 
 // Null when absent. When the folded copy of a long name cannot be allocated,
 // *outOfMemory (if given) becomes true and the result is null.
 GrfEntry* IndexFind(EntryIndex* table, const char* name, bool* outOfMemory = nullptr);
 uint32_t IndexCount(const EntryIndex* table);
-// Bucket order, each chain head to tail, then sorted; returns the count
-// written (at most length).
-uint32_t IndexCollectSorted(const EntryIndex* table, GrfEntry** array, uint32_t length,
-                            EntryLess less);
-
-// Ascending offset, unsigned 64-bit.
-bool EntryOffsetLess(const GrfEntry* a, const GrfEntry* b);
+// The entries in ascending offset order (unsigned 64-bit); returns the count
+// written (at most length). Equal offsets keep an order fixed by the index.
+uint32_t IndexCollectByOffset(const EntryIndex* table, GrfEntry** array, uint32_t length);
 
 // ---- archive level ----
 
@@ -57,7 +53,8 @@ void DestroyArchiveIndex(GrfArchive* archive);
 GrfEntry* FindEntry(GrfArchive* archive, const char* name);
 
 // Raises maxAlignedSize/maxRealSize and inserts, replacing an entry of the
-// same name. On failure the entry is released and false returned (no status set).
+// same name. Without an index the entry is released and false returned (no
+// status set).
 bool InsertEntry(GrfArchive* archive, GrfEntry* entry);
 
 namespace enumerate {

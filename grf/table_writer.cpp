@@ -39,7 +39,7 @@ bool CollectSorted(GrfArchive* archive, uint32_t count, PoolBuffer* sorted) {
   const uint64_t arrayBytes = static_cast<uint64_t>(count) * sizeof(GrfEntry*);
   if (arrayBytes > pool::kMaxBlock || !sorted->Allocate(static_cast<size_t>(arrayBytes)))
     return Fail(archive, GRF_E_OUT_OF_MEMORY);
-  IndexCollectSorted(archive->entries, sorted->As<GrfEntry*>(), count, EntryOffsetLess);
+  IndexCollectByOffset(archive->entries, sorted->As<GrfEntry*>(), count);
   return true;
 }
 
