@@ -55,6 +55,8 @@ struct EntryWork {
   uint32_t status = GRF_E_BAD_DATA;
   uint32_t keep = 0;
   uint32_t checksum = 0;
+  uint32_t spanChecksum = 0;  // CRC-32 of the block bytes a decode reads
+  bool spanSummed = false;
   uint64_t digest = 0;
   const DigestKey* digestKey = nullptr;
   std::mutex* hookLock = nullptr;  // a codec library's hook is called by one thread at a time
@@ -91,6 +93,8 @@ struct EntryWork {
     }
     if (!blockRead || !info.decodable) return;
     const StreamKey key = StreamKeyOf(info, block, isolated);
+    spanChecksum = key.checksum;
+    spanSummed = true;
     if (TakeEarlier(key)) return;
     if (!DecodeContent()) return;
     memo->File(key, StreamDecode{sequence, info, checksum, digest, keep});
@@ -355,12 +359,14 @@ bool Decide(EntryPass* pass, EntryWork* work) {
 }
 
 // The expectation of a block carried as it is: its bytes, checked without
-// decoding. A carried stream was decoded from these very bytes by the pass.
+// decoding. A carried stream was decoded from these very bytes by the pass,
+// which summed them already when it kept all it read.
 CopyExpectation Carried(const EntryWork& work) {
   const auto flags =
       static_cast<uint8_t>(work.info.flags & ~(ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER));
-  return CopyExpectation{work.info.realSize, ContentCrc32(work.block, work.keep), work.keep, true,
-                         flags};
+  const bool summed = work.spanSummed && work.keep == DecodedSpan(work.info);
+  const uint32_t checksum = summed ? work.spanChecksum : ContentCrc32(work.block, work.keep);
+  return CopyExpectation{work.info.realSize, checksum, work.keep, true, flags};
 }
 
 bool Write(EntryPass* pass, EntryWork* work) {
