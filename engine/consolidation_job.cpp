@@ -3,6 +3,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
+#include <utility>
 
 #include "engine/codec_library.h"
 #include "engine/copy_verification.h"
@@ -155,10 +157,36 @@ bool CreateDestination(Destination* destination) {
   return false;
 }
 
+// Closes archives on a thread of its own: freeing their indexes goes on
+// beside the single-threaded steps that follow (finalize, the copy's table
+// load). Without a thread to be had, an archive is closed at once.
+class BackgroundClose {
+ public:
+  BackgroundClose() = default;
+  BackgroundClose(const BackgroundClose&) = delete;
+  BackgroundClose& operator=(const BackgroundClose&) = delete;
+  ~BackgroundClose() { Wait(); }
+  void Close(GrfArchive** archive) noexcept {
+    Wait();
+    GrfArchive* taken = std::exchange(*archive, nullptr);
+    try {
+      thread_ = std::thread([taken]() mutable { GrfClose(&taken); });
+    } catch (...) {
+      GrfClose(&taken);
+    }
+  }
+  void Wait() noexcept {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::thread thread_;
+};
+
 // Steps between a created destination and its report. The archive is
 // closed here; the temporary file is renamed onto the cleaned name when the
 // copy is kept, and otherwise left to the caller to discard.
-JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destination* destination) {
+JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destination* destination) {
   JobHost* host = job->host;
   host->SetStatusText("Consolidating...");
   const uint64_t start = ReadSystemTime();
@@ -168,9 +196,14 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destinatio
     return JobOutcome::PassFailed;
   }
   PassLedger ledger{expectations.get()};
-  if (!ConsolidateEntries(destination->archive, source, &OnEntryProgress, &job->progress, job,
+  if (!ConsolidateEntries(destination->archive, *source, &OnEntryProgress, &job->progress, job,
                           &ledger))
     return JobOutcome::PassFailed;
+  ReportFacts facts{};
+  facts.sourceSize = GrfGetFileSize(*source);
+  // Joined before the copy is committed or discarded.
+  BackgroundClose closing;
+  closing.Close(source);
 
   host->SetProgress(100);
   host->SetStatusText("Finalizing...");
@@ -181,8 +214,6 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destinatio
     return JobOutcome::FinalizeFailed;
   }
 
-  ReportFacts facts{};
-  facts.sourceSize = GrfGetFileSize(source);
   facts.destinationSize = GrfGetFileSize(destination->archive);
   facts.linkedCount = job->linkedCount;
   facts.unreadableCount = job->unreadableCount;
@@ -192,7 +223,7 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destinatio
     summary->linked = facts.linkedCount;
     summary->unreadable = facts.unreadableCount;
   }
-  GrfClose(&destination->archive);
+  closing.Close(&destination->archive);
   char text[kMessageCapacity];
   const bool keep = KeepsCleanedCopy(ComposeReport(facts, text, sizeof text));
   if (job->dryRun) {
@@ -213,6 +244,7 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive* source, Destinatio
         "untouched.");
     return JobOutcome::VerificationFailed;
   }
+  closing.Wait();
   // A stop that came after the pass still keeps nothing.
   if (host->IsStopRequested()) return JobOutcome::PassFailed;
   if (keep && !CommitHeldFile(&destination->held, destination->partialName, destination->name)) {
@@ -276,7 +308,7 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     return JobOutcome::DestinationFailed;
   }
 
-  const JobOutcome outcome = ConsolidateInto(job, source, &destination);
+  const JobOutcome outcome = ConsolidateInto(job, &source, &destination);
   GrfClose(&destination.archive);
   if (outcome != JobOutcome::CleanedCopyKept)
     DiscardHeldFile(&destination.held, destination.partialName);
