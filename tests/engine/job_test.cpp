@@ -260,6 +260,21 @@ TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
   EXPECT_FALSE(VerifyCopy((source_ + ".missing").c_str(), *CopyExpectations::Create()));
 }
 
+TEST(CopyExpectations, GrowWithoutAHintAndReplaceByExactName) {
+  std::unique_ptr<CopyExpectations> all = CopyExpectations::Create();
+  for (uint32_t i = 0; i < 500; ++i)
+    ASSERT_TRUE(all->Expect(("n" + std::to_string(i)).c_str(), {i, i, 0, false, 0}));
+  ASSERT_TRUE(all->Expect("n7", {1, 2, 0, false, 0}));
+  EXPECT_EQ(all->Count(), 500u);
+  for (uint32_t i = 0; i < 500; ++i) {
+    const CopyExpectation* found = all->Find("n" + std::to_string(i));
+    ASSERT_NE(found, nullptr) << i;
+    EXPECT_EQ(found->realSize, i == 7 ? 1u : i);
+  }
+  EXPECT_EQ(all->Find("N7"), nullptr);
+  EXPECT_EQ(all->Find("n500"), nullptr);
+}
+
 TEST_F(JobTest, ACopyThatDoesNotReadBackIsRemoved) {
 #ifdef _WIN32
   GTEST_SKIP() << "the writer shares the copy for reading only";
