@@ -263,16 +263,16 @@ TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
 TEST(CopyExpectations, GrowWithoutAHintAndReplaceByExactName) {
   std::unique_ptr<CopyExpectations> all = CopyExpectations::Create();
   for (uint32_t i = 0; i < 500; ++i)
-    ASSERT_TRUE(all->Expect(("n" + std::to_string(i)).c_str(), {i, i, 0, false, 0}));
-  ASSERT_TRUE(all->Expect("n7", {1, 2, 0, false, 0}));
+    ASSERT_TRUE(all->Expect((std::to_string(i) + "n").c_str(), {i, i, 0, false, 0}));
+  ASSERT_TRUE(all->Expect("7n", {1, 2, 0, false, 0}));
   EXPECT_EQ(all->Count(), 500u);
   for (uint32_t i = 0; i < 500; ++i) {
-    const CopyExpectation* found = all->Find("n" + std::to_string(i));
+    const CopyExpectation* found = all->Find(std::to_string(i) + "n");
     ASSERT_NE(found, nullptr) << i;
     EXPECT_EQ(found->realSize, i == 7 ? 1u : i);
   }
-  EXPECT_EQ(all->Find("N7"), nullptr);
-  EXPECT_EQ(all->Find("n500"), nullptr);
+  EXPECT_EQ(all->Find("7N"), nullptr);
+  EXPECT_EQ(all->Find("500n"), nullptr);
 }
 
 TEST_F(JobTest, ACopyThatDoesNotReadBackIsRemoved) {
