@@ -73,7 +73,7 @@ bool CopyExpectations::Expect(const char* name, const CopyExpectation& expectati
 
 void CopyExpectations::Reserve(size_t names) noexcept {
   size_t slots = kFewestSlots;
-  while (slots / 2 < names) slots *= 2;
+  while (slots / 2 < names && slots <= SIZE_MAX / 4) slots *= 2;
   if (slots > slots_.size()) Rehash(slots);
   try {
     named_.reserve(names);
