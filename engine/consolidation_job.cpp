@@ -159,10 +159,11 @@ bool CreateDestination(Destination* destination) {
 
 // Closes archives on a thread of its own: freeing their indexes goes on
 // beside the single-threaded steps that follow (finalize, the copy's table
-// load). Without a thread to be had, an archive is closed at once.
+// load). A job held to one thread, or without a thread to be had, closes an
+// archive at once.
 class BackgroundClose {
  public:
-  BackgroundClose() = default;
+  explicit BackgroundClose(bool aside) : aside_(aside) {}
   BackgroundClose(const BackgroundClose&) = delete;
   BackgroundClose& operator=(const BackgroundClose&) = delete;
   ~BackgroundClose() { Wait(); }
@@ -170,16 +171,18 @@ class BackgroundClose {
     Wait();
     GrfArchive* taken = std::exchange(*archive, nullptr);
     try {
-      thread_ = std::thread([taken]() mutable { GrfClose(&taken); });
+      if (aside_) thread_ = std::thread([taken]() mutable { GrfClose(&taken); });
     } catch (...) {
-      GrfClose(&taken);
+      aside_ = false;
     }
+    if (!aside_) GrfClose(&taken);
   }
   void Wait() noexcept {
     if (thread_.joinable()) thread_.join();
   }
 
  private:
+  bool aside_;
   std::thread thread_;
 };
 
@@ -202,7 +205,7 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destinati
   ReportFacts facts{};
   facts.sourceSize = GrfGetFileSize(*source);
   // Joined before the copy is committed or discarded.
-  BackgroundClose closing;
+  BackgroundClose closing(PipelineWorkers(job->threads) > 0);
   closing.Close(source);
 
   host->SetProgress(100);
