@@ -55,8 +55,7 @@ struct EntryWork {
   uint32_t status = GRF_E_BAD_DATA;
   uint32_t keep = 0;
   uint32_t checksum = 0;
-  uint32_t spanChecksum = 0;  // CRC-32 of the block bytes a decode reads
-  bool spanSummed = false;
+  uint32_t spanChecksum = 0;  // CRC-32 of the block bytes a decode reads (read, decodable)
   uint64_t digest = 0;
   const DigestKey* digestKey = nullptr;
   std::mutex* hookLock = nullptr;  // a codec library's hook is called by one thread at a time
@@ -94,7 +93,6 @@ struct EntryWork {
     if (!blockRead || !info.decodable) return;
     const StreamKey key = StreamKeyOf(info, block, isolated);
     spanChecksum = key.checksum;
-    spanSummed = true;
     if (TakeEarlier(key)) return;
     if (!DecodeContent()) return;
     memo->File(key, StreamDecode{sequence, info, checksum, digest, keep});
@@ -364,7 +362,8 @@ bool Decide(EntryPass* pass, EntryWork* work) {
 CopyExpectation Carried(const EntryWork& work) {
   const auto flags =
       static_cast<uint8_t>(work.info.flags & ~(ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER));
-  const bool summed = work.spanSummed && work.keep == DecodedSpan(work.info);
+  const bool summed =
+      work.blockRead && work.info.decodable && work.keep == DecodedSpan(work.info);
   const uint32_t checksum = summed ? work.spanChecksum : ContentCrc32(work.block, work.keep);
   return CopyExpectation{work.info.realSize, checksum, work.keep, true, flags};
 }
