@@ -1,4 +1,4 @@
-#include "cli/json_writer.h"
+#include "console/json_writer.h"
 
 #include <cinttypes>
 #include <cstdio>
