@@ -109,3 +109,9 @@ JsonObjectWriter& JsonObjectWriter::Null(std::string_view name) {
   text_ += "null";
   return *this;
 }
+
+JsonObjectWriter& JsonObjectWriter::Bool(std::string_view name, bool value) {
+  Key(name);
+  text_ += value ? "true" : "false";
+  return *this;
+}

@@ -1,0 +1,165 @@
+// slimgrf extract ARCHIVE [PATTERN...] [-C DIR]: writes entries as files.
+//
+// Every name is planned before anything is written: converted from the
+// archive's code page, checked (path_safety.h) and compared with the names
+// before it, so that no two entries are written to one file. Entries are then
+// read and decoded on every core and written in block order.
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "console/terminal_host.h"
+#include "slimgrf/catalog.h"
+#include "slimgrf/entry_decoder.h"
+#include "slimgrf/name_conversion.h"
+#include "slimgrf/options.h"
+#include "slimgrf/output.h"
+#include "slimgrf/output_tree.h"
+#include "slimgrf/path_safety.h"
+#include "slimgrf/progress_line.h"
+#include "slimgrf/subcommands.h"
+#include "support/file_util.h"
+
+namespace {
+
+struct PlannedFile {
+  std::vector<std::string> components;
+};
+
+struct ExtractRun {
+  const ToolOptions* options;
+  NameConverter* names;
+  OutputTree* tree;
+  ProgressLine* progress;
+  std::string shownArchive;
+  const CatalogEntry* base;
+  std::vector<PlannedFile>* plan;  // by catalog position
+  uint32_t done = 0, total = 0, written = 0, skipped = 0;
+};
+
+void Skip(ExtractRun* run, const CatalogEntry& entry, const std::string& why) {
+  ++run->skipped;
+  if (run->progress) run->progress->Clear();
+  PrintProblem(run->shownArchive, QuotedName(run->names, entry.name) + " not extracted: " + why + ".");
+}
+
+// Converts and checks every name, and refuses those that land on a file (or
+// folder) an earlier name took. Leaves the accepted entries in *accepted.
+void PlanFiles(ExtractRun* run, const std::vector<CatalogEntry>& entries,
+               std::vector<const CatalogEntry*>* accepted) {
+  // Paths already taken (under the file system's comparison): files and the
+  // folders above them, with the entry that took them.
+  std::unordered_map<std::string, const CatalogEntry*> files, folders;
+  for (const CatalogEntry& entry : entries) {
+    PlannedFile& planned = (*run->plan)[&entry - run->base];
+    std::string converted;
+    if (!run->names->ToUtf8(entry.name, &converted)) {
+      Skip(run, entry,
+           std::string("the name does not convert from ") +
+               (run->options->encoding ? run->options->encoding : "CP949") +
+               " (--encoding names another code page, --raw-names keeps the bytes)");
+      continue;
+    }
+    if (const char* refusal = SplitSafePath(converted, kWindowsNameRules, &planned.components)) {
+      Skip(run, entry, std::string("unsafe name (") + refusal + ")");
+      continue;
+    }
+    std::string path;
+    const CatalogEntry* clash = nullptr;
+    for (size_t i = 0; i < planned.components.size() && !clash; ++i) {
+      path += (i ? "/" : "") + planned.components[i];
+      const std::string key = FileSystemKey(path);
+      const bool last = i + 1 == planned.components.size();
+      if (const auto found = files.find(key); found != files.end()) clash = found->second;
+      if (const auto found = folders.find(key); last && found != folders.end()) clash = found->second;
+    }
+    if (clash) {
+      Skip(run, entry, "it maps to the same file as " + QuotedName(run->names, clash->name));
+      continue;
+    }
+    path.clear();
+    for (size_t i = 0; i + 1 < planned.components.size(); ++i) {
+      path += (i ? "/" : "") + planned.components[i];
+      folders.emplace(FileSystemKey(path), &entry);
+    }
+    files.emplace(FileSystemKey(path + (path.empty() ? "" : "/") + planned.components.back()), &entry);
+    accepted->push_back(&entry);
+  }
+}
+
+bool WriteDecoded(const DecodedEntry& decoded, void* context) {
+  auto* run = static_cast<ExtractRun*>(context);
+  const CatalogEntry& entry = *decoded.entry;
+  if (decoded.problem) {
+    Skip(run, entry, std::string("it cannot be read (") + decoded.problem + ")");
+  } else {
+    std::string why;
+    const PlannedFile& planned = (*run->plan)[&entry - run->base];
+    switch (run->tree->Write(planned.components, decoded.content, entry.info.realSize,
+                             run->options->force, &why)) {
+      case WriteOutcome::kWritten:
+        ++run->written;
+        break;
+      case WriteOutcome::kExists:
+        Skip(run, entry, "a file of that name exists (--force replaces it)");
+        break;
+      case WriteOutcome::kFailed:
+        Skip(run, entry, why);
+        break;
+    }
+  }
+  run->progress->Update(++run->done, run->total);
+  return !TerminalHost::stopRequested.load();
+}
+
+}  // namespace
+
+int RunExtract(const ToolOptions& options) {
+  const char* archive = options.operands[0];
+  const std::vector<const char*> patterns(options.operands.begin() + 1, options.operands.end());
+  const std::string shown = RenderForConsole(archive);
+  NameConverter names;
+  std::string error;
+  if (!names.Open(options.encoding, options.rawNames, &error)) {
+    PrintProblem("slimgrf", error);
+    return kExitNotOpened;
+  }
+  Catalog catalog;
+  if (!OpenCatalog(archive, patterns, &catalog, &error)) {
+    PrintProblem(shown, error);
+    return kExitNotOpened;
+  }
+  const bool allMatched = EveryPatternMatched(archive, patterns, catalog.entries);
+  OutputTree tree;
+  if (!tree.Open(options.directory, &error)) {
+    PrintProblem(RenderForConsole(options.directory), error);
+    return kExitNotOpened;
+  }
+  std::vector<PlannedFile> plan(catalog.entries.size());
+  ExtractRun run{&options, &names, &tree, nullptr, shown, catalog.entries.data(), &plan};
+  std::vector<const CatalogEntry*> accepted;
+  PlanFiles(&run, catalog.entries, &accepted);
+
+  // Block order: neighbouring blocks are read together.
+  std::vector<const CatalogEntry*> order = accepted;
+  SortInBlockOrder(&order);
+  uint64_t bytes = 0;
+  GetFileSize64(archive, &bytes);
+  ProgressLine progress("Extracting " + shown, bytes, options.quiet, false);
+  run.progress = &progress;
+  run.total = static_cast<uint32_t>(order.size());
+  if (!DecodeEntries(catalog.archive, order, options.jobs, &WriteDecoded, &run)) {
+    progress.Clear();
+    PrintProblem(shown, "Stopped; not every entry was extracted.");
+    return kExitNotOpened;
+  }
+  progress.Clear();
+  if (!options.quiet) {
+    char summary[160];
+    std::snprintf(summary, sizeof summary, "%u of %zu entries extracted, %u not", run.written,
+                  catalog.entries.size(), run.skipped);
+    PrintOutputLine(stdout, shown + ": " + summary + " (into " + RenderForConsole(options.directory) + ").");
+  }
+  return run.skipped || !allMatched ? kExitSomeSkipped : kExitAllDone;
+}
