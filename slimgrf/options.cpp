@@ -30,7 +30,7 @@ std::string ToolUsageText() {
       "'/' and '\\' are alike.\n"
       "\n"
       "Options:\n"
-      "  -l, --long        list: add compressed size and offset\n"
+      "  -l, --long        list: add compressed size and offset; verify: name every link\n"
       "  --json            list, verify: one JSON object per line on stdout\n"
       "  -C, --directory DIR\n"
       "                    extract: write under DIR (created when missing; default .)\n"
