@@ -12,7 +12,7 @@
 #include "console/terminal_host.h"
 #include "slimgrf/catalog.h"
 #include "slimgrf/entry_decoder.h"
-#include "slimgrf/name_conversion.h"
+#include "slimgrf/operands.h"
 #include "slimgrf/options.h"
 #include "slimgrf/output.h"
 #include "slimgrf/output_tree.h"
@@ -117,20 +117,12 @@ bool WriteDecoded(const DecodedEntry& decoded, void* context) {
 
 int RunExtract(const ToolOptions& options) {
   const char* archive = options.operands[0];
-  const std::vector<const char*> patterns(options.operands.begin() + 1, options.operands.end());
   const std::string shown = RenderForConsole(archive);
   NameConverter names;
-  std::string error;
-  if (!names.Open(options.encoding, options.rawNames, &error)) {
-    PrintProblem("slimgrf", error);
-    return kExitNotOpened;
-  }
   Catalog catalog;
-  if (!OpenCatalog(archive, patterns, &catalog, &error)) {
-    PrintProblem(shown, error);
-    return kExitNotOpened;
-  }
-  const bool allMatched = EveryPatternMatched(archive, patterns, catalog.entries);
+  bool allMatched = true;
+  if (!OpenArchiveOperands(options, &names, &catalog, &allMatched)) return kExitNotOpened;
+  std::string error;
   OutputTree tree;
   if (!tree.Open(options.directory, &error)) {
     PrintProblem(RenderForConsole(options.directory), error);
@@ -138,12 +130,9 @@ int RunExtract(const ToolOptions& options) {
   }
   std::vector<PlannedFile> plan(catalog.entries.size());
   ExtractRun run{&options, &names, &tree, nullptr, shown, catalog.entries.data(), &plan};
-  std::vector<const CatalogEntry*> accepted;
-  PlanFiles(&run, catalog.entries, &accepted);
-
-  // Block order: neighbouring blocks are read together.
-  std::vector<const CatalogEntry*> order = accepted;
-  SortInBlockOrder(&order);
+  std::vector<const CatalogEntry*> order;
+  PlanFiles(&run, catalog.entries, &order);
+  SortInBlockOrder(&order);  // neighbouring blocks are read together
   uint64_t bytes = 0;
   GetFileSize64(archive, &bytes);
   ProgressLine progress("Extracting " + shown, bytes, options.quiet, false);

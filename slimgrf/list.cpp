@@ -6,10 +6,9 @@
 #include "console/json_writer.h"
 #include "console/terminal_host.h"
 #include "slimgrf/catalog.h"
-#include "slimgrf/name_conversion.h"
+#include "slimgrf/operands.h"
 #include "slimgrf/options.h"
 #include "slimgrf/output.h"
-#include "slimgrf/pattern.h"
 #include "slimgrf/subcommands.h"
 
 namespace {
@@ -50,43 +49,16 @@ std::string EntryLine(const CatalogEntry& entry, const ToolOptions& options, Nam
 
 }  // namespace
 
-// Reports the patterns that match no entry; true when every one matched.
-bool EveryPatternMatched(const char* archive, const std::vector<const char*>& patterns,
-                         const std::vector<CatalogEntry>& entries) {
-  bool all = true;
-  for (const char* pattern : patterns) {
-    bool matched = false;
-    for (size_t i = 0; i < entries.size() && !matched; ++i)
-      matched = GlobMatches(pattern, entries[i].name);
-    if (!matched) {
-      PrintProblem(RenderForConsole(archive),
-                   "no entry matches '" + RenderForConsole(pattern) + "'.");
-      all = false;
-    }
-  }
-  return all;
-}
-
 int RunList(const ToolOptions& options) {
-  const char* archive = options.operands[0];
-  const std::vector<const char*> patterns(options.operands.begin() + 1, options.operands.end());
   NameConverter names;
-  std::string error;
-  if (!names.Open(options.encoding, options.rawNames, &error)) {
-    PrintProblem("slimgrf", error);
-    return kExitNotOpened;
-  }
   Catalog catalog;
-  if (!OpenCatalog(archive, patterns, &catalog, &error)) {
-    PrintProblem(RenderForConsole(archive), error);
-    return kExitNotOpened;
-  }
+  bool allMatched = true;
+  if (!OpenArchiveOperands(options, &names, &catalog, &allMatched)) return kExitNotOpened;
   for (const CatalogEntry& entry : catalog.entries)
     if (!PrintOutputLine(stdout, EntryLine(entry, options, &names))) break;
   if (OutputFailed()) {
     PrintProblem("slimgrf", "Cannot write the listing.");
     return kExitNotOpened;
   }
-  return EveryPatternMatched(archive, patterns, catalog.entries) ? kExitAllDone
-                                                                 : kExitSomeSkipped;
+  return allMatched ? kExitAllDone : kExitSomeSkipped;
 }

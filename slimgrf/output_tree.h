@@ -6,6 +6,7 @@
 // when complete, so a file never stands half-written under its name.
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,19 +28,34 @@ class OutputTree {
                      bool replace, std::string* why);
 
  private:
-  bool EnterFolders(const std::vector<std::string>& components, std::string* why);
-  void LeaveFolders();
+  enum class Step { kDone, kExists, kFailed };
 
-#ifdef _WIN32
-  std::wstring root_;                   // "\\?\" and the absolute path
-  void* rootHandle_ = nullptr;          // held: the folder stays where it is
-  std::vector<void*> held_;             // the current folder chain, held
-#else
-  int root_ = -1;
-  std::vector<int> held_;               // the current folder chain
-#endif
-  std::vector<std::string> current_;    // the components of the current folder
+  bool EnterFolders(const std::vector<std::string>& components, std::string* why);
+  void LeaveFolders(size_t depth);  // keeps the outermost `depth` folders
+
+  // The system's part (output_tree_posix.cpp, output_tree_win32.cpp); names
+  // are single components in the current (innermost entered) folder.
+  bool OpenRoot(const char* folder, std::string* error);
+  bool EnterFolder(const std::string& name, std::string* why);  // creates it when missing
+  void LeaveFolder();
+  bool Exists(const std::string& name);
+  Step CreateExclusive(const std::string& name);  // the file being written
+  bool WriteAndClose(const void* data, size_t size);
+  Step Rename(const std::string& from, const std::string& to, bool replace);
+  void Remove(const std::string& name);
+  std::string LastError() const;  // the system's text for the last failure
+  static unsigned long ProcessNumber();
+
+  std::vector<std::string> current_;  // the entered folders, outermost first
+  std::vector<intptr_t> held_;        // their handles (descriptors)
+  intptr_t root_ = -1;
+  intptr_t file_ = -1;
+  uint32_t error_ = 0;
   unsigned temporaryNumber_ = 0;
+#ifdef _WIN32
+  std::wstring rootPath_;  // "\\?\" and the absolute path
+  std::wstring Path(const std::string& name) const;  // of a name in the current folder
+#endif
 };
 
 // The key under which this file system takes two relative paths for one file

@@ -13,24 +13,9 @@ void (*folderCreatedHook)(const char*) = nullptr;
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-std::string Describe(int error) { return strerror(error); }
-
-// Renames without replacing: renameat2 where the file system has it, else a
-// hard link and the temporary name's removal; both fail when the name exists.
-bool RenameNoReplace(int folder, const char* from, const char* to, int* error) {
-#ifdef RENAME_NOREPLACE
-  if (renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) {
-    *error = errno;
-    return false;
-  }
-#endif
-  if (linkat(folder, from, folder, to, 0) != 0) {
-    *error = errno;
-    return false;
-  }
-  unlinkat(folder, from, 0);
-  return true;
+// The innermost entered folder.
+int Current(const std::vector<intptr_t>& held, intptr_t root) {
+  return static_cast<int>(held.empty() ? root : held.back());
 }
 
 }  // namespace
@@ -40,109 +25,107 @@ void SetFolderCreatedHookForTest(void (*hook)(const char* name)) { folderCreated
 std::string FileSystemKey(const std::string& utf8Path) { return utf8Path; }
 
 OutputTree::~OutputTree() {
-  LeaveFolders();
-  if (root_ >= 0) close(root_);
+  LeaveFolders(0);
+  if (root_ >= 0) close(static_cast<int>(root_));
 }
 
-bool OutputTree::Open(const char* folder, std::string* error) {
+unsigned long OutputTree::ProcessNumber() { return static_cast<unsigned long>(getpid()); }
+
+std::string OutputTree::LastError() const { return strerror(static_cast<int>(error_)); }
+
+bool OutputTree::OpenRoot(const char* folder, std::string* error) {
   if (mkdir(folder, 0777) != 0 && errno != EEXIST) {
-    *error = "Cannot create the folder: " + Describe(errno) + ".";
+    error_ = errno;
+    *error = "Cannot create the folder: " + LastError() + ".";
     return false;
   }
   root_ = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (root_ < 0) {
-    *error = "Cannot open the folder: " + Describe(errno) + ".";
+    error_ = errno;
+    *error = "Cannot open the folder: " + LastError() + ".";
     return false;
   }
   return true;
 }
 
-void OutputTree::LeaveFolders() {
-  for (const int fd : held_) close(fd);
-  held_.clear();
-  current_.clear();
-}
-
-bool OutputTree::EnterFolders(const std::vector<std::string>& components, std::string* why) {
-  const size_t depth = components.size() - 1;
-  // Folders shared with the current chain stay open; the rest is entered anew.
-  size_t same = 0;
-  while (same < depth && same < current_.size() && current_[same] == components[same]) ++same;
-  while (current_.size() > same) {
-    close(held_.back());
-    held_.pop_back();
-    current_.pop_back();
-  }
-  for (size_t i = same; i < depth; ++i) {
-    const int parent = held_.empty() ? root_ : held_.back();
-    const char* name = components[i].c_str();
-    int fd = openat(parent, name, kFolderFlags);
-    if (fd < 0 && errno == ENOENT) {
-      if (mkdirat(parent, name, 0777) != 0 && errno != EEXIST) {
-        *why = "cannot create folder '" + components[i] + "': " + Describe(errno);
-        return false;
-      }
-      if (folderCreatedHook) folderCreatedHook(name);
-      fd = openat(parent, name, kFolderFlags);
-    }
-    if (fd < 0) {
-      *why = errno == ELOOP || errno == ENOTDIR
-                 ? "'" + components[i] + "' is a symbolic link or a file, not a folder"
-                 : "cannot enter folder '" + components[i] + "': " + Describe(errno);
+bool OutputTree::EnterFolder(const std::string& name, std::string* why) {
+  const int parent = Current(held_, root_);
+  int fd = openat(parent, name.c_str(), kFolderFlags);
+  if (fd < 0 && errno == ENOENT) {
+    if (mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) {
+      error_ = errno;
+      *why = "cannot create folder '" + name + "': " + LastError();
       return false;
     }
-    held_.push_back(fd);
-    current_.push_back(components[i]);
+    if (folderCreatedHook) folderCreatedHook(name.c_str());
+    fd = openat(parent, name.c_str(), kFolderFlags);
   }
+  if (fd < 0) {
+    error_ = errno;
+    *why = errno == ELOOP || errno == ENOTDIR
+               ? "'" + name + "' is a symbolic link or a file, not a folder"
+               : "cannot enter folder '" + name + "': " + LastError();
+    return false;
+  }
+  held_.push_back(fd);
   return true;
 }
 
-WriteOutcome OutputTree::Write(const std::vector<std::string>& components, const void* data,
-                               size_t size, bool replace, std::string* why) {
-  if (!EnterFolders(components, why)) {
-    LeaveFolders();
-    return WriteOutcome::kFailed;
-  }
-  const int folder = held_.empty() ? root_ : held_.back();
-  const char* name = components.back().c_str();
-  struct stat existing;
-  if (!replace && fstatat(folder, name, &existing, AT_SYMLINK_NOFOLLOW) == 0)
-    return WriteOutcome::kExists;
+void OutputTree::LeaveFolder() {
+  close(static_cast<int>(held_.back()));
+  held_.pop_back();
+}
 
-  char temporary[64];
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    snprintf(temporary, sizeof temporary, ".slimgrf-%ld-%u.tmp", static_cast<long>(getpid()),
-             temporaryNumber_++);
-    fd = openat(folder, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) {
-    *why = "cannot create a file: " + Describe(errno);
-    return WriteOutcome::kFailed;
-  }
+bool OutputTree::Exists(const std::string& name) {
+  struct stat existing;
+  return fstatat(Current(held_, root_), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+OutputTree::Step OutputTree::CreateExclusive(const std::string& name) {
+  file_ = openat(Current(held_, root_), name.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (file_ >= 0) return Step::kDone;
+  error_ = errno;
+  return errno == EEXIST ? Step::kExists : Step::kFailed;
+}
+
+bool OutputTree::WriteAndClose(const void* data, size_t size) {
+  const int fd = static_cast<int>(file_);
+  file_ = -1;
   const auto* bytes = static_cast<const char*>(data);
   size_t done = 0;
-  int error = 0;
-  while (done < size && !error) {
+  error_ = 0;
+  while (done < size && !error_) {
     const ssize_t wrote = write(fd, bytes + done, size - done);
-    if (wrote < 0 && errno != EINTR) error = errno;
+    if (wrote < 0 && errno != EINTR) error_ = errno;
     if (wrote > 0) done += static_cast<size_t>(wrote);
   }
-  if (close(fd) != 0 && !error) error = errno;
-  if (!error) {
-    if (replace) {
-      if (renameat(folder, temporary, folder, name) != 0) error = errno;
-    } else if (!RenameNoReplace(folder, temporary, name, &error) && error == EEXIST) {
-      unlinkat(folder, temporary, 0);
-      return WriteOutcome::kExists;
-    }
-  }
-  if (error) {
-    unlinkat(folder, temporary, 0);
-    *why = (done < size ? "cannot write the file: " : "cannot give the file its name: ") +
-           Describe(error);
-    return WriteOutcome::kFailed;
-  }
-  return WriteOutcome::kWritten;
+  if (close(fd) != 0 && !error_) error_ = errno;
+  return error_ == 0;
 }
+
+OutputTree::Step OutputTree::Rename(const std::string& from, const std::string& to, bool replace) {
+  const int folder = Current(held_, root_);
+  if (replace) {
+    if (renameat(folder, from.c_str(), folder, to.c_str()) == 0) return Step::kDone;
+    error_ = errno;
+    return Step::kFailed;
+  }
+  // Without replacing: renameat2 where the file system has it, else a hard
+  // link and the temporary name's removal; both fail when the name exists.
+#ifdef RENAME_NOREPLACE
+  if (renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return Step::kDone;
+  if (errno != EINVAL && errno != ENOSYS) {
+    error_ = errno;
+    return errno == EEXIST ? Step::kExists : Step::kFailed;
+  }
+#endif
+  if (linkat(folder, from.c_str(), folder, to.c_str(), 0) == 0) {
+    unlinkat(folder, from.c_str(), 0);
+    return Step::kDone;
+  }
+  error_ = errno;
+  return errno == EEXIST ? Step::kExists : Step::kFailed;
+}
+
+void OutputTree::Remove(const std::string& name) { unlinkat(Current(held_, root_), name.c_str(), 0); }

@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <cstdio>
-
 #include "slimgrf/output_tree.h"
 
 namespace {
@@ -17,16 +15,8 @@ std::wstring Wide(const std::string& utf8) {
   return text;
 }
 
-std::string Describe(DWORD error) {
-  char text[256] = "";
-  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error, 0, text, sizeof text, nullptr);
-  std::string out(text, length);
-  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.'))
-    out.pop_back();
-  if (out.empty()) out = "error " + std::to_string(error);
-  return out;
-}
+HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<intptr_t>(handle); }
 
 // Opens a folder without following a reparse point and holds it: without
 // delete sharing it cannot be renamed, removed or replaced while held. Null
@@ -64,13 +54,32 @@ std::string FileSystemKey(const std::string& utf8Path) {
 }
 
 OutputTree::~OutputTree() {
-  LeaveFolders();
-  if (rootHandle_) CloseHandle(rootHandle_);
+  LeaveFolders(0);
+  if (root_ != -1) CloseHandle(AsHandle(root_));
 }
 
-bool OutputTree::Open(const char* folder, std::string* error) {
+unsigned long OutputTree::ProcessNumber() { return GetCurrentProcessId(); }
+
+std::string OutputTree::LastError() const {
+  char text[256] = "";
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, error_, 0, text, sizeof text, nullptr);
+  std::string out(text, length);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.'))
+    out.pop_back();
+  return out.empty() ? "error " + std::to_string(error_) : out;
+}
+
+std::wstring OutputTree::Path(const std::string& name) const {
+  std::wstring path = rootPath_;
+  for (const std::string& folder : current_) path += L"\\" + Wide(folder);
+  return path + L"\\" + Wide(name);
+}
+
+bool OutputTree::OpenRoot(const char* folder, std::string* error) {
   if (!CreateDirectoryA(folder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    *error = "Cannot create the folder: " + Describe(GetLastError()) + ".";
+    error_ = GetLastError();
+    *error = "Cannot create the folder: " + LastError() + ".";
     return false;
   }
   char full[32768];
@@ -79,114 +88,91 @@ bool OutputTree::Open(const char* folder, std::string* error) {
     *error = "Cannot find the folder's full path.";
     return false;
   }
-  // From here on the wide API, and no name normalization: every name was
-  // checked beforehand.
+  // From here on the wide API without name normalization: every name below
+  // was checked beforehand.
   const int wide = MultiByteToWideChar(CP_ACP, 0, full, -1, nullptr, 0);
   std::wstring path(static_cast<size_t>(wide > 0 ? wide : 1), L'\0');
   MultiByteToWideChar(CP_ACP, 0, full, -1, path.data(), wide);
   path.resize(path.size() - 1);
-  if (path.rfind(L"\\\\", 0) == 0)
-    root_ = L"\\\\?\\UNC\\" + path.substr(2);
-  else
-    root_ = L"\\\\?\\" + path;
-  while (!root_.empty() && root_.back() == L'\\') root_.pop_back();
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  rootPath_ = path.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + path.substr(2) : L"\\\\?\\" + path;
   bool reparse = false;
-  rootHandle_ = HoldFolder(root_, &reparse);
-  if (!rootHandle_) {
-    *error = "Cannot open the folder: " + Describe(GetLastError()) + ".";
+  HANDLE handle = HoldFolder(rootPath_, &reparse);
+  if (!handle) {
+    error_ = GetLastError();
+    *error = "Cannot open the folder: " + LastError() + ".";
     return false;
   }
+  root_ = FromHandle(handle);
   return true;
 }
 
-void OutputTree::LeaveFolders() {
-  for (void* handle : held_) CloseHandle(static_cast<HANDLE>(handle));
-  held_.clear();
-  current_.clear();
-}
-
-bool OutputTree::EnterFolders(const std::vector<std::string>& components, std::string* why) {
-  const size_t depth = components.size() - 1;
-  size_t same = 0;
-  while (same < depth && same < current_.size() && current_[same] == components[same]) ++same;
-  while (current_.size() > same) {
-    CloseHandle(static_cast<HANDLE>(held_.back()));
-    held_.pop_back();
-    current_.pop_back();
+bool OutputTree::EnterFolder(const std::string& name, std::string* why) {
+  const std::wstring path = Path(name);
+  if (CreateDirectoryW(path.c_str(), nullptr)) {
+    if (folderCreatedHook) folderCreatedHook(name.c_str());
+  } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+    error_ = GetLastError();
+    *why = "cannot create folder '" + name + "': " + LastError();
+    return false;
   }
-  std::wstring path = root_;
-  for (size_t i = 0; i < same; ++i) path += L"\\" + Wide(components[i]);
-  for (size_t i = same; i < depth; ++i) {
-    path += L"\\" + Wide(components[i]);
-    if (CreateDirectoryW(path.c_str(), nullptr)) {
-      if (folderCreatedHook) folderCreatedHook(components[i].c_str());
-    } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
-      *why = "cannot create folder '" + components[i] + "': " + Describe(GetLastError());
-      return false;
-    }
-    bool reparse = false;
-    HANDLE handle = HoldFolder(path, &reparse);
-    if (!handle) {
-      *why = reparse ? "'" + components[i] + "' is a link (reparse point), not a folder"
-                     : "cannot enter folder '" + components[i] + "': " + Describe(GetLastError());
-      return false;
-    }
-    held_.push_back(handle);
-    current_.push_back(components[i]);
+  bool reparse = false;
+  HANDLE handle = HoldFolder(path, &reparse);
+  if (!handle) {
+    error_ = GetLastError();
+    *why = reparse ? "'" + name + "' is a link (reparse point), not a folder"
+                   : "cannot enter folder '" + name + "': " + LastError();
+    return false;
   }
+  held_.push_back(FromHandle(handle));
   return true;
 }
 
-WriteOutcome OutputTree::Write(const std::vector<std::string>& components, const void* data,
-                               size_t size, bool replace, std::string* why) {
-  if (!EnterFolders(components, why)) {
-    LeaveFolders();
-    return WriteOutcome::kFailed;
-  }
-  std::wstring folder = root_;
-  for (size_t i = 0; i + 1 < components.size(); ++i) folder += L"\\" + Wide(components[i]);
-  const std::wstring target = folder + L"\\" + Wide(components.back());
-  if (!replace && GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES)
-    return WriteOutcome::kExists;
+void OutputTree::LeaveFolder() {
+  CloseHandle(AsHandle(held_.back()));
+  held_.pop_back();
+}
 
-  std::wstring temporary;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-    wchar_t stem[64];
-    swprintf(stem, 64, L"\\.slimgrf-%lu-%u.tmp", GetCurrentProcessId(), temporaryNumber_++);
-    temporary = folder + stem;
-    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
-        GetLastError() != ERROR_ALREADY_EXISTS)
-      break;
+bool OutputTree::Exists(const std::string& name) {
+  return GetFileAttributesW(Path(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+OutputTree::Step OutputTree::CreateExclusive(const std::string& name) {
+  HANDLE file = CreateFileW(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    file_ = FromHandle(file);
+    return Step::kDone;
   }
-  if (file == INVALID_HANDLE_VALUE) {
-    *why = "cannot create a file: " + Describe(GetLastError());
-    return WriteOutcome::kFailed;
-  }
+  error_ = GetLastError();
+  return error_ == ERROR_FILE_EXISTS || error_ == ERROR_ALREADY_EXISTS ? Step::kExists
+                                                                        : Step::kFailed;
+}
+
+bool OutputTree::WriteAndClose(const void* data, size_t size) {
+  HANDLE file = AsHandle(file_);
+  file_ = -1;
   const auto* bytes = static_cast<const char*>(data);
   size_t done = 0;
-  DWORD error = 0;
-  while (done < size && !error) {
+  error_ = 0;
+  while (done < size && !error_) {
     const DWORD chunk = static_cast<DWORD>(size - done > (1u << 30) ? (1u << 30) : size - done);
     DWORD wrote = 0;
-    if (!WriteFile(file, bytes + done, chunk, &wrote, nullptr)) error = GetLastError();
+    if (!WriteFile(file, bytes + done, chunk, &wrote, nullptr)) error_ = GetLastError();
     done += wrote;
   }
-  if (!CloseHandle(file) && !error) error = GetLastError();
-  if (!error && !MoveFileExW(temporary.c_str(), target.c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
-    error = GetLastError();
-    if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) {
-      DeleteFileW(temporary.c_str());
-      return WriteOutcome::kExists;
-    }
-  }
-  if (error) {
-    DeleteFileW(temporary.c_str());
-    *why = (done < size ? "cannot write the file: " : "cannot give the file its name: ") +
-           Describe(error);
-    return WriteOutcome::kFailed;
-  }
-  return WriteOutcome::kWritten;
+  if (!CloseHandle(file) && !error_) error_ = GetLastError();
+  return error_ == 0;
 }
+
+OutputTree::Step OutputTree::Rename(const std::string& from, const std::string& to, bool replace) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails when the name exists;
+  // with it a link at the name is replaced, not followed.
+  if (MoveFileExW(Path(from).c_str(), Path(to).c_str(), replace ? MOVEFILE_REPLACE_EXISTING : 0))
+    return Step::kDone;
+  error_ = GetLastError();
+  return !replace && (error_ == ERROR_ALREADY_EXISTS || error_ == ERROR_FILE_EXISTS) ? Step::kExists
+                                                                                    : Step::kFailed;
+}
+
+void OutputTree::Remove(const std::string& name) { DeleteFileW(Path(name).c_str()); }

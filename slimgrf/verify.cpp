@@ -10,7 +10,7 @@
 #include "console/terminal_host.h"
 #include "slimgrf/catalog.h"
 #include "slimgrf/entry_decoder.h"
-#include "slimgrf/name_conversion.h"
+#include "slimgrf/operands.h"
 #include "slimgrf/options.h"
 #include "slimgrf/output.h"
 #include "slimgrf/progress_line.h"
@@ -154,11 +154,7 @@ int VerifyArchive(const char* archive, const ToolOptions& options, NameConverter
 
 int RunVerify(const ToolOptions& options) {
   NameConverter names;
-  std::string error;
-  if (!names.Open(options.encoding, options.rawNames, &error)) {
-    PrintProblem("slimgrf", error);
-    return kExitNotOpened;
-  }
+  if (!OpenNames(options, &names)) return kExitNotOpened;
   int status = kExitAllDone;
   for (const char* archive : options.operands) {
     status = std::max(status, VerifyArchive(archive, options, &names));
