@@ -15,11 +15,13 @@
 inline int DupFd(int fd) { return _dup(fd); }
 inline int Dup2Fd(int from, int to) { return _dup2(from, to); }
 inline int CloseFd(int fd) { return _close(fd); }
+inline int FileNumber(FILE* file) { return _fileno(file); }
 #else
 #include <unistd.h>
 inline int DupFd(int fd) { return dup(fd); }
 inline int Dup2Fd(int from, int to) { return dup2(from, to); }
 inline int CloseFd(int fd) { return close(fd); }
+inline int FileNumber(FILE* file) { return fileno(file); }
 #endif
 
 namespace tooltest {
@@ -71,8 +73,8 @@ inline ToolRun RunTool(std::vector<std::string> args) {
   const int savedOut = DupFd(1), savedErr = DupFd(2);
   FILE* out = std::fopen(outPath.c_str(), "wb");
   FILE* err = std::fopen(errPath.c_str(), "wb");
-  Dup2Fd(fileno(out), 1);
-  Dup2Fd(fileno(err), 2);
+  Dup2Fd(FileNumber(out), 1);
+  Dup2Fd(FileNumber(err), 2);
   std::fclose(out);
   std::fclose(err);
   run.status = subcommand->run(options);
