@@ -18,14 +18,15 @@ std::wstring Wide(const std::string& utf8) {
 HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<intptr_t>(handle); }
 
-// Opens a folder without following a reparse point and holds it: without
-// delete sharing it cannot be renamed, removed or replaced while held. Null
-// when it is no plain folder (*reparse tells a reparse point).
-HANDLE HoldFolder(const std::wstring& path, bool* reparse) {
+// Opens a folder and holds it: without delete sharing it cannot be renamed,
+// removed or replaced while held. A reparse point is refused, not followed,
+// unless `follow` (the folder the user named). Null when it is no folder
+// (*reparse tells a reparse point).
+HANDLE HoldFolder(const std::wstring& path, bool follow, bool* reparse) {
   *reparse = false;
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                              nullptr, OPEN_EXISTING, flags, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info) ||
@@ -97,7 +98,7 @@ bool OutputTree::OpenRoot(const char* folder, std::string* error) {
   while (!path.empty() && path.back() == L'\\') path.pop_back();
   rootPath_ = path.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + path.substr(2) : L"\\\\?\\" + path;
   bool reparse = false;
-  HANDLE handle = HoldFolder(rootPath_, &reparse);
+  HANDLE handle = HoldFolder(rootPath_, true, &reparse);
   if (!handle) {
     error_ = GetLastError();
     *error = "Cannot open the folder: " + LastError() + ".";
@@ -117,7 +118,7 @@ bool OutputTree::EnterFolder(const std::string& name, std::string* why) {
     return false;
   }
   bool reparse = false;
-  HANDLE handle = HoldFolder(path, &reparse);
+  HANDLE handle = HoldFolder(path, false, &reparse);
   if (!handle) {
     error_ = GetLastError();
     *why = reparse ? "'" + name + "' is a link (reparse point), not a folder"
