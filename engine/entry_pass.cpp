@@ -394,8 +394,9 @@ bool Write(EntryPass* pass, EntryWork* work) {
       if (work->packStatus != Z_OK)
         return best ? Report(pass, "Failed to recompress item '%s'.", name)
                     : Report(pass, "Failed to copy item '%s'.", name);
-      // The source's own stream is kept when the chosen level does not beat it.
-      const bool carryable = (info.flags & ENTRY_COMPRESSED) && !info.lzss;
+      // The source's own stream is kept when the chosen level does not beat it,
+      // unless the codec library made it: the copy is read with the built-in codec.
+      const bool carryable = (info.flags & ENTRY_COMPRESSED) && !info.lzss && !info.viaHook;
       if (!(carryable && work->keep <= work->packedLength)) {
         if (!GrfPutCompressed(pass->destination, name, work->packed, work->packedLength,
                               info.realSize))

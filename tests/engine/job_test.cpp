@@ -114,13 +114,18 @@ TEST_F(JobTest, WithTheCodecLibraryTheSameEntriesAreReadAndLinked) {
   fixture::TestCodecLibrary probe(fixture::CodecVariant::CompressAndUncompress);
   if (!probe.loaded()) GTEST_SKIP() << "test codec library not built: " << probe.path();
   SetCodecLibraryPath(probe.path().c_str());
-  const Bytes plain = fixture::MakeContent(2000, 5);
+  const Bytes plain = fixture::MakeContent(2000, 5), noise = fixture::MakeContent(2000, 6, false);
   fixture::ArchiveSpec spec;
-  spec.entries = {CodecEntry("odd1.bin", plain), CodecEntry("odd2.bin", plain)};
+  spec.entries = {CodecEntry("odd1.bin", plain), CodecEntry("odd2.bin", plain), CodecEntry("noise.bin", noise)};
   spec.tableCodec = fixture::TableCodec::XorZlib;
-  EXPECT_EQ(Run(spec), JobOutcome::CleanedCopyKept);
-  const fixture::WrittenArchive a = Cleaned();
-  EXPECT_TRUE(a.records.size() == 2 && a.Find("odd1.bin")->offset == a.Find("odd2.bin")->offset);
+  for (const bool best : {false, true}) {
+    std::remove(cleaned_.c_str());
+    EXPECT_EQ(Run(spec, best), JobOutcome::CleanedCopyKept);
+    const fixture::WrittenArchive a = Cleaned();
+    EXPECT_TRUE(a.records.size() == 3 && a.Find("odd1.bin")->offset == a.Find("odd2.bin")->offset);
+  }
+  // The copy's table promises the built-in codec: at the best level no stream of the library's is carried.
+  EXPECT_EQ(grftest::ReadAll(cleaned_), (grftest::Contents{{"odd1.bin", plain}, {"odd2.bin", plain}, {"noise.bin", noise}}));
 }
 
 TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
