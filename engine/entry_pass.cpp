@@ -254,8 +254,12 @@ bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& w
     return true;
   PoolBuffer content;
   if (!content.Allocate(info.realSize)) return false;
-  return GrfDecodeBlockShared(pass->source, &info, block.bytes(), content.bytes(), info.realSize,
-                              nullptr) == GRF_S_OK &&
+  std::unique_lock<std::mutex> lock;
+  if (info.viaHook) lock = std::unique_lock<std::mutex>(*pass->hookLock);
+  const uint32_t status =
+      GrfDecodeBlockShared(pass->source, &info, block.bytes(), content.bytes(), info.realSize, nullptr);
+  if (lock) lock.unlock();
+  return status == GRF_S_OK &&
          CompareBuffers(content.bytes(), info.realSize, work.content, work.info.realSize) == 0;
 }
 

@@ -126,6 +126,17 @@ TEST_F(JobTest, WithTheCodecLibraryTheSameEntriesAreReadAndLinked) {
   }
   // The copy's table promises the built-in codec: at the best level no stream of the library's is carried.
   EXPECT_EQ(grftest::ReadAll(cleaned_), (grftest::Contents{{"odd1.bin", plain}, {"odd2.bin", plain}, {"noise.bin", noise}}));
+  // The library (not thread-safe) is called by one thread at a time: workers decode its entries
+  // while an entry too big to be remembered is proven against its candidate, decoded again.
+  spec.entries.clear();
+  for (uint32_t i = 0; i < 8; ++i) {
+    const Bytes big = fixture::MakeContent(1500000, i);
+    spec.entries.push_back(CodecEntry(std::to_string(i) + ".c", big));
+    spec.entries.push_back(Entry(std::to_string(i) + ".z", big, Storage::Stored));
+  }
+  std::remove(cleaned_.c_str());
+  EXPECT_EQ(Run(spec, false, 4), JobOutcome::CleanedCopyKept);
+  EXPECT_NE(Report().find("8 entries were replaced with links and 0 could not be read"), std::string::npos) << Report();
 }
 
 TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
@@ -202,7 +213,7 @@ TEST_F(JobTest, CopyDecodesWhatTheSourceDecodesInEveryLayout) {
                              (layout.reverseData ? " reversed" : "");
     ASSERT_EQ(Run(spec), JobOutcome::CleanedCopyKept) << name;
     EXPECT_NE(Report().find((old ? "1 entries" : "3 entries") + std::string(" were replaced with links and 2 could not be read")), std::string::npos) << name << Report();
-    EXPECT_LT(GetPoolCounters().peakLiveBytes, std::max<uint32_t>(peakBefore, 16u << 20));
+    EXPECT_LE(GetPoolCounters().peakLiveBytes, std::max<uint32_t>(peakBefore, 16u << 20));
     ExpectBytes(source_, built_.bytes);
     grftest::Opened copy = grftest::OpenPath(cleaned_, GRF_OPEN_READ_ONLY);
     ASSERT_TRUE(copy.ok);
