@@ -172,6 +172,8 @@ TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
     const Bytes block = fixture::StoredBlock(cleanedBytes_, r);
     EXPECT_TRUE(block.size() > 2 && block[0] == 0x78 && block[1] == 0xDA) << r.name;  // level 9
   }
+  EXPECT_EQ(Run({}), JobOutcome::NothingSaved);  // told to discard the old copy: it goes, though no new one comes
+  EXPECT_FALSE(std::filesystem::exists(cleaned_));
 }
 // An enciphered zlib entry whose record misstates the length of its stream by `delta`.
 fixture::EntrySpec Misrecorded(std::string name, uint32_t seed, int32_t delta, fixture::Cipher cipher) {
