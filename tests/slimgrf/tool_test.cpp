@@ -155,6 +155,27 @@ TEST(ToolVerify, NamesEveryUnreadableEntryLinkAndOverlap) {
   EXPECT_EQ(RunTool({"verify", junk, archive}).status, 2);
 }
 
+TEST(ToolVerify, DamagedArchivesGetAStatusNeverACrash) {
+  Scratch scratch;
+  uint32_t state = 12345;
+  const auto next = [&state] { return state = state * 1103515245u + 12345u, state >> 8; };
+  for (const fixture::Layout& layout : fixture::AllLayouts()) {
+    const Bytes good = fixture::BuildArchive(LayoutSpec(layout)).bytes;
+    for (int round = 0; round < 12; ++round) {
+      Bytes bytes = good;
+      if (round % 3 == 0) bytes.resize(next() % bytes.size());  // cut anywhere
+      for (int flip = 0; flip < 6 && !bytes.empty(); ++flip) bytes[next() % bytes.size()] ^= 1u << (next() % 8);
+      const std::string archive = scratch.Archive(bytes);
+      EXPECT_LE(RunTool({"verify", "--json", "-l", archive}).status, 2);
+      EXPECT_LE(RunTool({"list", "--json", archive}).status, 2);
+      EXPECT_LE(RunTool({"extract", "-q", "-f", archive, "-C", (scratch.root / "x").string()}).status, 2);
+    }
+  }
+  fs::remove(scratch.root / "a.grf");
+  fs::remove_all(scratch.root / "x");
+  EXPECT_TRUE(fs::is_empty(scratch.root));  // nothing written beside the target folder
+}
+
 TEST(PathSafety, RefusesEveryNameThatLeavesTheFolderOrIsNoPlainFile) {
   const struct {
     std::string name;
