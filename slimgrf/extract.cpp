@@ -23,9 +23,8 @@
 
 namespace {
 
-struct PlannedFile {
-  std::vector<std::string> components;
-};
+// The folders and the file name an entry is written to.
+using PlannedFile = std::vector<std::string>;
 
 struct ExtractRun {
   const ToolOptions* options;
@@ -61,29 +60,29 @@ void PlanFiles(ExtractRun* run, const std::vector<CatalogEntry>& entries,
                " (--encoding names another code page, --raw-names keeps the bytes)");
       continue;
     }
-    if (const char* refusal = SplitSafePath(converted, kWindowsNameRules, &planned.components)) {
+    if (const char* refusal = SplitSafePath(converted, kWindowsNameRules, &planned)) {
       Skip(run, entry, std::string("unsafe name (") + refusal + ")");
       continue;
     }
+    // The keys of the folders on the way, then of the file: a file taken
+    // where one of them goes, or a folder where the file goes, is a clash.
+    std::vector<std::string> keys;
     std::string path;
-    const CatalogEntry* clash = nullptr;
-    for (size_t i = 0; i < planned.components.size() && !clash; ++i) {
-      path += (i ? "/" : "") + planned.components[i];
-      const std::string key = FileSystemKey(path);
-      const bool last = i + 1 == planned.components.size();
-      if (const auto found = files.find(key); found != files.end()) clash = found->second;
-      if (const auto found = folders.find(key); last && found != folders.end()) clash = found->second;
+    for (const std::string& component : planned) {
+      path += (path.empty() ? "" : "/") + component;
+      keys.push_back(FileSystemKey(path));
     }
+    const CatalogEntry* clash = nullptr;
+    for (const std::string& key : keys)
+      if (const auto found = files.find(key); !clash && found != files.end()) clash = found->second;
+    if (const auto found = folders.find(keys.back()); !clash && found != folders.end())
+      clash = found->second;
     if (clash) {
       Skip(run, entry, "it maps to the same file as " + QuotedName(run->names, clash->name));
       continue;
     }
-    path.clear();
-    for (size_t i = 0; i + 1 < planned.components.size(); ++i) {
-      path += (i ? "/" : "") + planned.components[i];
-      folders.emplace(FileSystemKey(path), &entry);
-    }
-    files.emplace(FileSystemKey(path + (path.empty() ? "" : "/") + planned.components.back()), &entry);
+    for (size_t i = 0; i + 1 < keys.size(); ++i) folders.emplace(keys[i], &entry);
+    files.emplace(keys.back(), &entry);
     accepted->push_back(&entry);
   }
 }
@@ -96,7 +95,7 @@ bool WriteDecoded(const DecodedEntry& decoded, void* context) {
   } else {
     std::string why;
     const PlannedFile& planned = (*run->plan)[&entry - run->base];
-    switch (run->tree->Write(planned.components, decoded.content, entry.info.realSize,
+    switch (run->tree->Write(planned, decoded.content, entry.info.realSize,
                              run->options->force, &why)) {
       case WriteOutcome::kWritten:
         ++run->written;
