@@ -19,11 +19,14 @@ TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   EXPECT_FALSE(std::filesystem::exists(droppedName));
   EXPECT_TRUE(std::filesystem::exists(heldName));
   for (const std::string& other : others) EXPECT_TRUE(std::filesystem::exists(other)) << other;
-  // Renamed into place while held (the duplicate too): no sweep can take it in between.
+  // Held through its rename, while the writer's duplicate is open too: one that fails leaves it held.
   const std::string target = dir.File("data-cleaned.grf");
+  ASSERT_TRUE(std::filesystem::create_directory(target));
   ASSERT_TRUE(CreateHeldUniqueFile(prefix.c_str(), ".partial", droppedName, 260, &held));
-  EXPECT_TRUE(CommitHeldFile(&held, droppedName, target.c_str()) && std::filesystem::exists(target));
+  EXPECT_FALSE(CommitHeldFile(&held, droppedName, target.c_str()));
   EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial"), 0u);
+  ASSERT_TRUE(std::filesystem::remove(target));
+  EXPECT_TRUE(CommitHeldFile(&held, droppedName, target.c_str()) && std::filesystem::is_regular_file(target));
   ASSERT_TRUE(CloseFileHandle(&duplicate));
   EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial"), 1u);
 }
