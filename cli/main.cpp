@@ -214,10 +214,16 @@ int main(int argc, char** argv) {
         status = kExitFailure;
       }
     }
-    // A stop ends the whole run: later archives are not started.
+    // A stop ends the whole run: later archives are not started. A copy that
+    // took its name before the stop came is kept, and reported as kept.
     if (TerminalHost::stopRequested.load()) {
-      if (summary.outcome != JobOutcome::CleanedCopyKept)
+      if (summary.outcome != JobOutcome::CleanedCopyKept) {
         std::fprintf(stderr, "Stopped; no copy was kept.\n");
+        return kExitFailure;
+      }
+      if (i + 1 == options.archives.size()) return status;
+      std::fprintf(stderr, "Stopped; the archives after '%s' were not cleaned.\n",
+                   RenderForConsole(archive).c_str());
       return kExitFailure;
     }
   }

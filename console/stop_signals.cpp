@@ -25,6 +25,7 @@ void InstallStopSignalHandlers() {
 #else
   struct sigaction stop {};
   stop.sa_handler = OnStopSignal;
+  stop.sa_flags = SA_RESTART;
   sigemptyset(&stop.sa_mask);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stop, nullptr);
   struct sigaction ignore {};

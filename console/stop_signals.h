@@ -6,8 +6,9 @@
 
 // Ctrl-C, a closed terminal (SIGHUP) and SIGTERM set
 // TerminalHost::stopRequested; the run notices at its next check. Output
-// into a closed pipe is dropped instead of ending the run. Without
-// SA_RESTART a pending read of stdin is ended by the stop.
+// into a closed pipe is dropped instead of ending the run. Calls the stop
+// interrupts go on (a write to stdout is not lost); a wait for an answer
+// polls the flag.
 void InstallStopSignalHandlers();
 
 bool IsTerminal(FILE* stream);
