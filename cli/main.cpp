@@ -46,8 +46,8 @@ void OnStopSignal(int) { TerminalHost::stopRequested.store(true); }
 
 // Ctrl-C, a closed terminal (SIGHUP) and SIGTERM stop the run the same way:
 // the job notices at its next check and keeps no copy. Output into a closed
-// pipe is dropped instead of ending the run. Without SA_RESTART a pending
-// question is ended (answered no) by the stop.
+// pipe is dropped instead of ending the run. Calls the stop interrupts go on
+// (a write to stdout is not lost); the wait for an answer is ended by it.
 void InstallSignalHandlers() {
 #ifdef _WIN32
   std::signal(SIGINT, OnStopSignal);
@@ -55,6 +55,7 @@ void InstallSignalHandlers() {
 #else
   struct sigaction stop {};
   stop.sa_handler = OnStopSignal;
+  stop.sa_flags = SA_RESTART;
   sigemptyset(&stop.sa_mask);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stop, nullptr);
   struct sigaction ignore {};
@@ -104,6 +105,20 @@ bool SameName(const std::string& a, const std::string& b) {
 #endif
 }
 
+// Whether two copies' names lead to one file: the same file name in one
+// folder, however the folder is spelled.
+bool SameDestination(const std::string& a, const std::string& b) {
+  const char* fileA = FileNamePart(a.c_str());
+  const char* fileB = FileNamePart(b.c_str());
+  if (!SameName(fileA, fileB)) return false;
+  const std::string folderA(a.c_str(), fileA), folderB(b.c_str(), fileB);
+  FileIdentity identityA{}, identityB{};
+  return folderA == folderB ||
+         (QueryFileIdentity(folderA.empty() ? "." : folderA.c_str(), &identityA) &&
+          QueryFileIdentity(folderB.empty() ? "." : folderB.c_str(), &identityB) &&
+          SameFile(identityA, identityB));
+}
+
 // The copy's name for each archive that --output or --output-dir gives
 // (none without them). False, with the error printed, when the folder is
 // missing, a name is too long or two archives would be written to one name
@@ -133,7 +148,7 @@ bool PlanDestinations(const CliOptions& options, std::vector<std::string>* names
     // A name too long beside its source is refused by its own job.
     if (!options.outputDir) BuildDestinationName(archive, name, sizeof name);
     for (size_t i = 0; i < planned.size(); ++i) {
-      if (name[0] && SameName(planned[i], name)) {
+      if (name[0] && SameDestination(planned[i], name)) {
         PrintError("'" + std::string(options.archives[i]) + "' and '" + archive +
                    "' would both be written to '" + name + "'.");
         return false;
@@ -247,10 +262,16 @@ int main(int argc, char** argv) {
         status = kExitFailure;
       }
     }
-    // A stop ends the whole run: later archives are not started.
+    // A stop ends the whole run: later archives are not started. A copy that
+    // took its name before the stop came is kept, and reported as kept.
     if (TerminalHost::stopRequested.load()) {
-      if (summary.outcome != JobOutcome::CleanedCopyKept)
+      if (summary.outcome != JobOutcome::CleanedCopyKept) {
         std::fprintf(stderr, "Stopped; no copy was kept.\n");
+        return kExitFailure;
+      }
+      if (i + 1 == options.archives.size()) return status;
+      std::fprintf(stderr, "Stopped; the archives after '%s' were not cleaned.\n",
+                   RenderForConsole(archive).c_str());
       return kExitFailure;
     }
   }
