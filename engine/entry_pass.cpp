@@ -53,7 +53,6 @@ struct EntryWork {
   unsigned char* content = nullptr;  // the decoded entry
   // Decode results.
   uint32_t status = GRF_E_BAD_DATA;
-  uint32_t keep = 0;
   uint32_t checksum = 0;
   uint32_t spanChecksum = 0;  // CRC-32 of the block bytes a decode reads (read, decodable)
   uint64_t digest = 0;
@@ -95,7 +94,7 @@ struct EntryWork {
     spanChecksum = key.checksum;
     if (TakeEarlier(key)) return;
     if (!DecodeContent()) return;
-    memo->File(key, StreamDecode{sequence, info, checksum, digest, keep});
+    memo->File(key, StreamDecode{sequence, info, checksum, digest});
   }
 
   // Decodes into a new content buffer and sums it; false when that failed.
@@ -107,7 +106,7 @@ struct EntryWork {
     }
     std::unique_lock<std::mutex> lock;
     if (info.viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
-    status = GrfDecodeBlockShared(source, &info, block, content, info.realSize, &keep);
+    status = GrfDecodeBlockShared(source, &info, block, content, info.realSize);
     if (lock) lock.unlock();
     if (status != GRF_S_OK) return false;
     checksum = ContentCrc32(content, info.realSize);
@@ -124,13 +123,13 @@ struct EntryWork {
       if (!other.Allocate(info.alignedSize) ||
           GrfReadBlockShared(source, &earlier.info, other.bytes(), info.alignedSize) !=
               GRF_S_OK ||
-          std::memcmp(other.bytes(), block, DecodedSpan(info)) != 0)
+          std::memcmp(other.bytes(), block, info.decodeSpan) != 0)
         return false;
     }
     status = GRF_S_OK;
     checksum = earlier.checksum;
     digest = earlier.digest;
-    keep = earlier.keep;
+    info.carryLength = earlier.info.carryLength;
     sameAs = earlier.sequence;
     return true;
   }
@@ -248,14 +247,14 @@ bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& w
   if (!block.Allocate(info.alignedSize ? info.alignedSize : 1)) return false;
   if (GrfReadBlockShared(pass->source, &info, block.bytes(), info.alignedSize) != GRF_S_OK)
     return false;
-  const uint32_t span = DecodedSpan(info);
-  if (SameKind(info, work.info) && span == DecodedSpan(work.info) &&
+  const uint32_t span = info.decodeSpan;
+  if (SameKind(info, work.info) && span == work.info.decodeSpan &&
       CompareBuffers(block.bytes(), span, work.block, span) == 0)
     return true;
   PoolBuffer content;
   if (!content.Allocate(info.realSize)) return false;
-  return GrfDecodeBlockShared(pass->source, &info, block.bytes(), content.bytes(), info.realSize,
-                              nullptr) == GRF_S_OK &&
+  return GrfDecodeBlockShared(pass->source, &info, block.bytes(), content.bytes(), info.realSize) ==
+             GRF_S_OK &&
          CompareBuffers(content.bytes(), info.realSize, work.content, work.info.realSize) == 0;
 }
 
@@ -320,8 +319,6 @@ bool Decide(EntryPass* pass, EntryWork* work) {
   if (!work->blockRead || work->status != GRF_S_OK) {
     ++pass->unreadableCount;
     work->action = EntryWork::Action::kUndecoded;
-    // Given no room for content, the decode only tells what a copy carries.
-    GrfDecodeBlockShared(pass->source, &info, work->block, nullptr, 0, &work->keep);
     work->ReleaseContent();
     return true;
   }
@@ -360,12 +357,10 @@ bool Decide(EntryPass* pass, EntryWork* work) {
 // decoding. A carried stream was decoded from these very bytes by the pass,
 // which summed them already when it kept all it read.
 CopyExpectation Carried(const EntryWork& work) {
-  const auto flags =
-      static_cast<uint8_t>(work.info.flags & ~(ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER));
-  const bool summed =
-      work.blockRead && work.info.decodable && work.keep == DecodedSpan(work.info);
-  const uint32_t checksum = summed ? work.spanChecksum : ContentCrc32(work.block, work.keep);
-  return CopyExpectation{work.info.realSize, checksum, work.keep, true, flags};
+  const GrfBlockInfo& info = work.info;
+  const bool summed = work.blockRead && info.decodable && info.carryLength == info.decodeSpan;
+  const uint32_t checksum = summed ? work.spanChecksum : ContentCrc32(work.block, info.carryLength);
+  return CopyExpectation{info.realSize, checksum, info.carryLength, true, info.carryFlags};
 }
 
 bool Write(EntryPass* pass, EntryWork* work) {
@@ -374,12 +369,12 @@ bool Write(EntryPass* pass, EntryWork* work) {
   const GrfBlockInfo& info = work->info;
   switch (work->action) {
     case EntryWork::Action::kEmpty:
-      if (!GrfPutBlock(pass->destination, name, &info, nullptr, 0, nullptr))
+      if (!GrfPutBlock(pass->destination, name, &info, nullptr, nullptr))
         return Report(pass, "Failed to copy item '%s'.", name);
       return Expect(pass, name, CopyExpectation{0, 0, 0, false, 0});
     case EntryWork::Action::kUndecoded:
       if (!work->blockRead ||
-          !GrfPutBlock(pass->destination, name, &info, work->block, work->keep, nullptr))
+          !GrfPutBlock(pass->destination, name, &info, work->block, nullptr))
         return Report(pass, "Failed to copy unreadable item '%s'.", name);
       return Expect(pass, name, Carried(*work));
     case EntryWork::Action::kLink: {
@@ -396,7 +391,7 @@ bool Write(EntryPass* pass, EntryWork* work) {
                     : Report(pass, "Failed to copy item '%s'.", name);
       // The source's own stream is kept when the chosen level does not beat it.
       const bool carryable = (info.flags & ENTRY_COMPRESSED) && !info.lzss;
-      if (!(carryable && work->keep <= work->packedLength)) {
+      if (!(carryable && info.carryLength <= work->packedLength)) {
         if (!GrfPutCompressed(pass->destination, name, work->packed, work->packedLength,
                               info.realSize))
           return best ? Report(pass, "Failed to put recompressed item '%s'.", name)
@@ -406,7 +401,7 @@ bool Write(EntryPass* pass, EntryWork* work) {
       [[fallthrough]];
     }
     case EntryWork::Action::kCarry:
-      if (!GrfPutBlock(pass->destination, name, &info, work->block, work->keep, nullptr))
+      if (!GrfPutBlock(pass->destination, name, &info, work->block, nullptr))
         return Report(pass, "Failed to copy item '%s'.", name);
       return Expect(pass, name, Carried(*work));
   }

@@ -56,7 +56,7 @@ bool WriteNewArchive(GrfArchive* archive) {
 
 bool QueryFileSize(GrfArchive* archive) {
   if (!StreamGetSize(archive->stream, &archive->fileSize))
-    return FailDetail(archive, GRF_E_IO, grf::detail::kSizeQuery);
+    return FailDetail(archive, GRF_E_IO, GRF_DETAIL_SIZE_QUERY);
   return true;
 }
 
@@ -81,13 +81,13 @@ void FreeArchive(GrfArchive* archive) {
 
 }  // namespace
 
-bool GrfOpenStream(GrfStream* stream, uint32_t flags, uint32_t* status, uint32_t* detail,
+bool OpenOnStream(GrfStream* stream, uint32_t flags, uint32_t* status, uint32_t* detail,
                    GrfArchive** handle) {
   *handle = nullptr;
   auto* archive = static_cast<GrfArchive*>(PoolAllocZeroed(sizeof(GrfArchive)));
   if (!archive) {
     if (status) *status = GRF_E_OUT_OF_MEMORY;
-    if (detail) *detail = grf::detail::kHandleAlloc;
+    if (detail) *detail = GRF_DETAIL_HANDLE_ALLOC;
     return false;
   }
   archive->eventHook = DefaultEventHook;
@@ -131,7 +131,7 @@ bool GrfOpenFile(const char* path, uint32_t flags, uint32_t* status, uint32_t* d
       return false;
     }
   }
-  const bool ok = GrfOpenStream(stream, flags, status, detail, handle);
+  const bool ok = OpenOnStream(stream, flags, status, detail, handle);
   StreamRelease(&stream);
   return ok;
 }
@@ -144,7 +144,7 @@ bool GrfOpenHandle(intptr_t handle, uint32_t flags, uint32_t* status, GrfArchive
     if (status) *status = GRF_E_OUT_OF_MEMORY;
     return false;
   }
-  const bool ok = GrfOpenStream(stream, flags, status, nullptr, archive);
+  const bool ok = OpenOnStream(stream, flags, status, nullptr, archive);
   StreamRelease(&stream);
   return ok;
 }

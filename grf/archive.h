@@ -53,6 +53,10 @@ inline bool ChangesRefused(const GrfArchive* archive) {
 }
 inline uint32_t VersionFamily(const GrfArchive* archive) { return archive->version & 0xFF00; }
 
+// Opens an archive on a stream; the archive takes its own reference on it.
+bool OpenOnStream(GrfStream* stream, uint32_t flags, uint32_t* status, uint32_t* detail,
+                  GrfArchive** archive);
+
 // Calls the event hook; an answer other than 0 is a fatal assertion.
 void NotifyEvent(GrfArchive* archive, uint32_t code, void* data);
 

@@ -54,53 +54,6 @@ constexpr uint32_t kEventCookie = 0x40047A11;
 constexpr uint32_t kEventDiscard = 4;
 constexpr uint32_t kEventRecord = 5;
 
-// Detail codes (GrfArchive::lastDetail).
-namespace detail {
-constexpr uint32_t kSizeQuery = 0xA0000001;
-constexpr uint32_t kTableAlloc = 0xA0000010;
-constexpr uint32_t kHandleAlloc = 0xA0000011;
-constexpr uint32_t kIndexCreate = 0xA0000012;
-constexpr uint32_t kEntryAlloc = 0xA0000013;
-constexpr uint32_t kEntryInsert = 0xA0000014;
-constexpr uint32_t kSpaceMapCreate = 0xA0000015;
-constexpr uint32_t kSpaceMapAdd = 0xA0000016;
-constexpr uint32_t kSpaceMapFill = 0xA0000017;
-constexpr uint32_t kInflateAlloc = 0xA0000018;
-constexpr uint32_t kLzssAlloc = 0xA0000019;
-constexpr uint32_t kHeaderUnreadable = 0xA0000020;
-constexpr uint32_t kSignature = 0xA0000021;
-constexpr uint32_t kUnknownFamily = 0xA0000022;
-constexpr uint32_t kVersionAbove103 = 0xA0000023;
-constexpr uint32_t kVersionAbove200 = 0xA0000024;
-constexpr uint32_t kVersionNot12 = 0xA0000025;
-constexpr uint32_t kVersionAbove300 = 0xA0000026;
-constexpr uint32_t kTablePastEnd = 0xA0000030;
-constexpr uint32_t kEmpty200Table = 0xA0000031;
-constexpr uint32_t kPrefixUnreadable = 0xA0000032;
-constexpr uint32_t kTable1xxTooLarge = 0xA0000040;
-constexpr uint32_t kEmpty1xxTable = 0xA0000041;
-constexpr uint32_t kTable1xxUnreadable = 0xA0000042;
-constexpr uint32_t kRecord1xxNoLength = 0xA0000043;
-constexpr uint32_t kRecord1xxNamePastEnd = 0xA0000044;
-constexpr uint32_t kName1xxTooShort = 0xA0000046;
-constexpr uint32_t kName1xxNotBlocks = 0xA0000047;
-constexpr uint32_t kName1xxNoNul = 0xA0000048;
-constexpr uint32_t kRecord1xxShort = 0xA0000049;
-constexpr uint32_t kTable200Unreadable = 0xA0000050;
-constexpr uint32_t kRecord200NoNul = 0xA0000051;
-constexpr uint32_t kRecord200Short = 0xA0000052;
-constexpr uint32_t kInflate = 0xA0000060;
-constexpr uint32_t kTrailerTable = 0xA0000070;
-constexpr uint32_t kEmpty12Table = 0xA0000071;
-constexpr uint32_t kTable12Unreadable = 0xA0000072;
-constexpr uint32_t kRecord12NamePastEnd = 0xA0000073;
-constexpr uint32_t kName12NoNul = 0xA0000075;
-constexpr uint32_t kRecord12Short = 0xA0000076;
-constexpr uint32_t kLzss = 0xA0000080;
-constexpr uint32_t kTable300Unreadable = 0xA0000090;
-constexpr uint32_t kRecord300NoNul = 0xA0000091;
-constexpr uint32_t kRecord300Short = 0xA0000092;
-}  // namespace detail
 
 inline uint32_t LoadU32(const void* p) {
   const auto* b = static_cast<const unsigned char*>(p);
