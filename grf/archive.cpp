@@ -44,10 +44,7 @@ bool WriteNewArchive(GrfArchive* archive) {
   unsigned char image[grf::kNewArchiveSize] = {};
   std::memcpy(image, grf::kClassicSignature, sizeof(grf::kClassicSignature));
   const uint32_t seed = HeaderSeed(archive, 0);
-  grf::StoreU32(image + 30, 0);
-  grf::StoreU32(image + 34, seed);
-  grf::StoreU32(image + 38, seed + 7);
-  grf::StoreU32(image + 42, grf::kVersion200);
+  grf::StoreHeaderFields(image, false, grf::HeaderFields{0, 0, grf::kVersion200}, seed);
   if (!StreamWriteAtExact(archive->stream, 0, image, sizeof(image)))
     return Fail(archive, GRF_E_IO_GROW);
   archive->headerKind = HEADER_CLASSIC;

@@ -9,8 +9,6 @@ namespace grf {
 constexpr uint32_t kHeaderSize = 46;        // classic and wide headers
 constexpr uint32_t kTrailerSize = 9;
 constexpr uint32_t kNewArchiveSize = 54;    // classic header + empty 0x200 table prefix
-constexpr uint32_t kKeyAreaOffset = 16;
-constexpr uint32_t kKeyAreaSize = 14;
 constexpr uint32_t kHeaderTableOffset = 30; // start of the rewritable header fields
 constexpr uint32_t kTrailerMarker = 0x12;
 
@@ -71,6 +69,42 @@ inline void StoreU32(void* p, uint32_t v) {
 inline void StoreU64(void* p, uint64_t v) {
   auto* b = static_cast<unsigned char*>(p);
   for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// The rewritable fields of the 46-byte headers, from kHeaderTableOffset on:
+// the table position less the header size (32 bits classic, 64 bits wide), the
+// classic seed, the entry count (classic: seed + count + 7) and the version.
+constexpr uint32_t kHeaderSeedOffset = 34;
+constexpr uint32_t kHeaderCountOffset = 38;
+constexpr uint32_t kHeaderVersionOffset = 42;
+constexpr uint32_t kClassicCountBias = 7;
+
+struct HeaderFields {
+  uint64_t storedTablePosition;
+  uint32_t entryCount;
+  uint32_t version;
+};
+
+inline HeaderFields LoadHeaderFields(const unsigned char* header, bool wide) {
+  if (wide)
+    return {LoadU64(header + kHeaderTableOffset), LoadU32(header + kHeaderCountOffset),
+            LoadU32(header + kHeaderVersionOffset)};
+  return {LoadU32(header + kHeaderTableOffset),
+          LoadU32(header + kHeaderCountOffset) - LoadU32(header + kHeaderSeedOffset) - kClassicCountBias,
+          LoadU32(header + kHeaderVersionOffset)};
+}
+// A classic header takes the seed and the low 32 bits of the position.
+inline void StoreHeaderFields(unsigned char* header, bool wide, const HeaderFields& fields,
+                              uint32_t seed) {
+  if (wide) {
+    StoreU64(header + kHeaderTableOffset, fields.storedTablePosition);
+    StoreU32(header + kHeaderCountOffset, fields.entryCount);
+  } else {
+    StoreU32(header + kHeaderTableOffset, static_cast<uint32_t>(fields.storedTablePosition));
+    StoreU32(header + kHeaderSeedOffset, seed);
+    StoreU32(header + kHeaderCountOffset, seed + fields.entryCount + kClassicCountBias);
+  }
+  StoreU32(header + kHeaderVersionOffset, fields.version);
 }
 
 // alignedSize for a compressed size: rounded up to a multiple of 8 (0 stays 0).

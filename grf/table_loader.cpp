@@ -42,9 +42,10 @@ bool ReadWideHeader(GrfArchive* archive) {
   if (!ReadHeaderBytes(archive, header)) return false;
   if (std::memcmp(header, grf::kWideSignature, sizeof(grf::kWideSignature)) != 0)
     return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_SIGNATURE);
-  archive->tablePosition = grf::LoadU64(header + 30) + grf::kHeaderSize;
-  archive->entryCount = grf::LoadU32(header + 38);
-  archive->version = grf::LoadU32(header + 42);
+  const grf::HeaderFields fields = grf::LoadHeaderFields(header, true);
+  archive->tablePosition = fields.storedTablePosition + grf::kHeaderSize;
+  archive->entryCount = fields.entryCount;
+  archive->version = fields.version;
   if (!CheckTablePosition(archive)) return false;
   archive->headerKind = HEADER_WIDE;
   return true;
@@ -55,9 +56,10 @@ bool ReadClassicHeader(GrfArchive* archive) {
   if (!ReadHeaderBytes(archive, header)) return false;
   if (std::memcmp(header, grf::kClassicSignature, sizeof(grf::kClassicSignature)) != 0)
     return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_SIGNATURE);
-  archive->tablePosition = static_cast<uint32_t>(grf::LoadU32(header + 30) + grf::kHeaderSize);
-  archive->entryCount = grf::LoadU32(header + 38) - grf::LoadU32(header + 34) - 7u;
-  archive->version = grf::LoadU32(header + 42);
+  const grf::HeaderFields fields = grf::LoadHeaderFields(header, false);
+  archive->tablePosition = static_cast<uint32_t>(fields.storedTablePosition + grf::kHeaderSize);
+  archive->entryCount = fields.entryCount;
+  archive->version = fields.version;
   if (!CheckTablePosition(archive)) return false;
   archive->headerKind = HEADER_CLASSIC;
   return true;

@@ -213,7 +213,7 @@ bool CopyEntryData(GrfArchive* target, GrfArchive* source, const GrfEntry* entry
   if (info.realSize == 0) return PutEntry(target, name, nullptr, 0, 0, 0);
 
   const bool compressed = (info.flags & ENTRY_COMPRESSED) != 0;
-  const bool enciphered = (info.flags & (ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER)) != 0;
+  const bool enciphered = info.flags != info.carryFlags;
   // Stored and LZSS data are put from their content; an enciphered zlib
   // stream is inflated to learn where it really ends.
   const bool fromContent = !compressed || info.lzss;
