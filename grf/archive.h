@@ -1,6 +1,8 @@
 #pragma once
 // The archive handle and the helpers every module of the library shares.
 
+#include "grf/internal.h"
+
 #include <cstdint>
 
 #include "grf/grf.h"

@@ -1,6 +1,8 @@
 #pragma once
 // Reading and decoding of entry data.
 
+#include "grf/internal.h"
+
 struct GrfArchive;
 struct GrfEntry;
 struct GrfBlockInfo;

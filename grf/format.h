@@ -1,6 +1,8 @@
 #pragma once
 // On-disk constants of GRF archives and little-endian load/store helpers.
 
+#include "grf/internal.h"
+
 #include <cstddef>
 #include <cstdint>
 

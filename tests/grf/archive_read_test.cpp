@@ -1,7 +1,8 @@
 // Reading: every layout the fixture builder writes, hostile records, the LZSS
 // decoder's bounds, the file stream's create mode, the fatal event hook.
 
-#include "grf/entry_reader.h"
+#include "grf/archive.h"
+#include "grf/entry_index.h"
 #include "grf/lzss.h"
 #include "grf/stream.h"
 #include "tests/grf/grf_test_util.h"
