@@ -14,8 +14,6 @@ struct JobSummary;  // engine/job_summary.h
 struct ConsolidationJob {
   JobHost* host;              // shows the job's texts and answers its questions
   char sourcePath[260];       // the dropped archive
-  uint32_t linkedCount;       // entries stored as links (set by a complete pass)
-  uint32_t unreadableCount;   // entries copied undecoded (set by a complete pass)
   JobProgress progress;       // progress bar percentage and completion estimate
   char soundPath[260];        // WAV file to play when the job succeeds, or empty
   uint32_t skipVerification;  // 1: keep the copy without reading it back
