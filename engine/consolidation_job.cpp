@@ -34,12 +34,10 @@ ConsolidationJob* CreateConsolidationJob(JobHost* host, const char* sourcePath,
   return job;
 }
 
-bool OpenSourceArchive(const char* path, GrfArchive** archive) {
+bool OpenSourceArchive(const char* path, const CodecLibrary& codec, GrfArchive** archive) {
   GrfArchive* local = nullptr;
   if (!GrfOpen(path, GRF_OPEN_READ_ONLY | GRF_OPEN_DEFER_TABLE, nullptr, &local)) return false;
-  const CodecHooks hooks = ReloadCodecLibrary();
-  GrfSetCompressHook(local, hooks.compress);
-  GrfSetUncompressHook(local, hooks.uncompress);
+  codec.Install(local);
   const bool loaded = GrfLoadTable(local);
   if (loaded) GrfRetain(local, archive);
   GrfClose(&local);
@@ -278,8 +276,11 @@ JobOutcome RunSteps(ConsolidationJob* job) {
   host->SetProgress(0);
   host->SetStatusText("Preparing...");
 
+  // Declared first: the library outlives every archive its hooks are on.
+  CodecLibrary codec;
+  codec.Load(job->codecLibraryPath);
   GrfArchive* source = nullptr;
-  if (!OpenSourceArchive(job->sourcePath, &source)) {
+  if (!OpenSourceArchive(job->sourcePath, codec, &source)) {
     host->ShowError("Failed to open source archive.");
     return JobOutcome::SourceNotOpened;
   }

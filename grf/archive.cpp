@@ -189,6 +189,12 @@ uint32_t GrfGetLastDetail(const GrfArchive* archive) { return archive->lastDetai
 
 void GrfSetCompressHook(GrfArchive* archive, GrfCodecHook hook) {
   archive->compressHook = hook ? hook : DefaultCompressHook;
+  archive->compress2Hook = nullptr;
+}
+
+void GrfSetCompress2Hook(GrfArchive* archive, GrfCompress2Hook hook) {
+  GrfSetCompressHook(archive, nullptr);
+  archive->compress2Hook = hook;
 }
 
 void GrfSetUncompressHook(GrfArchive* archive, GrfCodecHook hook) {

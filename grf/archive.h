@@ -18,6 +18,7 @@ struct GrfArchive {
   GrfEventHook eventHook;
   uint32_t eventCookie;
   GrfCodecHook compressHook;
+  GrfCompress2Hook compress2Hook;  // called instead of compressHook when set
   GrfCodecHook uncompressHook;
   uint64_t fileSize;          // at open and after every header write
   uint64_t tablePosition;     // absolute

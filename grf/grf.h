@@ -137,6 +137,10 @@ struct EntryView {
 using GrfCodecHook = int (*)(unsigned char* destination, unsigned long* destinationLength,
                              const unsigned char* source, unsigned long sourceLength);
 
+// zlib's compress2: a compress hook with the level as a fifth argument.
+using GrfCompress2Hook = int (*)(unsigned char* destination, unsigned long* destinationLength,
+                                 const unsigned char* source, unsigned long sourceLength, int level);
+
 // Event hook: (archive, event code, event data, cookie); must answer 0.
 using GrfEventHook = int (*)(GrfArchive* archive, uint32_t code, void* data, uint32_t cookie);
 
@@ -172,8 +176,10 @@ GRF_API uint32_t GrfGetMaxRealSize(const GrfArchive* archive);
 GRF_API uint32_t GrfGetLastStatus(const GrfArchive* archive);
 GRF_API uint32_t GrfGetLastDetail(const GrfArchive* archive);
 
-// ---- codec hooks (null installs the built-in zlib hook) ----
+// ---- codec hooks: the archive's own; null installs the built-in zlib hook ----
 GRF_API void GrfSetCompressHook(GrfArchive* archive, GrfCodecHook hook);
+// A compress2-style compress hook, called with zlib's default level (-1).
+GRF_API void GrfSetCompress2Hook(GrfArchive* archive, GrfCompress2Hook hook);
 GRF_API void GrfSetUncompressHook(GrfArchive* archive, GrfCodecHook hook);
 
 // ---- reading ----

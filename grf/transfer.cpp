@@ -77,8 +77,10 @@ unsigned char* CompressWithHook(GrfArchive* archive, const void* data, uint32_t 
       return nullptr;
     }
     unsigned long length = static_cast<unsigned long>(capacity);
-    const int result =
-        archive->compressHook(output, &length, static_cast<const unsigned char*>(data), size);
+    const auto* input = static_cast<const unsigned char*>(data);
+    const int result = archive->compress2Hook
+                           ? archive->compress2Hook(output, &length, input, size, Z_DEFAULT_COMPRESSION)
+                           : archive->compressHook(output, &length, input, size);
     if (result == Z_OK) {
       // A hook that claims more than the buffer, or nothing for something,
       // produced no usable stream.
