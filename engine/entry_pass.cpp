@@ -250,7 +250,7 @@ struct EntryPass {
   std::vector<uint32_t> placed;
   bool failed = false;  // a failure was shown (a stop shows nothing)
 
-  // Takes the oldest batch in flight (see Take below).
+  // Takes the oldest batch in flight from the feeder.
   bool Take(std::unique_ptr<PipelineTask> task);
 };
 
@@ -459,8 +459,6 @@ bool Write(EntryPass* pass, EntryWork* work) {
   return true;
 }
 
-}  // namespace
-
 // Takes the oldest batch in flight: decoded entries are decided and go back
 // for their write, decided ones are written.
 bool EntryPass::Take(std::unique_ptr<PipelineTask> task) {
@@ -479,8 +477,6 @@ bool EntryPass::Take(std::unique_ptr<PipelineTask> task) {
   pipeline->Submit(std::move(task), batch->cost, run);
   return true;
 }
-
-namespace {
 
 // Bytes an entry holds while in flight.
 uint64_t EntryCost(const GrfBlockInfo& info, bool best) {
