@@ -150,44 +150,67 @@ using GrfEntryCallback = bool (*)(uint32_t position, uint32_t total, const Entry
                                   void* user);
 
 // ---- open and lifecycle ----
+// Every open hands the caller one reference (*archive), released with
+// GrfClose; `status` and `detail` (either may be null) receive the open's
+// status and detail code, also on failure.
+
+// Opens the archive at `path` (GRF_OPEN_* flags). Read-only, the file must
+// exist (GRF_E_OPEN_FAILED) and is shared with writers; otherwise it is
+// created when missing (GRF_E_CREATE_FAILED), and an empty file becomes a new
+// 0x200 archive.
 GRF_API bool GrfOpen(const char* path, uint32_t flags, uint32_t* status, GrfArchive** archive);
+// GrfOpen that also tells the detail code of a failed open.
 GRF_API bool GrfOpenFile(const char* path, uint32_t flags, uint32_t* status, uint32_t* detail,
-                 GrfArchive** archive);
+                         GrfArchive** archive);
 // Opens an archive on a file the caller has opened for reading and writing
 // (an empty file becomes a new archive). The archive owns the handle from the
 // call on, also when the open fails.
-GRF_API bool GrfOpenHandle(intptr_t handle, uint32_t flags, uint32_t* status, GrfArchive** archive);
+GRF_API bool GrfOpenHandle(intptr_t handle, uint32_t flags, uint32_t* status,
+                           GrfArchive** archive);
 // Opens a new archive that keeps none of its data: its header is kept and of
 // every other write only the size, so that after GrfFinalize GrfGetFileSize
 // is the size a file given the same changes would have. Reading an entry
 // back from it fails.
 GRF_API bool GrfOpenMeasuring(uint32_t flags, uint32_t* status, GrfArchive** archive);
-// Completes a load deferred by GRF_OPEN_DEFER_TABLE; can be repeated after a failure.
+// Completes a load deferred by GRF_OPEN_DEFER_TABLE (hooks installed between
+// the open and this call read the table); can be repeated after a failure.
 GRF_API bool GrfLoadTable(GrfArchive* archive);
+// Takes another reference on the archive into *handle.
 GRF_API void GrfRetain(GrfArchive* archive, GrfArchive** handle);
 // Drops the caller's reference and nulls the variable; the last reference
 // discards unfinalized changes and frees the archive.
 GRF_API void GrfClose(GrfArchive** archive);
 
 // ---- queries ----
+// Calls back once per entry, in the order of their blocks in the file. Changes
+// are refused meanwhile (GRF_E_READ_ONLY). A callback that answers false
+// stops the walk, which then fails with GRF_E_ABORTED.
 GRF_API bool GrfForEachEntry(GrfArchive* archive, GrfEntryCallback callback, void* user);
+// The archive file's size at the open and after each finalize.
 GRF_API uint64_t GrfGetFileSize(const GrfArchive* archive);
+// The largest real (decoded) entry size the table records.
 GRF_API uint32_t GrfGetMaxRealSize(const GrfArchive* archive);
+// The status the last operation left (GRF_S_* or GRF_E_*).
 GRF_API uint32_t GrfGetLastStatus(const GrfArchive* archive);
+// The detail code of the last failure that had one (GRF_DETAIL_*).
 GRF_API uint32_t GrfGetLastDetail(const GrfArchive* archive);
 
 // ---- codec hooks: the archive's own; null installs the built-in zlib hook ----
+// The hook that compresses what GrfPutData and GrfCopyEntry store.
 GRF_API void GrfSetCompressHook(GrfArchive* archive, GrfCodecHook hook);
 // A compress2-style compress hook, called with zlib's default level (-1).
 GRF_API void GrfSetCompress2Hook(GrfArchive* archive, GrfCompress2Hook hook);
+// The hook that decodes the table and every compressed entry that is not LZSS.
+// A hook other than built-in zlib must stay callable while the archive is open.
 GRF_API void GrfSetUncompressHook(GrfArchive* archive, GrfCodecHook hook);
 
 // ---- reading ----
-// Decodes the named entry into the buffer. The real size is stored first, so
-// a size query (null buffer, capacity 0) learns it even though it fails with
-// GRF_E_BUFFER_TOO_SMALL for a non-empty entry.
+// Decodes the named entry into the caller's buffer (GRF_E_NOT_FOUND,
+// GRF_E_BAD_DATA for a record no decode can satisfy, GRF_E_IO). The real size
+// is stored first, so a size query (null buffer, capacity 0) learns it even
+// though it fails with GRF_E_BUFFER_TOO_SMALL for a non-empty entry.
 GRF_API bool GrfReadEntry(GrfArchive* archive, const char* name, void* buffer, uint32_t capacity,
-                  uint32_t* realSize);
+                          uint32_t* realSize);
 
 // ---- block-level reading: read once, decode once, copy from what was decoded ----
 // One entry's record values and the facts of its block the library derives
@@ -219,13 +242,13 @@ GRF_API bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* b
 // calls on one thread. GRF_E_IO also for an archive opened on a stream that
 // cannot read so.
 GRF_API uint32_t GrfReadBlockShared(const GrfArchive* archive, const GrfBlockInfo* info, void* block,
-                            uint32_t capacity);
+                                    uint32_t capacity);
 // The batch form of GrfReadBlockShared, with its thread safety: `count`
 // blocks, each buffer holding its block's alignedSize bytes; statuses[i] is
 // block i's status. Blocks that lie close together (consecutive entries in
 // offset order) are read in one go.
 GRF_API void GrfReadBlocksShared(const GrfArchive* archive, const GrfBlockInfo* const* infos,
-                         void* const* blocks, uint32_t count, uint32_t* statuses);
+                                 void* const* blocks, uint32_t count, uint32_t* statuses);
 // Decodes a block from GrfReadBlock into `content` (capacity >= realSize) by
 // the very routine GrfReadEntry uses. Also on failure it sets
 // info->carryLength: for built-in zlib data of an enciphered entry the real
@@ -233,19 +256,19 @@ GRF_API void GrfReadBlocksShared(const GrfArchive* archive, const GrfBlockInfo* 
 // room for content (capacity below realSize) it fails with
 // GRF_E_BUFFER_TOO_SMALL and leaves carryLength at what the record says.
 GRF_API bool GrfDecodeBlock(GrfArchive* archive, GrfBlockInfo* info, const void* block, void* content,
-                    uint32_t capacity);
+                            uint32_t capacity);
 // GrfDecodeBlock that leaves the archive untouched and returns the status
 // instead: safe on several threads at once over one archive, provided its
 // uncompress hook is.
 GRF_API uint32_t GrfDecodeBlockShared(const GrfArchive* archive, GrfBlockInfo* info, const void* block,
-                              void* content, uint32_t capacity);
+                                      void* content, uint32_t capacity);
 // Stores an entry read from another archive under `name`. With `content`
 // (the decoded entry), stored and LZSS entries are compressed through the
 // target's compress hook; otherwise the first carryLength block bytes are
 // stored with the record's sizes and carryFlags. An entry of real size 0 is
 // stored empty.
 GRF_API bool GrfPutBlock(GrfArchive* target, const char* name, const GrfBlockInfo* info,
-                 const void* block, const void* content);
+                         const void* block, const void* content);
 
 // ---- probe: signature checks on bytes the caller has read, nothing more ----
 // First bytes of a file: enough to hold either header signature.
@@ -262,15 +285,30 @@ GRF_API bool GrfProbeTail(const void* tail, uint32_t length);
 // link there must not cross the class (GRF_E_NAME_CLASS).
 GRF_API bool GrfIsHeaderCipherName(const char* name);
 
-// ---- changes (transfer module) ----
-// realSize 0: the data is stored uncompressed.
+// ---- changes: refused on read-only archives and during a walk (GRF_E_READ_ONLY) ----
+// Every change stores under `name`, replacing an entry of that name (ASCII
+// case ignored); nothing is in the file's table before GrfFinalize. A 0x1xx
+// archive is rewritten in the 0x200 layout first (GRF_E_UNSUPPORTED with
+// GRF_OPEN_KEEP_VERSION).
+
+// Stores `compressedSize` bytes of zlib data as they are; realSize 0 stores
+// them uncompressed.
 GRF_API bool GrfPutCompressed(GrfArchive* archive, const char* name, const void* data,
-                      uint32_t compressedSize, uint32_t realSize);
-// Compresses through the archive's compress hook.
+                              uint32_t compressedSize, uint32_t realSize);
+// Stores `size` bytes compressed through the archive's compress hook.
 GRF_API bool GrfPutData(GrfArchive* archive, const char* name, const void* data, uint32_t size);
+// Copies the source's entry `name` into the target, deciphered: zlib data as
+// it is, stored and LZSS data compressed through the target's hook. The
+// caller may lend a buffer (`work`), used when it holds the stored block.
+// Read failures land in the source's status, the others in the target's.
 GRF_API bool GrfCopyEntry(GrfArchive* target, GrfArchive* source, const char* name, void* work,
-                  uint32_t workCapacity);
+                          uint32_t workCapacity);
+// Adds `newName` as a second record of the block of `existingName`
+// (GRF_E_NOT_FOUND; GRF_E_NAME_CLASS across the name class in 0x1xx archives).
 GRF_API bool GrfLinkEntry(GrfArchive* archive, const char* existingName, const char* newName);
 
-// ---- commit (table writer module) ----
+// ---- commit ----
+// Writes the table of a changed archive and then the header that points at
+// it; an unchanged archive is left alone (GRF_S_UNCHANGED). The data and the
+// table reach the disk before the header unless GRF_OPEN_CALLER_FLUSHES.
 GRF_API bool GrfFinalize(GrfArchive* archive);
