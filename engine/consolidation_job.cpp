@@ -209,7 +209,8 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destinati
   options.workerStart = job->workerStart;
   options.workerStartContext = job->workerStartContext;
   options.expectations = expectations.get();
-  const std::optional<PassCounts> counts = ConsolidateEntries(destination->archive, *source, options);
+  const std::optional<PassCounts> counts =
+      ConsolidateEntries(destination->archive, *source, options);
   if (!counts) return JobOutcome::PassFailed;
   ReportFacts facts{};
   facts.sourceSize = GrfGetFileSize(*source);
@@ -261,8 +262,8 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destinati
   ComposeReport(facts, report, sizeof report);
   if (job->dryRun) {
     char text[kMessageCapacity];
-    FormatBounded(text, sizeof text, "Dry run, nothing was written. A clean would report:\r\n\r\n%s",
-                  report);
+    FormatBounded(text, sizeof text,
+                  "Dry run, nothing was written. A clean would report:\r\n\r\n%s", report);
     host->ShowReport(text);
     return keep ? JobOutcome::WouldSave : JobOutcome::WouldSaveNothing;
   }

@@ -27,7 +27,7 @@ struct ConsolidationJob {
                               // written entry, for DeflateToNewBuffer
   uint32_t dryRun;            // 1: the pass runs into an archive that keeps nothing; the report
                               // tells what a copy would weigh; no file is made, nothing asked
-  char destinationPath[kPathCapacity];  // the copy's name; empty: the cleaned name beside the source
+  char destinationPath[kPathCapacity];   // the copy's name; empty: the cleaned name beside it
   char codecLibraryPath[kPathCapacity];  // the codec library that reads the source, or empty
 };
 

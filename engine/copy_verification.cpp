@@ -192,7 +192,8 @@ bool VerifyCopy(const char* path, const CopyExpectations& expected, uint32_t thr
                 WorkerStartHook onStart, void* startContext) {
   // A read-only open shares the file with the writer that may still hold it.
   GrfArchive* copy = nullptr;
-  if (!GrfOpen(path, GRF_OPEN_READ_ONLY | GRF_OPEN_SEQUENTIAL, nullptr, &copy) || !copy) return false;
+  if (!GrfOpen(path, GRF_OPEN_READ_ONLY | GRF_OPEN_SEQUENTIAL, nullptr, &copy) || !copy)
+    return false;
   bool all = false;
   {
     OrderedPipeline pipeline(PipelineWorkers(threads), PipelineBudget(GrfGetMaxRealSize(copy)),

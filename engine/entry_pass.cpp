@@ -514,7 +514,8 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
     return Report(pass, "Failed to copy item '%s'.", name);
   work->pending = info.realSize != 0 && info.inFile;
 
-  const uint64_t cost = info.realSize == 0 ? 0 : EntryCost(info, pass->options->recompressionLevel != 0);
+  const bool best = pass->options->recompressionLevel != 0;
+  const uint64_t cost = info.realSize == 0 ? 0 : EntryCost(info, best);
   bool outOfMemory = false;
   if (pass->feeder->Add(std::move(work), cost, &outOfMemory)) return true;
   return outOfMemory ? OutOfMemory(pass, kNoMemoryForBuffer) : false;

@@ -139,7 +139,8 @@ using GrfCodecHook = int (*)(unsigned char* destination, unsigned long* destinat
 
 // zlib's compress2: a compress hook with the level as a fifth argument.
 using GrfCompress2Hook = int (*)(unsigned char* destination, unsigned long* destinationLength,
-                                 const unsigned char* source, unsigned long sourceLength, int level);
+                                 const unsigned char* source, unsigned long sourceLength,
+                                 int level);
 
 // Event hook: (archive, event code, event data, cookie); must answer 0.
 using GrfEventHook = int (*)(GrfArchive* archive, uint32_t code, void* data, uint32_t cookie);
@@ -209,8 +210,8 @@ GRF_API void GrfSetUncompressHook(GrfArchive* archive, GrfCodecHook hook);
 // GRF_E_BAD_DATA for a record no decode can satisfy, GRF_E_IO). The real size
 // is stored first, so a size query (null buffer, capacity 0) learns it even
 // though it fails with GRF_E_BUFFER_TOO_SMALL for a non-empty entry.
-GRF_API bool GrfReadEntry(GrfArchive* archive, const char* name, void* buffer, uint32_t capacity,
-                          uint32_t* realSize);
+GRF_API bool GrfReadEntry(GrfArchive* archive, const char* name, void* buffer,
+                          uint32_t capacity, uint32_t* realSize);
 
 // ---- block-level reading: read once, decode once, copy from what was decoded ----
 // One entry's record values and the facts of its block the library derives
@@ -236,13 +237,14 @@ GRF_API bool GrfGetEntryInfo(GrfArchive* archive, const char* name, GrfBlockInfo
 // Reads the stored block (alignedSize bytes) into the caller's buffer and
 // removes its cipher. Fails without reading: GRF_E_BUFFER_TOO_SMALL below
 // alignedSize, GRF_E_IO when the block is not inside the file.
-GRF_API bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* block, uint32_t capacity);
+GRF_API bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* block,
+                          uint32_t capacity);
 // GrfReadBlock that leaves the archive untouched and returns the status
 // instead: safe on several threads at once over one archive, beside other
 // calls on one thread. GRF_E_IO also for an archive opened on a stream that
 // cannot read so.
-GRF_API uint32_t GrfReadBlockShared(const GrfArchive* archive, const GrfBlockInfo* info, void* block,
-                                    uint32_t capacity);
+GRF_API uint32_t GrfReadBlockShared(const GrfArchive* archive, const GrfBlockInfo* info,
+                                    void* block, uint32_t capacity);
 // The batch form of GrfReadBlockShared, with its thread safety: `count`
 // blocks, each buffer holding its block's alignedSize bytes; statuses[i] is
 // block i's status. Blocks that lie close together (consecutive entries in
@@ -255,13 +257,13 @@ GRF_API void GrfReadBlocksShared(const GrfArchive* archive, const GrfBlockInfo* 
 // end of the stream when that lies past the recorded compressed size. With no
 // room for content (capacity below realSize) it fails with
 // GRF_E_BUFFER_TOO_SMALL and leaves carryLength at what the record says.
-GRF_API bool GrfDecodeBlock(GrfArchive* archive, GrfBlockInfo* info, const void* block, void* content,
-                            uint32_t capacity);
+GRF_API bool GrfDecodeBlock(GrfArchive* archive, GrfBlockInfo* info, const void* block,
+                            void* content, uint32_t capacity);
 // GrfDecodeBlock that leaves the archive untouched and returns the status
 // instead: safe on several threads at once over one archive, provided its
 // uncompress hook is.
-GRF_API uint32_t GrfDecodeBlockShared(const GrfArchive* archive, GrfBlockInfo* info, const void* block,
-                                      void* content, uint32_t capacity);
+GRF_API uint32_t GrfDecodeBlockShared(const GrfArchive* archive, GrfBlockInfo* info,
+                                      const void* block, void* content, uint32_t capacity);
 // Stores an entry read from another archive under `name`. With `content`
 // (the decoded entry), stored and LZSS entries are compressed through the
 // target's compress hook; otherwise the first carryLength block bytes are
