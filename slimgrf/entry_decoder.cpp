@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "engine/batch_read.h"
-#include "engine/entry_pass.h"
 #include "engine/ordered_pipeline.h"
 #include "support/pool.h"
 
@@ -53,7 +52,7 @@ struct DecodeItem {
       problem = kOutOfMemory;
     } else {
       const uint32_t status =
-          GrfDecodeBlockShared(archive, &info, block, content, info.realSize, nullptr);
+          GrfDecodeBlockShared(archive, &info, block, content, info.realSize);
       if (status != GRF_S_OK)
         problem = status == GRF_E_OUT_OF_MEMORY ? kOutOfMemory : "undecodable stream";
     }
@@ -79,7 +78,8 @@ struct Taker {
   ~Taker() {
     if (lastContent) PoolFree(lastContent);
   }
-  bool Take(DecodeBatch* batch) {
+  bool Take(std::unique_ptr<PipelineTask> task) {
+    const auto* batch = static_cast<const DecodeBatch*>(task.get());
     for (uint32_t i = 0; i < batch->count; ++i) {
       DecodeItem* item = batch->items[i];
       if (!item->sameAsPrevious) {
@@ -106,47 +106,27 @@ bool DecodeEntries(const GrfArchive* archive, const std::vector<const CatalogEnt
                    unsigned threads, DecodedEntryCallback callback, void* context) {
   OrderedPipeline pipeline(PipelineWorkers(threads), PipelineBudget(GrfGetMaxRealSize(archive)));
   Taker taker{callback, context};
-  std::unique_ptr<DecodeBatch> filling;
-  const auto takeOne = [&] {
-    std::unique_ptr<PipelineTask> task = pipeline.Next();
-    return !task || taker.Take(static_cast<DecodeBatch*>(task.get()));
-  };
-  const auto handOver = [&] {
-    if (!filling || filling->count == 0) return;
-    const uint64_t cost = filling->cost;
-    pipeline.Submit(std::move(filling), cost);
-  };
+  BatchFeeder<DecodeBatch, Taker> feeder(&pipeline, &taker);
   const GrfBlockInfo* previous = nullptr;
   for (const CatalogEntry* entry : order) {
     auto item = std::unique_ptr<DecodeItem>(new (std::nothrow) DecodeItem());
-    if (!filling) filling.reset(new (std::nothrow) DecodeBatch());
-    if (!item || !filling) {
-      // Without room for bookkeeping the entry cannot be read either.
-      DecodedEntry failed{entry, kOutOfMemory, nullptr};
-      handOver();
-      while (pipeline.InFlight() > 0)
-        if (!takeOne()) return false;
-      if (!callback(failed, context)) return false;
-      previous = nullptr;
-      continue;
+    bool outOfMemory = !item;
+    if (item) {
+      item->archive = archive;
+      item->entry = entry;
+      item->info = entry->info;
+      const GrfBlockInfo& info = item->info;
+      item->problem = RecordProblem(info);
+      item->sameAsPrevious = previous && info.realSize != 0 && SameRecord(info, *previous);
+      item->pending = info.realSize != 0 && !item->problem && !item->sameAsPrevious;
+      const uint64_t cost = item->pending ? uint64_t{info.alignedSize} + info.realSize : 0;
+      if (!feeder.Add(std::move(item), cost, &outOfMemory) && !outOfMemory) return false;
     }
-    item->archive = archive;
-    item->entry = entry;
-    item->info = entry->info;
-    const GrfBlockInfo& info = item->info;
-    item->problem = RecordProblem(info);
-    item->sameAsPrevious = previous && info.realSize != 0 && SameRecord(info, *previous);
-    item->pending = info.realSize != 0 && !item->problem && !item->sameAsPrevious;
-    previous = &entry->info;
-    const uint64_t cost = item->pending ? uint64_t{info.alignedSize} + info.realSize : 0;
-    while (!pipeline.HasRoom(filling->cost + cost))
-      if (!takeOne()) return false;
-    filling->items[filling->count++] = item.release();
-    filling->cost += cost;
-    if (filling->Full()) handOver();
+    previous = outOfMemory ? nullptr : &entry->info;
+    // Without room for bookkeeping the entry cannot be read either; it is
+    // told after everything before it.
+    if (outOfMemory && (!feeder.Finish() || !callback(DecodedEntry{entry, kOutOfMemory, nullptr}, context)))
+      return false;
   }
-  handOver();
-  while (pipeline.InFlight() > 0)
-    if (!takeOne()) return false;
-  return true;
+  return feeder.Finish();
 }
