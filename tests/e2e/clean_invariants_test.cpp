@@ -1,0 +1,166 @@
+// Whole-run invariants over generated archives of every layout and size class, cleaned in
+// both modes on one thread and on several: every entry of the copy decodes with plain zlib
+// to the content the fixture builder put in, the copy is the same byte for byte whatever
+// the thread count, a dry run predicts its size, the source stays as it was, and nothing
+// is left open or allocated.
+
+#include <zlib.h>
+#include <algorithm>
+#include <tuple>
+#include "engine/codec_library.h"
+#include "tests/e2e/e2e_util.h"
+
+namespace {
+using fixture::Bytes;
+using fixture::Cipher;
+using fixture::Entry;
+using fixture::Storage;
+
+size_t OpenFiles() {  // descriptors of this process; 0 where they cannot be counted
+  std::error_code error;
+  size_t count = 0;
+  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+       it.increment(error))
+    ++count;
+  return count;
+}
+
+// The record's content as a plain zlib reader finds it in the copy: no cipher, no codec library.
+bool PlainRead(const Bytes& copy, const fixture::WrittenRecord& r, Bytes* content) {
+  const Bytes block = fixture::StoredBlock(copy, r);
+  if ((r.flags & ~ENTRY_COMPRESSED) || block.size() != r.alignedSize || r.compressedSize > r.alignedSize)
+    return false;
+  if (!(r.flags & ENTRY_COMPRESSED)) {
+    *content = Bytes(block.begin(), block.begin() + std::min<size_t>(r.realSize, block.size()));
+    return r.realSize <= block.size();
+  }
+  content->assign(r.realSize, 0);
+  uLongf length = r.realSize;
+  return uncompress(content->data(), &length, block.data(), r.compressedSize) == Z_OK && length == r.realSize;
+}
+
+// An enciphered zlib entry whose record misstates the length of its stream by `delta`.
+fixture::EntrySpec Misrecorded(std::string name, uint32_t seed, int32_t delta, Cipher cipher) {
+  const Bytes content = fixture::MakeContent(900, seed, false);
+  fixture::EntrySpec e = Entry(std::move(name), content, Storage::Zlib, cipher);
+  e.compressedSize = static_cast<uint32_t>(fixture::ZlibCompress(content).size()) + delta;
+  return e;
+}
+
+struct Case {
+  std::string what;
+  fixture::ArchiveSpec spec;
+  uint32_t linked, unreadable;
+  size_t records;  // in the copy
+  std::vector<std::pair<std::string, std::string>> sameBlock;  // names that must share a block
+};
+
+// Declared sizes no block can give (huge, at no memory cost), links, a replaced name, empty
+// entries, streams shorter and longer than recorded, the placeholder record.
+Case LayoutCase(const fixture::Layout& layout) {
+  const bool old = layout.version == 0x12;
+  const Storage packing = old ? Storage::Lzss : Storage::Zlib;
+  const Cipher mixed = layout.version >= 0x200 ? Cipher::Mixed : Cipher::None;
+  Case c{std::to_string(layout.version) + "/" + std::to_string(static_cast<int>(layout.header)) +
+             (layout.tableFirst ? " table first" : "") + (layout.reverseData ? " reversed" : ""),
+         {}, old ? 1u : 3u, 2u, old ? 7u : 12u, {{"big1.spr", "big2.spr"}}};
+  std::tie(c.spec.version, c.spec.header, c.spec.tableFirst, c.spec.reverseDataOrder) =
+      std::tie(layout.version, layout.header, layout.tableFirst, layout.reverseData);
+  const Bytes big = fixture::MakeContent(30000, 4);
+  fixture::EntrySpec packed = Entry("huge.bin", fixture::MakeContent(500, 1), packing);
+  fixture::EntrySpec stored = Entry("huge.raw", fixture::MakeContent(500, 2), Storage::Stored);
+  packed.realSize = 0xF0000000u;
+  stored.realSize = 0x80000000u;
+  packed.notExpected = stored.notExpected = true;
+  c.spec.entries = {packed, stored, Entry("big1.spr", big, Storage::Stored), Entry("big2.spr", big, packing, mixed),
+                    Entry("empty.txt", ""), Entry("data\\\xC7\xD1\xB1\xDB.bmp", fixture::MakeContent(4000, 23, false), packing),
+                    Entry("CASE.txt", "replaced", packing), Entry("case.TXT", "replacement", packing)};
+  if (old) return c;
+  c.sameBlock.push_back({"short.txt", "same-as-short.txt"});
+  // 0x1xx archives take the cipher from the extension: .txt mixed, .gnd header.
+  fixture::EntrySpec placeholder = Entry("placeholder", "");
+  std::tie(placeholder.compressedSize, placeholder.alignedSize, placeholder.realSize, placeholder.offset) =
+      std::make_tuple(1097u, 1812u, 1372u, uint64_t{1418});
+  placeholder.notExpected = true;
+  for (auto e : {Misrecorded("short.txt", 1, -7, Cipher::Mixed), fixture::Link("short-link.txt", 8),
+                 Misrecorded("long.gnd", 2, +40, Cipher::Header), Entry("same-as-short.txt", fixture::MakeContent(900, 1, false)),
+                 Entry("clip.STR", fixture::MakeContent(700, 3, false), packing, Cipher::Header), placeholder})
+    c.spec.entries.push_back(e);
+  return c;
+}
+
+// Mixed-cipher streams of every digit count of their length (the cipher cycle follows it, up
+// to a stream over 10 MB), and sizes exactly at the plausibility bounds.
+Case SizeClassCase() {
+  Case c{"size classes", {}, 1, 0, 10, {{"500000.mixed", "500000.copy"}}};  // the copy saves the duplicate
+  for (const size_t size : {5u, 50u, 500u, 5000u, 50000u, 500000u, 10200000u})
+    c.spec.entries.push_back(Entry(std::to_string(size) + ".mixed", fixture::MakeContent(size, 7, false),
+                                   Storage::Zlib, Cipher::Mixed));
+  c.spec.entries.push_back(Entry("500000.copy", fixture::MakeContent(500000, 7, false)));
+  c.spec.entries.push_back(Entry("aligned.raw", fixture::MakeContent(4096, 8, false), Storage::Stored, Cipher::Mixed));
+  for (uint32_t seed = 1;; ++seed) {  // a stream that fills its block exactly
+    const Bytes content = fixture::MakeContent(3000, seed);
+    if (fixture::ZlibCompress(content).size() % 8 != 0) continue;
+    c.spec.entries.push_back(Entry("exact.txt", content, Storage::Zlib, Cipher::Header));
+    return c;
+  }
+}
+
+TEST(CleanInvariants, EveryCopyDecodesPlainlyToTheSourceWhateverTheModeAndThreads) {
+  ClearCodecLibraryPath();
+  const std::string source = fixture::TempPath("invariants") + ".grf";
+  const std::string cleaned = source.substr(0, source.size() - 4) + "-cleaned.grf";
+  std::vector<Case> cases;
+  for (const fixture::Layout& layout : fixture::AllLayouts()) cases.push_back(LayoutCase(layout));
+  cases.push_back(SizeClassCase());
+  for (const Case& c : cases) {
+    const fixture::BuiltArchive built = fixture::BuildArchive(c.spec);
+    ASSERT_TRUE(fixture::WriteBytesToFile(source, built.bytes));
+    const uint32_t peakBefore = GetPoolCounters().peakLiveBytes;
+    size_t largest = 0;
+    for (const auto& e : c.spec.entries) largest = std::max(largest, e.content.size());
+    for (const bool best : {false, true}) {
+      Bytes single;
+      for (const uint32_t threads : {1u, 4u, 0u}) {  // 0: a dry run on four threads
+        const std::string what = c.what + (best ? " best " : " ") + std::to_string(threads);
+        const size_t files = OpenFiles();
+        const uint32_t blocks = GetPoolCounters().liveBlocks;
+        RecordingHost host;
+        JobSummary summary{};
+        ConsolidationJob* job = CreateConsolidationJob(&host, source.c_str(), best, nullptr);
+        ASSERT_NE(job, nullptr);
+        std::tie(job->threads, job->dryRun, job->summary) = std::make_tuple(threads ? threads : 4u, threads == 0, &summary);
+        std::srand(7);  // the header's seed
+        const JobOutcome outcome = ExecuteConsolidationJob(job);
+        EXPECT_EQ(OpenFiles(), files) << what;
+        EXPECT_EQ(GetPoolCounters().liveBlocks, blocks) << what;
+        ExpectBytes(source, built.bytes);
+        EXPECT_TRUE(summary.linked == c.linked && summary.unreadable == c.unreadable) << what;
+        if (threads == 0) {
+          EXPECT_EQ(outcome, JobOutcome::WouldSave) << what;
+          EXPECT_EQ(summary.destinationBytes, single.size()) << what;
+          EXPECT_TRUE(!std::filesystem::exists(cleaned) && PartialFilesBeside(cleaned).empty()) << what;
+          continue;
+        }
+        ASSERT_EQ(outcome, JobOutcome::CleanedCopyKept) << what;
+        Bytes copy;
+        EXPECT_TRUE(fixture::ReadBytesFromFile(cleaned, &copy) && std::remove(cleaned.c_str()) == 0);
+        if (threads == 1) single = copy;
+        EXPECT_TRUE(copy == single) << what;
+        const fixture::WrittenArchive written = fixture::ParseWrittenArchive(copy);
+        ASSERT_TRUE(written.ok && written.version == 0x200) << what;
+        EXPECT_EQ(written.records.size(), c.records) << what;
+        for (const fixture::ExpectedEntry& e : built.expected) {
+          const fixture::WrittenRecord* r = written.Find(e.name);
+          Bytes content;
+          EXPECT_TRUE(r && PlainRead(copy, *r, &content) && content == e.content) << what << " " << e.name;
+        }
+        for (const auto& [a, b] : c.sameBlock) EXPECT_EQ(written.Find(a)->offset, written.Find(b)->offset) << what;
+      }
+    }
+    EXPECT_LT(GetPoolCounters().peakLiveBytes, std::max<uint64_t>(peakBefore, (16u << 20) + 8 * largest)) << c.what;
+  }
+  std::remove(source.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+// Calendar arithmetic against the standard library's civil calendar over the whole range.
+
+#include "support/clock.h"
+#include <gtest/gtest.h>
+#include <chrono>
+#include <random>
+
+TEST(Calendar, AgreesWithTheCivilCalendarAndRefusesFieldsOutOfRange) {
+  using namespace std::chrono;
+  constexpr uint64_t kPerDay = 86400 * kHundredNsPerSecond, kLast = 0x7FFFFFFFFFFFFFFFull;
+  std::mt19937_64 random(2207);
+  for (int i = 0; i < 20000; ++i) {
+    const uint64_t count = i == 0 ? 0 : i == 1 ? kLast : i == 2 ? 116444736000000000ull : random() & kLast;
+    LocalTime t{};
+    ASSERT_TRUE(DecodeCalendarTime(count, &t)) << count;
+    const sys_days day{days{static_cast<int64_t>(count / kPerDay) - 134774}};  // 1601 to 1970
+    const year_month_day civil{day};
+    const uint64_t ms = count % kPerDay / kHundredNsPerMillisecond;
+    ASSERT_TRUE(t.year == static_cast<int>(civil.year()) && t.month == static_cast<unsigned>(civil.month()) &&
+                t.day == static_cast<unsigned>(civil.day()) && t.dayOfWeek == weekday(day).c_encoding() &&
+                t.hour == ms / 3600000 && t.minute == ms / 60000 % 60 && t.second == ms / 1000 % 60 &&
+                t.milliseconds == ms % 1000) << "seed 2207, count " << count;
+    uint64_t back = 0;
+    EXPECT_EQ(EncodeCalendarTime(t, &back), t.year <= 30827) << count;
+    if (t.year <= 30827) {
+      ASSERT_EQ(back, count - count % kHundredNsPerMillisecond) << count;
+    }
+  }
+  LocalTime t{};
+  EXPECT_FALSE(DecodeCalendarTime(kLast + 1, &t));
+  const LocalTime refused[] = {{1600, 12, 0, 31, 23, 59, 59, 999}, {30828, 1, 0, 1, 0, 0, 0, 0}, {2000, 0, 0, 1, 0, 0, 0, 0},
+                               {2000, 13, 0, 1, 0, 0, 0, 0},       {2000, 1, 0, 0, 0, 0, 0, 0},   {1900, 2, 0, 29, 0, 0, 0, 0},
+                               {2000, 2, 0, 30, 0, 0, 0, 0},       {2001, 4, 0, 31, 0, 0, 0, 0},  {2000, 1, 0, 1, 24, 0, 0, 0},
+                               {2000, 1, 0, 1, 0, 60, 0, 0},       {2000, 1, 0, 1, 0, 0, 60, 0},  {2000, 1, 0, 1, 0, 0, 0, 1000}};
+  uint64_t count = 5;
+  for (const LocalTime& r : refused) EXPECT_FALSE(EncodeCalendarTime(r, &count)) << r.year << "-" << r.month << "-" << r.day;
+  EXPECT_EQ(count, 5u);
+}
