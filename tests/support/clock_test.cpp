@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <chrono>
 #include <random>
+#include <vector>
 
 TEST(Calendar, AgreesWithTheCivilCalendarAndRefusesFieldsOutOfRange) {
   using namespace std::chrono;
@@ -28,11 +29,18 @@ TEST(Calendar, AgreesWithTheCivilCalendarAndRefusesFieldsOutOfRange) {
   }
   LocalTime t{};
   EXPECT_FALSE(DecodeCalendarTime(kLast + 1, &t));
-  const LocalTime refused[] = {{1600, 12, 0, 31, 23, 59, 59, 999}, {30828, 1, 0, 1, 0, 0, 0, 0}, {2000, 0, 0, 1, 0, 0, 0, 0},
-                               {2000, 13, 0, 1, 0, 0, 0, 0},       {2000, 1, 0, 0, 0, 0, 0, 0},   {1900, 2, 0, 29, 0, 0, 0, 0},
-                               {2000, 2, 0, 30, 0, 0, 0, 0},       {2001, 4, 0, 31, 0, 0, 0, 0},  {2000, 1, 0, 1, 24, 0, 0, 0},
-                               {2000, 1, 0, 1, 0, 60, 0, 0},       {2000, 1, 0, 1, 0, 0, 60, 0},  {2000, 1, 0, 1, 0, 0, 0, 1000}};
+  std::vector<LocalTime> refused = {{1600, 12, 0, 31, 23, 59, 59, 999}, {30828, 1, 0, 1, 0, 0, 0, 0}, {2000, 0, 0, 1, 0, 0, 0, 0},
+                                    {2000, 13, 0, 1, 0, 0, 0, 0},       {2000, 1, 0, 0, 0, 0, 0, 0},   {2000, 1, 0, 1, 24, 0, 0, 0},
+                                    {2000, 1, 0, 1, 0, 60, 0, 0},       {2000, 1, 0, 1, 0, 0, 60, 0},  {2000, 1, 0, 1, 0, 0, 0, 1000}};
   uint64_t count = 5;
+  for (const uint16_t y : {1900, 2000, 2023, 2024}) {  // the day after each month's last
+    for (uint16_t m = 1; m <= 12; ++m) {
+      const auto last = static_cast<uint16_t>(static_cast<unsigned>(year_month_day_last(year(y), month_day_last(month(m))).day()));
+      refused.push_back({y, m, 0, static_cast<uint16_t>(last + 1), 0, 0, 0, 0});
+      EXPECT_TRUE(EncodeCalendarTime({y, m, 0, last, 0, 0, 0, 0}, &count)) << y << "-" << m;
+    }
+  }
+  count = 5;
   for (const LocalTime& r : refused) EXPECT_FALSE(EncodeCalendarTime(r, &count)) << r.year << "-" << r.month << "-" << r.day;
   EXPECT_EQ(count, 5u);
 }

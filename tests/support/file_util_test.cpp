@@ -86,5 +86,8 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   EXPECT_EQ(size32, 77u);
   EXPECT_TRUE(GetFileSize32(name.c_str(), nullptr)) << "the file exists";
   EXPECT_FALSE(GetFileSize32(dir.File("absent").c_str(), nullptr));
+  SetSystemError(0);
+  EXPECT_FALSE(OpenExistingForRead(dir.File("absent").c_str(), 0, &handle));
+  EXPECT_TRUE(handle == kInvalidFile && GetSystemError() == syserr::kFileNotFound);
 }
 }  // namespace
