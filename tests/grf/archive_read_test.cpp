@@ -91,6 +91,31 @@ TEST(Hostile, CompressedDataLongerThanItsBlockIsRefused) {
   GrfClose(&o.archive);
 }
 
+// A plain table cut short anywhere is refused: the record count promises more.
+TEST(Hostile, PlainTablesCutShortAnywhereAreRefused) {
+  for (const uint32_t version : {0x12u, 0x100u, 0x101u, 0x103u}) {
+    fixture::ArchiveSpec spec;
+    spec.version = version;
+    spec.header = version == 0x12 ? fixture::HeaderKind::Tail : fixture::HeaderKind::Classic;
+    const auto z = version == 0x12 ? Storage::Lzss : Storage::Zlib;
+    spec.entries = {fixture::Entry("a.txt", "alpha", z), fixture::Entry("bb\\c.gat", "beta", z)};
+    const fixture::Bytes whole = fixture::BuildArchiveBytes(spec);
+    const size_t tail = version == 0x12 ? 9 : 0, tableEnd = whole.size() - tail;
+    TempFile intact("cut-none");
+    ASSERT_TRUE(intact.Write(whole) && grftest::ReadAll(intact.path()).size() == 2);
+    for (size_t cut = 1; cut < 24; ++cut) {
+      fixture::Bytes bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(tableEnd - cut));
+      bytes.insert(bytes.end(), whole.end() - static_cast<std::ptrdiff_t>(tail), whole.end());
+      TempFile file("cut-table");
+      ASSERT_TRUE(file.Write(bytes));
+      grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
+      EXPECT_FALSE(o.ok) << std::hex << version << std::dec << " cut " << cut;
+      EXPECT_EQ(o.status, GRF_E_BAD_DATA) << std::hex << version << std::dec << " cut " << cut;
+      GrfClose(&o.archive);
+    }
+  }
+}
+
 TEST(Hostile, TablePositionAtTheEndStopsDetection) {
   for (fixture::HeaderKind header : {fixture::HeaderKind::Classic, fixture::HeaderKind::Wide}) {
     fixture::ArchiveSpec spec;
