@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 #include <algorithm>
+#include <fstream>
 #include <tuple>
 #include "engine/codec_library.h"
 #include "tests/e2e/e2e_util.h"
@@ -163,4 +164,42 @@ TEST(CleanInvariants, EveryCopyDecodesPlainlyToTheSourceWhateverTheModeAndThread
   std::remove(source.c_str());
 }
 
+
+
+// An archive grown past 4 GiB (a sparse file) takes the wide table and header, and a clean
+// reads its blocks from beyond 4 GiB into a copy that decodes plainly.
+TEST(CleanInvariants, PastFourGibTheTableGoesWideAndACleanReadsFromThere) {
+  fixture::ArchiveSpec spec;
+  spec.entries = {Entry("near.txt", fixture::MakeContent(3000, 8)), Entry("near.gat", fixture::MakeContent(3000, 8))};
+  const grftest::TempFile file("wide");
+  ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+  std::error_code error;
+  std::filesystem::resize_file(file.path(), (uint64_t{1} << 32) + 13, error);
+  if (error) GTEST_SKIP() << "no sparse file of 4 GiB here: " << error.message();
+  const Bytes far = fixture::MakeContent(5000, 9);
+  {
+    grftest::Archive ar = grftest::OpenWritable(file);
+    ASSERT_TRUE(GrfPutData(ar.a, "far.bin", far.data(), 5000) && GrfLinkEntry(ar.a, "far.bin", "far.gnd"));
+    ASSERT_TRUE(GrfFinalize(ar.a));
+  }
+  Bytes head(46);
+  std::ifstream(file.path(), std::ios::binary).read(reinterpret_cast<char*>(head.data()), 46);
+  uint64_t table = 0;
+  for (int i = 7; i >= 0; --i) table = table << 8 | head[30 + i];
+  EXPECT_TRUE(std::equal(head.begin(), head.begin() + 14, "Event Horizon") && head[42] == 0 && head[43] == 3);
+  EXPECT_GT(table, 0xFFFFFFFFu);
+  grftest::Contents want{{"near.txt", spec.entries[0].content}, {"near.gat", spec.entries[1].content}, {"far.bin", far}, {"far.gnd", far}};
+  EXPECT_EQ(grftest::ReadAll(file.path()), want);
+  RecordingHost host;
+  ASSERT_EQ(RunJob(&host, file.path(), false, 2), JobOutcome::CleanedCopyKept);
+  const std::string cleaned = file.path().substr(0, file.path().size() - 4) + "-cleaned.grf";
+  Bytes copy;
+  ASSERT_TRUE(fixture::ReadBytesFromFile(cleaned, &copy) && std::remove(cleaned.c_str()) == 0);
+  const fixture::WrittenArchive written = fixture::ParseWrittenArchive(copy);
+  ASSERT_TRUE(written.ok && written.version == 0x200 && written.records.size() == 4);
+  for (const auto& [name, content] : want) {
+    Bytes got;
+    EXPECT_TRUE(PlainRead(copy, *written.Find(name), &got) && got == content) << name;
+  }
+}
 }  // namespace
