@@ -18,26 +18,34 @@ using fixture::Entry;
 using fixture::Storage;
 
 size_t OpenFiles() {  // descriptors of this process; 0 where they cannot be counted
-  std::error_code error;
-  size_t count = 0;
-  for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
-       it.increment(error))
-    ++count;
-  return count;
+  std::error_code e;
+  size_t n = 0;
+  for (std::filesystem::directory_iterator it("/proc/self/fd", e), end; !e && it != end; it.increment(e)) ++n;
+  return n;
 }
 
 // The record's content as a plain zlib reader finds it in the copy: no cipher, no codec library.
 bool PlainRead(const Bytes& copy, const fixture::WrittenRecord& r, Bytes* content) {
   const Bytes block = fixture::StoredBlock(copy, r);
-  if ((r.flags & ~ENTRY_COMPRESSED) || block.size() != r.alignedSize || r.compressedSize > r.alignedSize)
+  if ((r.flags & ~ENTRY_COMPRESSED) || block.size() != r.alignedSize || r.compressedSize > r.alignedSize ||
+      (!(r.flags & ENTRY_COMPRESSED) && r.realSize > block.size()))
     return false;
-  if (!(r.flags & ENTRY_COMPRESSED)) {
-    *content = Bytes(block.begin(), block.begin() + std::min<size_t>(r.realSize, block.size()));
-    return r.realSize <= block.size();
-  }
-  content->assign(r.realSize, 0);
+  if (!(r.flags & ENTRY_COMPRESSED)) return *content = Bytes(block.begin(), block.begin() + r.realSize), true;
   uLongf length = r.realSize;
+  content->assign(r.realSize, 0);
   return uncompress(content->data(), &length, block.data(), r.compressedSize) == Z_OK && length == r.realSize;
+}
+
+// The copy's table, with every expected entry decoding plainly to its content.
+fixture::WrittenArchive ExpectPlainContents(const Bytes& copy, const grftest::Contents& want, const std::string& what) {
+  const fixture::WrittenArchive written = fixture::ParseWrittenArchive(copy);
+  EXPECT_TRUE(written.ok && written.version == 0x200) << what;
+  for (const auto& [name, content] : want) {
+    const fixture::WrittenRecord* r = written.Find(name);
+    Bytes got;
+    EXPECT_TRUE(r && PlainRead(copy, *r, &got) && got == content) << what << " " << name;
+  }
+  return written;
 }
 
 // An enciphered zlib entry whose record misstates the length of its stream by `delta`.
@@ -70,9 +78,7 @@ Case LayoutCase(const fixture::Layout& layout) {
   const Bytes big = fixture::MakeContent(30000, 4);
   fixture::EntrySpec packed = Entry("huge.bin", fixture::MakeContent(500, 1), packing);
   fixture::EntrySpec stored = Entry("huge.raw", fixture::MakeContent(500, 2), Storage::Stored);
-  packed.realSize = 0xF0000000u;
-  stored.realSize = 0x80000000u;
-  packed.notExpected = stored.notExpected = true;
+  std::tie(packed.realSize, stored.realSize, packed.notExpected, stored.notExpected) = std::tuple(0xF0000000u, 0x80000000u, true, true);
   c.spec.entries = {packed, stored, Entry("big1.spr", big, Storage::Stored), Entry("big2.spr", big, packing, mixed),
                     Entry("empty.txt", ""), Entry("data\\\xC7\xD1\xB1\xDB.bmp", fixture::MakeContent(4000, 23, false), packing),
                     Entry("CASE.txt", "replaced", packing), Entry("case.TXT", "replacement", packing)};
@@ -80,9 +86,8 @@ Case LayoutCase(const fixture::Layout& layout) {
   c.sameBlock.push_back({"short.txt", "same-as-short.txt"});
   // 0x1xx archives take the cipher from the extension: .txt mixed, .gnd header.
   fixture::EntrySpec placeholder = Entry("placeholder", "");
-  std::tie(placeholder.compressedSize, placeholder.alignedSize, placeholder.realSize, placeholder.offset) =
-      std::make_tuple(1097u, 1812u, 1372u, uint64_t{1418});
-  placeholder.notExpected = true;
+  std::tie(placeholder.compressedSize, placeholder.alignedSize, placeholder.realSize, placeholder.offset,
+           placeholder.notExpected) = std::tuple(1097u, 1812u, 1372u, uint64_t{1418}, true);
   for (auto e : {Misrecorded("short.txt", 1, -7, Cipher::Mixed), fixture::Link("short-link.txt", 8),
                  Misrecorded("long.gnd", 2, +40, Cipher::Header), Entry("same-as-short.txt", fixture::MakeContent(900, 1, false)),
                  Entry("clip.STR", fixture::MakeContent(700, 3, false), packing, Cipher::Header), placeholder})
@@ -97,13 +102,12 @@ Case SizeClassCase() {
   for (const size_t size : {5u, 50u, 500u, 5000u, 50000u, 500000u, 10200000u})
     c.spec.entries.push_back(Entry(std::to_string(size) + ".mixed", fixture::MakeContent(size, 7, false),
                                    Storage::Zlib, Cipher::Mixed));
-  c.spec.entries.push_back(Entry("500000.copy", fixture::MakeContent(500000, 7, false)));
-  c.spec.entries.push_back(Entry("aligned.raw", fixture::MakeContent(4096, 8, false), Storage::Stored, Cipher::Mixed));
+  c.spec.entries.insert(c.spec.entries.end(), {Entry("500000.copy", fixture::MakeContent(500000, 7, false)),
+                                               Entry("aligned.raw", fixture::MakeContent(4096, 8, false), Storage::Stored, Cipher::Mixed)});
   for (uint32_t seed = 1;; ++seed) {  // a stream that fills its block exactly
     const Bytes content = fixture::MakeContent(3000, seed);
-    if (fixture::ZlibCompress(content).size() % 8 != 0) continue;
-    c.spec.entries.push_back(Entry("exact.txt", content, Storage::Zlib, Cipher::Header));
-    return c;
+    if (fixture::ZlibCompress(content).size() % 8 == 0)
+      return c.spec.entries.push_back(Entry("exact.txt", content, Storage::Zlib, Cipher::Header)), c;
   }
 }
 
@@ -148,14 +152,8 @@ TEST(CleanInvariants, EveryCopyDecodesPlainlyToTheSourceWhateverTheModeAndThread
         EXPECT_TRUE(fixture::ReadBytesFromFile(cleaned, &copy) && std::remove(cleaned.c_str()) == 0);
         if (threads == 1) single = copy;
         EXPECT_TRUE(copy == single) << what;
-        const fixture::WrittenArchive written = fixture::ParseWrittenArchive(copy);
-        ASSERT_TRUE(written.ok && written.version == 0x200) << what;
+        const fixture::WrittenArchive written = ExpectPlainContents(copy, grftest::ExpectedOf(built), what);
         EXPECT_EQ(written.records.size(), c.records) << what;
-        for (const fixture::ExpectedEntry& e : built.expected) {
-          const fixture::WrittenRecord* r = written.Find(e.name);
-          Bytes content;
-          EXPECT_TRUE(r && PlainRead(copy, *r, &content) && content == e.content) << what << " " << e.name;
-        }
         for (const auto& [a, b] : c.sameBlock) EXPECT_EQ(written.Find(a)->offset, written.Find(b)->offset) << what;
       }
     }
@@ -163,8 +161,6 @@ TEST(CleanInvariants, EveryCopyDecodesPlainlyToTheSourceWhateverTheModeAndThread
   }
   std::remove(source.c_str());
 }
-
-
 
 // An archive grown past 4 GiB (a sparse file) takes the wide table and header, and a clean
 // reads its blocks from beyond 4 GiB into a copy that decodes plainly.
@@ -195,11 +191,6 @@ TEST(CleanInvariants, PastFourGibTheTableGoesWideAndACleanReadsFromThere) {
   const std::string cleaned = file.path().substr(0, file.path().size() - 4) + "-cleaned.grf";
   Bytes copy;
   ASSERT_TRUE(fixture::ReadBytesFromFile(cleaned, &copy) && std::remove(cleaned.c_str()) == 0);
-  const fixture::WrittenArchive written = fixture::ParseWrittenArchive(copy);
-  ASSERT_TRUE(written.ok && written.version == 0x200 && written.records.size() == 4);
-  for (const auto& [name, content] : want) {
-    Bytes got;
-    EXPECT_TRUE(PlainRead(copy, *written.Find(name), &got) && got == content) << name;
-  }
+  EXPECT_EQ(ExpectPlainContents(copy, want, "past 4 GiB").records.size(), 4u);
 }
 }  // namespace

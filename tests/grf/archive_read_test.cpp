@@ -1,6 +1,8 @@
 // Reading: every layout the fixture builder writes, hostile records, the LZSS
 // decoder's bounds, the file stream's create mode, the fatal event hook.
 
+#include <algorithm>
+#include <cstring>
 #include "grf/entry_reader.h"
 #include "grf/lzss.h"
 #include "grf/stream.h"
@@ -45,32 +47,13 @@ TEST_P(ArchiveLayout, OpensListsInOffsetOrderAndReadsEveryEntry) {
   std::vector<std::string> names;
   EXPECT_EQ(grftest::ReadAll(o.archive, &names), grftest::ExpectedOf(built));
   uint64_t last = 0;
-  std::vector<GrfBlockInfo> infos(names.size());
-  std::vector<std::vector<unsigned char>> plain, shared;
-  for (const std::string& name : names) {
-    const GrfEntry* e = FindEntry(o.archive, name.c_str());
+  for (const std::string& name : names) {  // blocks read for many threads: the job's invariants
+    GrfBlockInfo e{};
     const fixture::ExpectedEntry* x = built.Find(name);
-    ASSERT_TRUE(e && x) << name;
-    EXPECT_TRUE(e->offset == x->offset && e->flags == x->flags && e->offset >= last) << name;
-    last = e->offset;
-    GrfBlockInfo& info = infos[plain.size()];
-    ASSERT_TRUE(GrfGetEntryInfo(o.archive, name.c_str(), &info));
-    plain.emplace_back(info.alignedSize + 1), shared.emplace_back(info.alignedSize + 1);
-    EXPECT_TRUE(GrfReadBlock(o.archive, &info, plain.back().data(), info.alignedSize)) << name;
+    ASSERT_TRUE(GrfGetEntryInfo(o.archive, name.c_str(), &e) && x) << name;
+    EXPECT_TRUE(e.offset == x->offset && e.flags == x->flags && e.offset >= last) << name;
+    last = e.offset;
   }
-  // The reads for several threads, all blocks in one go, decipher as the plain one.
-  std::vector<const GrfBlockInfo*> each;
-  std::vector<void*> into;
-  for (size_t i = 0; i < names.size(); ++i) each.push_back(&infos[i]), into.push_back(shared[i].data());
-  std::vector<uint32_t> statuses(names.size(), 1);
-  GrfReadBlocksShared(o.archive, each.data(), into.data(), static_cast<uint32_t>(names.size()), statuses.data());
-  EXPECT_EQ(statuses, std::vector<uint32_t>(names.size(), GRF_S_OK));
-  EXPECT_EQ(plain, shared);
-  for (size_t i = 0; i < names.size(); ++i) {  // and one by one
-    std::fill(shared[i].begin(), shared[i].end(), 0);
-    EXPECT_EQ(GrfReadBlockShared(o.archive, &infos[i], shared[i].data(), infos[i].alignedSize), GRF_S_OK);
-  }
-  EXPECT_EQ(plain, shared);
   GrfClose(&o.archive);
 }
 
@@ -170,6 +153,31 @@ TEST(Stream, CreatedAlwaysOverAnExistingFileStartsEmpty) {
   EXPECT_EQ(size, 0u);
   StreamRelease(&stream);
   EXPECT_TRUE(path.Read().empty());
+}
+
+// The measuring stream: sizes and positions beyond 4 GiB for nothing, the header's bytes kept,
+// reads past its end empty, past the header refused, a cut end read back as zeros.
+TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
+  GrfArchive* ar = nullptr;
+  ASSERT_TRUE(GrfOpenMeasuring(0, nullptr, &ar));
+  GrfStream* s = ar->stream;
+  const uint64_t far = (uint64_t{5} << 32) + 3;
+  uint32_t moved = 9, size32 = 7;
+  uint64_t size = 0;
+  unsigned char head[60] = {}, back[60];
+  for (int i = 0; i < 60; ++i) head[i] = static_cast<unsigned char>(i + 1);
+  EXPECT_TRUE(StreamWriteAt(s, far, head, 10, &moved) && moved == 10 && StreamGetSize(s, &size) && size == far + 10);
+  EXPECT_FALSE(StreamWriteAt(s, UINT64_MAX - 4, head, 10, &moved) || moved != 0);
+  EXPECT_FALSE(s->ops->getSize32(StreamState(s), &size32) || size32 != 7) << "beyond 4 GiB";
+  EXPECT_TRUE(StreamReadAt(s, far + 10, back, 8, &moved) && moved == 0) << "past the end";
+  EXPECT_FALSE(StreamReadAt(s, far, back, 8, &moved)) << "past the kept head";
+  EXPECT_TRUE(StreamWriteAtExact(s, 0, head, 60) && StreamReadAtExact(s, 0, back, 54) && !std::memcmp(back, head, 54));
+  EXPECT_FALSE(StreamReadAtExact(s, 0, back, 55));
+  EXPECT_TRUE(StreamSetSize(s, 20) && StreamGetSize(s, &size) && size == 20 && StreamSetSize(s, 54));
+  EXPECT_TRUE(StreamReadAtExact(s, 10, back, 44) && !std::memcmp(back, head + 10, 10) &&
+              std::count(back + 10, back + 44, 0) == 34) << "a cut end comes back as zeros";
+  EXPECT_TRUE(s->ops->getSize32(StreamState(s), &size32) && size32 == 54);
+  GrfClose(&ar);
 }
 
 int RefusingEventHook(GrfArchive*, uint32_t, void*, uint32_t) { return 1; }
