@@ -160,7 +160,8 @@ TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
 TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
   fixture::ArchiveSpec spec;
   spec.entries = {Entry("a.txt", fixture::MakeContent(700, 1)), Entry("b.txt", fixture::MakeContent(300, 2), Storage::Stored), Entry("e.txt", ""),
-                  fixture::Link("a-link.txt", 0)};
+                  fixture::Link("a-link.txt", 0), Entry("d1.bin", fixture::MakeContent(300, 9), Storage::Stored),
+                  Entry("d2.bin", fixture::MakeContent(300, 9), Storage::Stored)};  // equal records but for the offset
   ASSERT_TRUE(fixture::WriteBytesToFile(source_, (built_ = fixture::BuildArchive(spec)).bytes));
   const fixture::ExpectedEntry& a = built_.expected[0];
   const uint32_t crcA = Crc(a.content);
@@ -180,8 +181,14 @@ TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
     std::unique_ptr<CopyExpectations> all = CopyExpectations::Create();
     for (const auto& e : built_.expected) all->Expect(e.name.c_str(), {e.realSize, Crc(e.content), 0, false, 0});
     if (row.name) all->Expect(row.name, row.change);
-    EXPECT_EQ(VerifyCopy(source_.c_str(), *all), row.ok) << row.name;
+    for (const uint32_t threads : {1u, 3u}) EXPECT_EQ(VerifyCopy(source_.c_str(), *all, threads), row.ok) << row.name;
   }
+  Bytes spoiled = built_.bytes;  // the block after an equal one is read, not taken as checked
+  spoiled[built_.Find("d2.bin")->offset + 5] ^= 1;
+  ASSERT_TRUE(fixture::WriteBytesToFile(source_, spoiled));
+  std::unique_ptr<CopyExpectations> all = CopyExpectations::Create();
+  for (const auto& e : built_.expected) all->Expect(e.name.c_str(), {e.realSize, Crc(e.content), 0, false, 0});
+  for (const uint32_t threads : {1u, 3u}) EXPECT_FALSE(VerifyCopy(source_.c_str(), *all, threads)) << threads;
   EXPECT_FALSE(VerifyCopy((source_ + ".missing").c_str(), *CopyExpectations::Create()));
 }
 
