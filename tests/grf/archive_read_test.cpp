@@ -167,7 +167,7 @@ TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
   unsigned char head[60] = {}, back[60];
   for (int i = 0; i < 60; ++i) head[i] = static_cast<unsigned char>(i + 1);
   EXPECT_TRUE(StreamWriteAt(s, far, head, 10, &moved) && moved == 10 && StreamGetSize(s, &size) && size == far + 10);
-  EXPECT_FALSE(StreamWriteAt(s, UINT64_MAX - 4, head, 10, &moved) || moved != 0);
+  for (const uint64_t at : {uint64_t{INT64_MAX} - 4, UINT64_MAX - 4}) EXPECT_FALSE(StreamWriteAt(s, at, head, 10, &moved) || moved);
   EXPECT_FALSE(s->ops->getSize32(StreamState(s), &size32) || size32 != 7) << "beyond 4 GiB";
   EXPECT_TRUE(StreamReadAt(s, far + 10, back, 8, &moved) && moved == 0) << "past the end";
   EXPECT_FALSE(StreamReadAt(s, far, back, 8, &moved)) << "past the kept head";

@@ -26,14 +26,16 @@ TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
   EXPECT_TRUE(GrfFinalize(ar.a));
 }
 
-TEST(Finalize, FlushesTwiceUnlessTheCallerMakesTheFileDurable) {
-  for (const uint32_t flags : {0u, GRF_OPEN_CALLER_FLUSHES}) {
+TEST(Finalize, FlushesTwiceUnlessTheCallerMakesTheFileDurableAndNamesKeepTheirLimit) {
+  for (const uint32_t flags : {0u, GRF_OPEN_CALLER_FLUSHES | GRF_OPEN_LIMIT_NAMES}) {
     TempFile file("fin-flush");
     ASSERT_TRUE(file.Write({}));
     teststream::Plan plan;
     GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, flags);
     ASSERT_TRUE(ar && GrfPutData(ar, "a", "alpha", 5) && GrfFinalize(ar));
     EXPECT_EQ(plan.calls[static_cast<uint32_t>(teststream::Op::Flush)], flags ? 0u : 2u);
+    EXPECT_EQ(GrfPutData(ar, std::string(252, 'n').c_str(), "x", 1), flags == 0) << "a name past 251 under the limit";
+    EXPECT_TRUE(GrfLinkEntry(ar, "a", std::string(251, 'n').c_str()));  // changes after the finalize: discarded
     GrfClose(&ar);
     EXPECT_EQ(grftest::ReadAll(file.path()).size(), 1u);
   }

@@ -17,6 +17,11 @@ TEST(Pool, DamagedGuardsAreDetectedAndFailedResizesKeepTheOldBlock) {
   SetPoolOptions(0x0E);
   const PoolCounters before = GetPoolCounters();
   auto* p = static_cast<unsigned char*>(PoolAlloc(40));
+  const PoolCounters one = GetPoolCounters();
+  EXPECT_TRUE(one.allocations - before.allocations == 1 && one.liveBytes - before.liveBytes == 40 &&
+              one.totalAllocated - before.totalAllocated == 40 &&
+              one.liveBytesWithFrames - before.liveBytesWithFrames == 40 + pool::kFrameBytes &&
+              one.totalAllocatedWithFrames - before.totalAllocatedWithFrames == 40 + pool::kFrameBytes);
   for (int i = 0; i < 40; ++i) p[i] = static_cast<unsigned char>(i);
   p[40] ^= 1;  // one byte past the end, into the tail guard
   ASSERT_FALSE(PoolFree(p)) << "a damaged block is kept";
