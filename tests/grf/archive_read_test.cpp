@@ -142,19 +142,6 @@ TEST(Lzss, KnownStreamsAndBadReferences) {
   }
 }
 
-TEST(Stream, CreatedAlwaysOverAnExistingFileStartsEmpty) {
-  TempFile path("create-always");
-  ASSERT_TRUE(path.Write(fixture::ToBytes("old contents")));
-  GrfStream* stream = nullptr;
-  ASSERT_TRUE(FileStreamCreate(path.c_str(), fileio::kGenericRead | fileio::kGenericWrite, 0, nullptr,
-                               fileio::kCreateAlways, fileio::kAttributeNormal, kInvalidFile, nullptr, &stream));
-  uint64_t size = 1;
-  EXPECT_TRUE(StreamGetSize(stream, &size));
-  EXPECT_EQ(size, 0u);
-  StreamRelease(&stream);
-  EXPECT_TRUE(path.Read().empty());
-}
-
 // The measuring stream: sizes and positions beyond 4 GiB for nothing, the header's bytes kept,
 // reads past its end empty, past the header refused, a cut end read back as zeros.
 TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {

@@ -6,12 +6,6 @@ namespace {
 int g_asserts = 0;
 void CountAssert(const char*, const char*, int) { ++g_asserts; }
 
-#ifndef _WIN32  // death tests need fork()
-TEST(Diag, AFatalAssertionEndsTheProgram) {
-  EXPECT_DEATH(SLIM_FATAL_ASSERT(g_asserts < 0), "fatal assertion: g_asserts < 0");
-}
-#endif
-
 TEST(Pool, DamagedGuardsAreDetectedAndFailedResizesKeepTheOldBlock) {
   const DebugAssertHandler previous = SetDebugAssertHandler(&CountAssert);
   SetPoolOptions(0x0E);
