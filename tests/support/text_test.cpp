@@ -24,7 +24,7 @@ TEST(Text, SearchReplaceEscapeAndPercentages) {
   EXPECT_EQ(FindLastChar("abc", 'x'), nullptr);
   EXPECT_EQ(ReplaceChar(path, '/', '\\') - path, 9);
   EXPECT_STREQ(path, "a\\b.c\\d.e");
-  char lower[8];
+  char lower[9] = "########";
   EXPECT_STREQ(CopyLowercase(lower, "AZaz@[\xC0"), "azaz@[\xC0");
   unsigned char nibbles[] = {0x12, 0xF0, 0x0F};
   SwapNibbles(nibbles, 2);
