@@ -48,6 +48,27 @@ fixture::WrittenArchive ExpectPlainContents(const Bytes& copy, const grftest::Co
   return written;
 }
 
+// The source as the library reads it: listed in offset order, every expected entry with its
+// content, offset and flags.
+void ExpectLibraryReads(const std::string& path, const fixture::BuiltArchive& built, const std::string& what) {
+  grftest::Opened o = grftest::OpenPath(path, GRF_OPEN_READ_ONLY);
+  std::vector<std::string> names;
+  EXPECT_TRUE(o.ok && GrfForEachEntry(o.archive, [](uint32_t, uint32_t, const EntryView* v, void* user) {
+    return static_cast<std::vector<std::string>*>(user)->push_back(v->name), true;
+  }, &names)) << what;
+  uint64_t last = 0;
+  for (const std::string& name : names) {
+    GrfBlockInfo info{};
+    const fixture::ExpectedEntry* x = built.Find(name);
+    EXPECT_TRUE(GrfGetEntryInfo(o.archive, name.c_str(), &info) && info.offset >= last) << what << " " << name;
+    last = info.offset;
+    bool ok = false;
+    EXPECT_TRUE(!x || (grftest::ReadWhole(o.archive, name, &ok) == x->content && ok && info.offset == x->offset &&
+                       info.flags == x->flags)) << what << " " << name;
+  }
+  GrfClose(&o.archive);
+}
+
 // An enciphered zlib entry whose record misstates the length of its stream by `delta`.
 fixture::EntrySpec Misrecorded(std::string name, uint32_t seed, int32_t delta, Cipher cipher) {
   const Bytes content = fixture::MakeContent(900, seed, false);
@@ -65,30 +86,32 @@ struct Case {
 };
 
 // Declared sizes no block can give (huge, at no memory cost), links, a replaced name, empty
-// entries, streams shorter and longer than recorded, the placeholder record.
+// entries, streams shorter and longer than recorded, the placeholder record; gaps before the
+// data and after the table.
 Case LayoutCase(const fixture::Layout& layout) {
   const bool old = layout.version == 0x12;
   const Storage packing = old ? Storage::Lzss : Storage::Zlib;
   const Cipher mixed = layout.version >= 0x200 ? Cipher::Mixed : Cipher::None;
   Case c{std::to_string(layout.version) + "/" + std::to_string(static_cast<int>(layout.header)) +
              (layout.tableFirst ? " table first" : "") + (layout.reverseData ? " reversed" : ""),
-         {}, old ? 1u : 3u, 2u, old ? 7u : 12u, {{"big1.spr", "big2.spr"}}};
+         {}, old ? 2u : 4u, 2u, old ? 8u : 13u, {{"big1.spr", "big2.spr"}}};
   std::tie(c.spec.version, c.spec.header, c.spec.tableFirst, c.spec.reverseDataOrder) =
       std::tie(layout.version, layout.header, layout.tableFirst, layout.reverseData);
+  std::tie(c.spec.seed, c.spec.leadingGap, c.spec.garbageAfterTable) = std::tuple(3, 5, fixture::ToBytes("after the table"));
   const Bytes big = fixture::MakeContent(30000, 4);
   fixture::EntrySpec packed = Entry("huge.bin", fixture::MakeContent(500, 1), packing);
   fixture::EntrySpec stored = Entry("huge.raw", fixture::MakeContent(500, 2), Storage::Stored);
   std::tie(packed.realSize, stored.realSize, packed.notExpected, stored.notExpected) = std::tuple(0xF0000000u, 0x80000000u, true, true);
   c.spec.entries = {packed, stored, Entry("big1.spr", big, Storage::Stored), Entry("big2.spr", big, packing, mixed),
                     Entry("empty.txt", ""), Entry("data\\\xC7\xD1\xB1\xDB.bmp", fixture::MakeContent(4000, 23, false), packing),
-                    Entry("CASE.txt", "replaced", packing), Entry("case.TXT", "replacement", packing)};
+                    Entry("CASE.txt", "replaced", packing), Entry("case.TXT", "replacement", packing), fixture::Link("alias.bmp", 5)};
   if (old) return c;
   c.sameBlock.push_back({"short.txt", "same-as-short.txt"});
   // 0x1xx archives take the cipher from the extension: .txt mixed, .gnd header.
   fixture::EntrySpec placeholder = Entry("placeholder", "");
   std::tie(placeholder.compressedSize, placeholder.alignedSize, placeholder.realSize, placeholder.offset,
            placeholder.notExpected) = std::tuple(1097u, 1812u, 1372u, uint64_t{1418}, true);
-  for (auto e : {Misrecorded("short.txt", 1, -7, Cipher::Mixed), fixture::Link("short-link.txt", 8),
+  for (auto e : {Misrecorded("short.txt", 1, -7, Cipher::Mixed), fixture::Link("short-link.txt", 9),
                  Misrecorded("long.gnd", 2, +40, Cipher::Header), Entry("same-as-short.txt", fixture::MakeContent(900, 1, false)),
                  Entry("clip.STR", fixture::MakeContent(700, 3, false), packing, Cipher::Header), placeholder})
     c.spec.entries.push_back(e);
@@ -121,6 +144,7 @@ TEST(CleanInvariants, EveryCopyDecodesPlainlyToTheSourceWhateverTheModeAndThread
   for (const Case& c : cases) {
     const fixture::BuiltArchive built = fixture::BuildArchive(c.spec);
     ASSERT_TRUE(fixture::WriteBytesToFile(source, built.bytes));
+    ExpectLibraryReads(source, built, c.what);
     const uint32_t peakBefore = GetPoolCounters().peakLiveBytes;
     size_t largest = 0;
     for (const auto& e : c.spec.entries) largest = std::max(largest, e.content.size());

@@ -1,5 +1,5 @@
-// Reading: every layout the fixture builder writes, hostile records, the LZSS
-// decoder's bounds, the file stream's create mode, the fatal event hook.
+// Reading: hostile records and tables, the LZSS decoder's bounds, the measuring stream, the
+// fatal event hook. Every layout is read by the job's invariants (e2e/clean_invariants_test).
 
 #include <algorithm>
 #include <cstring>
@@ -10,54 +10,8 @@
 
 namespace {
 
-using fixture::Cipher;
-using fixture::Layout;
 using fixture::Storage;
 using grftest::TempFile;
-
-fixture::ArchiveSpec MakeSpec(const Layout& l) {
-  fixture::ArchiveSpec spec;
-  std::tie(spec.version, spec.header, spec.tableFirst, spec.reverseDataOrder) =
-      std::tie(l.version, l.header, l.tableFirst, l.reverseData);
-  spec.seed = 3, spec.leadingGap = 5, spec.garbageAfterTable = fixture::ToBytes("garbage after the table");
-  const Storage z = l.version == 0x12 ? Storage::Lzss : Storage::Zlib;
-  const Cipher mixed = l.version >= 0x200 ? Cipher::Mixed : Cipher::None, header = l.version >= 0x200 ? Cipher::Header : mixed;
-  using fixture::Entry, fixture::MakeContent;
-  // High bytes in a name, content well past 20 blocks, a link, a case-folded replacement.
-  spec.entries = {Entry("data\\texture\\\xC0\xDF\xB1\xE2.bmp", MakeContent(6000, 1), z),
-                  Entry("data\\big.txt", MakeContent(70000, 2), z, mixed),
-                  Entry("data\\model.GAT", MakeContent(3000, 3), z, header),
-                  Entry("stored.bin", MakeContent(777, 4, false), Storage::Stored),
-                  Entry("noise.dat", MakeContent(4000, 5, false), z, mixed),
-                  Entry("empty.txt", "", Storage::Stored),
-                  fixture::Link("alias.bmp", 0),
-                  Entry("DATA\\TEXTURE\\\xC0\xDF\xB1\xE2.BMP", MakeContent(900, 6), z),
-                  Entry("last one.txt", "tail", z)};
-  return spec;
-}
-
-class ArchiveLayout : public testing::TestWithParam<Layout> {};
-
-TEST_P(ArchiveLayout, OpensListsInOffsetOrderAndReadsEveryEntry) {
-  const fixture::BuiltArchive built = fixture::BuildArchive(MakeSpec(GetParam()));
-  TempFile file("layout");
-  ASSERT_TRUE(file.Write(built.bytes));
-  grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
-  ASSERT_TRUE(o.ok) << std::hex << o.status << " " << o.detail;
-  std::vector<std::string> names;
-  EXPECT_EQ(grftest::ReadAll(o.archive, &names), grftest::ExpectedOf(built));
-  uint64_t last = 0;
-  for (const std::string& name : names) {  // blocks read for many threads: the job's invariants
-    GrfBlockInfo e{};
-    const fixture::ExpectedEntry* x = built.Find(name);
-    ASSERT_TRUE(GrfGetEntryInfo(o.archive, name.c_str(), &e) && x) << name;
-    EXPECT_TRUE(e.offset == x->offset && e.flags == x->flags && e.offset >= last) << name;
-    last = e.offset;
-  }
-  GrfClose(&o.archive);
-}
-
-INSTANTIATE_TEST_SUITE_P(Archives, ArchiveLayout, testing::ValuesIn(fixture::AllLayouts()));
 
 TEST(Hostile, CompressedDataLongerThanItsBlockIsRefused) {
   fixture::ArchiveSpec spec;
