@@ -178,6 +178,8 @@ TEST(CleanInvariants, EveryCopyDecodesPlainlyToTheSourceWhateverTheModeAndThread
         EXPECT_TRUE(copy == single) << what;
         const fixture::WrittenArchive written = ExpectPlainContents(copy, grftest::ExpectedOf(built), what);
         EXPECT_EQ(written.records.size(), c.records) << what;
+        const fixture::WrittenRecord* packed = written.Find(c.records == 10 ? "500000.copy" : "big1.spr");
+        EXPECT_EQ(fixture::StoredBlock(copy, *packed).at(1), best ? 0xDA : 0x9C) << what;  // the level's mark
         for (const auto& [a, b] : c.sameBlock) EXPECT_EQ(written.Find(a)->offset, written.Find(b)->offset) << what;
       }
     }

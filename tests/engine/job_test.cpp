@@ -125,40 +125,6 @@ TEST_F(JobTest, WithTheCodecLibraryTheSameEntriesAreReadAndLinked) {
   EXPECT_TRUE(a.records.size() == 2 && a.Find("odd1.bin")->offset == a.Find("odd2.bin")->offset);
 }
 
-TEST_F(JobTest, RunsThatKeepNoNewCopyThenOneAtTheBestLevel) {
-  EXPECT_EQ(RunJob(host_.get(), source_), JobOutcome::SourceNotOpened);  // missing
-  ASSERT_TRUE(fixture::WriteBytesToFile(source_, fixture::ToBytes("not an archive at all")));
-  EXPECT_EQ(RunJob(host_.get(), source_), JobOutcome::SourceNotOpened);
-  EXPECT_EQ(host_->Texts(HostCall::kShowError), std::vector<std::string>(2, "Failed to open source archive."));
-  EXPECT_EQ(Run({}), JobOutcome::NothingSaved);
-  EXPECT_NE(Report().find("just fine the way it is"), std::string::npos);
-  JobSummary measured{};
-  EXPECT_EQ(DryRunJob(host_.get(), source_, false, &measured), JobOutcome::WouldSaveNothing);
-  EXPECT_EQ(Report().find("Dry run, nothing was written. A clean would report:\r\n\r\nCongratulations!"), 0u);
-  fixture::ArchiveSpec spec;
-  for (uint32_t i = 0; i < 5; ++i)
-    spec.entries.push_back(Entry(std::to_string(i) + ".txt", fixture::MakeContent(3000, i), Storage::Stored));
-  const Bytes mine = fixture::ToBytes("my own file");
-  ASSERT_TRUE(fixture::WriteBytesToFile(cleaned_, mine));
-  EXPECT_EQ(Run(spec), JobOutcome::OverwriteDeclined);
-  EXPECT_EQ(host_->Texts(HostCall::kAskYesNo),
-            std::vector<std::string>{"There already seems to be slim version of this archive "
-                                     "around. Do you want to discard it?"});
-  host_ = std::make_unique<RecordingHost>();
-  host_->defaultAnswer = true;
-  host_->RequestStopAtCheck(3);  // a stop ends the pass silently; the old copy stays as it was
-  EXPECT_EQ(RunJob(host_.get(), source_), JobOutcome::PassFailed);
-  EXPECT_EQ(host_->Count(HostCall::kShowError) + host_->Count(HostCall::kShowReport), 0u);
-  ExpectBytes(cleaned_, mine);
-  EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
-  host_->RequestStopAtCheck(0);
-  EXPECT_EQ(RunJob(host_.get(), source_, true), JobOutcome::CleanedCopyKept);
-  ExpectSameContent(source_, cleaned_);
-  for (const auto& r : Cleaned().records) {
-    const Bytes block = fixture::StoredBlock(cleanedBytes_, r);
-    EXPECT_TRUE(block.size() > 2 && block[0] == 0x78 && block[1] == 0xDA) << r.name;  // level 9
-  }
-}
 TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
   fixture::ArchiveSpec spec;
   spec.entries = {Entry("a.txt", fixture::MakeContent(700, 1)), Entry("b.txt", fixture::MakeContent(300, 2), Storage::Stored), Entry("e.txt", ""),
