@@ -49,10 +49,10 @@ const char* OutcomeName(JobOutcome outcome) {
   return "failed";
 }
 
-std::string SummaryJson(const JobSummary& s, const char* error) {
+std::string SummaryJson(const JobSummary& s, const char* source, const char* error) {
   const uint64_t after = BytesAfter(s);
   JsonObjectWriter json;
-  json.String("source", s.sourcePath);
+  json.String("source", source);
   if (CopyKept(s)) {
     json.String("destination", s.destinationPath);
   } else {

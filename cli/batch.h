@@ -29,9 +29,9 @@ inline uint64_t BytesAfter(const JobSummary& s) {
   return CopyKept(s) || s.outcome == JobOutcome::WouldSave ? s.destinationBytes : s.sourceBytes;
 }
 
-// One line of JSON (no newline) for a finished job; `error` is the text the
-// job showed when it failed, or null.
-std::string SummaryJson(const JobSummary& summary, const char* error);
+// One line of JSON (no newline) for a finished job on `source` (the name as
+// it was given); `error` is the text the job showed when it failed, or null.
+std::string SummaryJson(const JobSummary& summary, const char* source, const char* error);
 
 struct BatchTotals {
   uint32_t archives = 0;

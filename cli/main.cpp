@@ -106,8 +106,8 @@ bool SameName(const std::string& a, const std::string& b) {
 
 // The copy's name for each archive that --output or --output-dir gives
 // (none without them). False, with the error printed, when the folder is
-// missing, a name is too long or two archives would be written to one name.
-// The copy's folder is never created here.
+// missing, a name is too long or two archives would be written to one name
+// (beside their sources too). The copy's folder is never created here.
 bool PlanDestinations(const CliOptions& options, std::vector<std::string>* names) {
   if (options.output) {
     const std::string folder(options.output, FileNamePart(options.output));
@@ -118,27 +118,30 @@ bool PlanDestinations(const CliOptions& options, std::vector<std::string>* names
     names->assign(1, options.output);
     return true;
   }
-  if (!options.outputDir) return true;
-  if (!IsExistingFolder(options.outputDir)) {
+  if (options.outputDir && !IsExistingFolder(options.outputDir)) {
     PrintError("The folder '" + std::string(options.outputDir) + "' does not exist.");
     return false;
   }
+  std::vector<std::string> planned;
   for (const char* archive : options.archives) {
     char name[kPathCapacity];
-    if (!BuildDestinationNameIn(archive, options.outputDir, name, sizeof name)) {
+    if (options.outputDir && !BuildDestinationNameIn(archive, options.outputDir, name, sizeof name)) {
       PrintError("The copy of '" + std::string(archive) + "' would get too long a name in '" +
                  options.outputDir + "'.");
       return false;
     }
-    for (size_t i = 0; i < names->size(); ++i) {
-      if (SameName((*names)[i], name)) {
+    // A name too long beside its source is refused by its own job.
+    if (!options.outputDir) BuildDestinationName(archive, name, sizeof name);
+    for (size_t i = 0; i < planned.size(); ++i) {
+      if (name[0] && SameName(planned[i], name)) {
         PrintError("'" + std::string(options.archives[i]) + "' and '" + archive +
                    "' would both be written to '" + name + "'.");
         return false;
       }
     }
-    names->push_back(name);
+    planned.push_back(name);
   }
+  if (options.outputDir) *names = std::move(planned);
   return true;
 }
 
@@ -157,7 +160,7 @@ std::string CleanArchive(const CliOptions& options, const char* archive, const c
   settings.quiet = options.quiet;
   settings.progress = !options.quiet && !options.json;
   settings.redraw = IsTerminal(settings.text);
-  if (batch) settings.errorPrefix = std::string(archive) + ": ";
+  if (batch) settings.errorPrefix = RenderForConsole(archive) + ": ";
   GetFileSize64(archive, &settings.sourceBytes);
   // A file the job could not open still counts with its size on disk.
   summary->sourceBytes = settings.sourceBytes;
@@ -225,7 +228,7 @@ int main(int argc, char** argv) {
     const char* archive = options.archives[i];
     if (batch && !options.quiet)
       std::fprintf(text, "%s[%u/%u] %s\n", i ? "\n" : "", static_cast<unsigned>(i + 1),
-                   static_cast<unsigned>(options.archives.size()), archive);
+                   static_cast<unsigned>(options.archives.size()), RenderForConsole(archive).c_str());
     JobSummary summary;
     const char* destination = destinations.empty() ? nullptr : destinations[i].c_str();
     const std::string shownError = CleanArchive(options, archive, destination, batch, &summary);
@@ -236,9 +239,13 @@ int main(int argc, char** argv) {
       if (why.empty())
         why = TerminalHost::stopRequested.load() ? "stopped" : OutcomeName(summary.outcome);
       const bool failed = ExitStatusFor(summary.outcome) == kExitFailure;
-      const std::string line = SummaryJson(summary, failed ? why.c_str() : nullptr) + "\n";
-      std::fwrite(line.data(), 1, line.size(), stdout);
-      std::fflush(stdout);
+      const std::string line = SummaryJson(summary, archive, failed ? why.c_str() : nullptr) + "\n";
+      // A line that did not get out is a failure of the run, told where it can be read.
+      if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
+        std::fprintf(stderr, "Failed to write the result of '%s' to standard output.\n",
+                     RenderForConsole(archive).c_str());
+        status = kExitFailure;
+      }
     }
     // A stop ends the whole run: later archives are not started.
     if (TerminalHost::stopRequested.load()) {

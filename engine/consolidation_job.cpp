@@ -110,9 +110,11 @@ struct Destination {
 };
 
 // Checks what is at the cleaned name before any work: nothing, or an old
-// copy the user agrees to replace (a dry run does not ask). CleanedCopyKept
-// means the job goes on; any other outcome ends it (with its message shown).
-JobOutcome CheckDestination(JobHost* host, const char* sourcePath, const char* name, bool ask) {
+// copy the user agrees to discard (*discard is then set; a dry run does not
+// ask). CleanedCopyKept means the job goes on; any other outcome ends it
+// (with its message shown).
+JobOutcome CheckDestination(JobHost* host, const char* sourcePath, const char* name, bool ask,
+                            bool* discard) {
   PathKind kind = PathKind::kMissing;
   if (!QueryPathKind(name, &kind) || kind == PathKind::kOther) {
     host->ShowError(
@@ -135,6 +137,7 @@ JobOutcome CheckDestination(JobHost* host, const char* sourcePath, const char* n
           "There already seems to be slim version of this archive around. Do you want to "
           "discard it?"))
     return JobOutcome::OverwriteDeclined;
+  *discard = ask;
   return JobOutcome::CleanedCopyKept;
 }
 
@@ -294,8 +297,9 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     summary->entries = CountEntries(source);
     CopyBounded(summary->destinationPath, destinationName, sizeof summary->destinationPath);
   }
+  bool discard = false;
   if (const JobOutcome checked =
-          CheckDestination(host, job->sourcePath, destinationName, !job->dryRun);
+          CheckDestination(host, job->sourcePath, destinationName, !job->dryRun, &discard);
       checked != JobOutcome::CleanedCopyKept) {
     GrfClose(&source);
     return checked;
@@ -315,6 +319,9 @@ JobOutcome RunSteps(ConsolidationJob* job) {
   GrfClose(&destination.archive);
   if (outcome != JobOutcome::CleanedCopyKept)
     DiscardHeldFile(&destination.held, destination.partialName);
+  // The old copy was to go: a run that completes without a new one removes it
+  // (a link, not what it leads to). A failed or stopped run keeps it.
+  if (outcome == JobOutcome::NothingSaved && discard) RemoveFile(destinationName);
   GrfClose(&source);
   return outcome;
 }

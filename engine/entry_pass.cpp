@@ -28,6 +28,16 @@ constexpr uint64_t kNoEntry = ~uint64_t{0};
 // Decodes remembered by their blocks: about 100 bytes each.
 constexpr size_t kMemoEntries = size_t{1} << 18;
 
+// Decodes a block whole into `content`; a codec library's hook is called by
+// one thread at a time, as such a library need not be thread-safe.
+uint32_t DecodeBlockTurnwise(const GrfArchive* source, const GrfBlockInfo& info,
+                             const unsigned char* block, unsigned char* content, uint32_t* keep,
+                             std::mutex* hookLock) {
+  std::unique_lock<std::mutex> lock;
+  if (info.viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
+  return GrfDecodeBlockShared(source, &info, block, content, info.realSize, keep);
+}
+
 // One entry on its way through the pipeline: read, decoded and checksummed on
 // a worker, decided in entry order, packed on a worker when the decision asks
 // for it, and written in entry order.
@@ -105,10 +115,7 @@ struct EntryWork {
       outOfMemory = true;
       return false;
     }
-    std::unique_lock<std::mutex> lock;
-    if (info.viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
-    status = GrfDecodeBlockShared(source, &info, block, content, info.realSize, &keep);
-    if (lock) lock.unlock();
+    status = DecodeBlockTurnwise(source, info, block, content, &keep, hookLock);
     if (status != GRF_S_OK) return false;
     checksum = ContentCrc32(content, info.realSize);
     digest = ContentDigest(*digestKey, content, info.realSize);
@@ -254,8 +261,8 @@ bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& w
     return true;
   PoolBuffer content;
   if (!content.Allocate(info.realSize)) return false;
-  return GrfDecodeBlockShared(pass->source, &info, block.bytes(), content.bytes(), info.realSize,
-                              nullptr) == GRF_S_OK &&
+  return DecodeBlockTurnwise(pass->source, info, block.bytes(), content.bytes(), nullptr,
+                             pass->hookLock) == GRF_S_OK &&
          CompareBuffers(content.bytes(), info.realSize, work.content, work.info.realSize) == 0;
 }
 
@@ -394,8 +401,9 @@ bool Write(EntryPass* pass, EntryWork* work) {
       if (work->packStatus != Z_OK)
         return best ? Report(pass, "Failed to recompress item '%s'.", name)
                     : Report(pass, "Failed to copy item '%s'.", name);
-      // The source's own stream is kept when the chosen level does not beat it.
-      const bool carryable = (info.flags & ENTRY_COMPRESSED) && !info.lzss;
+      // The source's own stream is kept when the chosen level does not beat it,
+      // unless the codec library made it: the copy is read with the built-in codec.
+      const bool carryable = (info.flags & ENTRY_COMPRESSED) && !info.lzss && !info.viaHook;
       if (!(carryable && work->keep <= work->packedLength)) {
         if (!GrfPutCompressed(pass->destination, name, work->packed, work->packedLength,
                               info.realSize))

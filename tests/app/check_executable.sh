@@ -60,5 +60,10 @@ if printf '%s\n' "$rc" | grep -q '/\* Type: dialog\|/\* Type: string'; then
   fail "the program carries dialog or string-table resources"
 fi
 
+# The version resource names the holder of the licence, as the About box does.
+license=$(sed -n 's/^\(Copyright (c) .*\)$/\1/p' "$(dirname "$0")/../../LICENSE" | head -n 1)
+printf '%s\n' "$rc" | grep -qF "VALUE \"LegalCopyright\", \"$license\"" ||
+  fail "the version resource's copyright is not the licence's: $license"
+
 [ $status -eq 0 ] && echo "ok: $exe"
 exit $status

@@ -99,6 +99,8 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
       {{"--jobs=65", "@"}, nullptr, 2, "--jobs needs a number", false},
       {{"--level", "13", "@"}, nullptr, 2, "--level needs a number", false},
       {{"/tmp/" + std::string(255, 'x')}, nullptr, 2, "Cannot pull the dropped archive from that location.", false},
+      {{"--json", "/tmp/" + std::string(255, 'x')}, nullptr, 2, "{\"source\":\"/tmp/" + std::string(255, 'x') + "\",", false},
+      {{"--json", "--dry-run", "@"}, nullptr, 2, "Failed to write the result of '" + source_ + "' to standard output.", false, 0, true},
       {{"--codec", "@", "@"}, nullptr, 2, "is not a codec library", false},
       {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGINT},
       {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGTERM},
@@ -120,6 +122,9 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
          spec.entries[1].offset = 0x7FFFFF00u;  // far past the end
          t.Write(spec);
        }, 2, "evil\\x1b]0;owned\\x07\\x1b[2J\\x0dx\\x0ay.txt", false},
+      // So are those in archive names, wherever they are printed.
+      {{"--dry-run", "@", dir_ + "/\x1b[2J.grf"}, nullptr, 2, "[2/2] " + dir_ + "/\\x1b[2J.grf\n", false},
+      {{"--quiet", "@", dir_ + "/\x1b[2J.grf"}, nullptr, 2, dir_ + "/\\x1b[2J.grf: Failed to open source archive.", false},
   };
   for (const auto& row : rows) {
     if (row.setup) row.setup(*this);
@@ -163,6 +168,7 @@ TEST_F(CliTest, CopiesElsewhereButNeverOntoTheSource) {
       {{"--output-dir", other + "/missing", "@"}, 2, "The folder '" + other + "/missing' does not exist.", {}},
       {{"--output", other + "/missing/x.grf", "@"}, 2, "does not exist.", {}},
       {{"--output-dir", other, "@", other + "/../data.grf"}, 2, "would both be written to '" + other + "/data-cleaned.grf'", {}},
+      {{"@", dir_ + "/data"}, 2, "would both be written to '" + dir_ + "/data-cleaned.grf'", {}},
   };
   for (const auto& row : rows) {
     for (const auto& entry : fs::directory_iterator(other)) fs::remove(entry.path());

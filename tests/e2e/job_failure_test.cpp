@@ -71,6 +71,7 @@ TEST(JobFailures, EveryAllocationFailingInTurnEndsTheJobCleanly) {
 
 // The source cut short under a running pass: blocks that cannot be read, on the job's thread
 // or on workers, end the pass with one message and no new copy; the old one stays as it was.
+// A run that completes without a copy removes the old one the user agreed to discard.
 TEST(JobFailures, BlocksThatCannotBeReadEndThePassCleanly) {
   const std::string source = fixture::TempPath("slimwick-cut") + ".grf";
   const std::string cleaned = source.substr(0, source.size() - 4) + "-cleaned.grf";
@@ -98,6 +99,11 @@ TEST(JobFailures, BlocksThatCannotBeReadEndThePassCleanly) {
     ExpectBytes(cleaned, {1, 2, 3});
     EXPECT_TRUE(PartialFilesBeside(cleaned).empty());
   }
+  // Told to discard the old copy, a run that keeps no new one (nothing saved) removes it too.
+  ASSERT_TRUE(fixture::WriteBytesToFile(source, fixture::BuildArchiveBytes({})));
+  RecordingHost host;
+  host.defaultAnswer = true;
+  EXPECT_EQ(RunJob(&host, source), JobOutcome::NothingSaved);
+  EXPECT_FALSE(std::filesystem::exists(cleaned));
   std::remove(source.c_str());
-  std::remove(cleaned.c_str());
 }

@@ -116,13 +116,29 @@ TEST_F(JobTest, WithTheCodecLibraryTheSameEntriesAreReadAndLinked) {
   fixture::TestCodecLibrary probe(fixture::CodecVariant::CompressAndUncompress);
   if (!probe.loaded()) GTEST_SKIP() << "test codec library not built: " << probe.path();
   SetCodecLibraryPath(probe.path().c_str());
-  const Bytes plain = fixture::MakeContent(2000, 5);
+  const Bytes plain = fixture::MakeContent(2000, 5), noise = fixture::MakeContent(2000, 6, false);
   fixture::ArchiveSpec spec;
-  spec.entries = {CodecEntry("odd1.bin", plain), CodecEntry("odd2.bin", plain)};
+  spec.entries = {CodecEntry("odd1.bin", plain), CodecEntry("odd2.bin", plain), CodecEntry("noise.bin", noise)};
   spec.tableCodec = fixture::TableCodec::XorZlib;
-  EXPECT_EQ(Run(spec), JobOutcome::CleanedCopyKept);
-  const fixture::WrittenArchive a = Cleaned();
-  EXPECT_TRUE(a.records.size() == 2 && a.Find("odd1.bin")->offset == a.Find("odd2.bin")->offset);
+  for (const bool best : {false, true}) {
+    std::remove(cleaned_.c_str());
+    EXPECT_EQ(Run(spec, best), JobOutcome::CleanedCopyKept);
+    const fixture::WrittenArchive a = Cleaned();
+    EXPECT_TRUE(a.records.size() == 3 && a.Find("odd1.bin")->offset == a.Find("odd2.bin")->offset);
+  }
+  // The copy's table promises the built-in codec: at the best level no stream of the library's is carried.
+  EXPECT_EQ(grftest::ReadAll(cleaned_), (grftest::Contents{{"odd1.bin", plain}, {"odd2.bin", plain}, {"noise.bin", noise}}));
+  // The library (not thread-safe) is called by one thread at a time: workers decode its entries
+  // while an entry too big to be remembered is proven against its candidate, decoded again.
+  spec.entries.clear();
+  for (uint32_t i = 0; i < 8; ++i) {
+    const Bytes big = fixture::MakeContent(1500000, i);
+    spec.entries.push_back(CodecEntry(std::to_string(i) + ".c", big));
+    spec.entries.push_back(Entry(std::to_string(i) + ".z", big, Storage::Stored));
+  }
+  std::remove(cleaned_.c_str());
+  EXPECT_EQ(Run(spec, false, 4), JobOutcome::CleanedCopyKept);
+  EXPECT_NE(Report().find("8 entries were replaced with links and 0 could not be read"), std::string::npos) << Report();
 }
 
 TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
