@@ -2,7 +2,9 @@
 
 #include "support/clock.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <random>
 #include <vector>
 
@@ -43,4 +45,28 @@ TEST(Calendar, AgreesWithTheCivilCalendarAndRefusesFieldsOutOfRange) {
   count = 5;
   for (const LocalTime& r : refused) EXPECT_FALSE(EncodeCalendarTime(r, &count)) << r.year << "-" << r.month << "-" << r.day;
   EXPECT_EQ(count, 5u);
+}
+
+// The platform's own sources against the standard clocks, to within two seconds.
+TEST(Calendar, PlatformClocksAgreeWithTheStandardOnes) {
+  using namespace std::chrono;
+  const ClockSources real = SystemClockSources();
+  const auto within = [](uint64_t a, uint64_t b) { return a - b + 20000000 <= 40000000; };
+  EXPECT_TRUE(within(real.systemTime(), duration_cast<microseconds>(system_clock::now().time_since_epoch()).count() * 10 +
+                                            116444736000000000ull));
+  const std::time_t now = std::time(nullptr);
+  const std::tm tm = *std::localtime(&now);
+  LocalTime local{};
+  real.localTime(&local);
+  uint64_t got = 0, want = 0;
+  EXPECT_TRUE(EncodeCalendarTime(local, &got) && local.dayOfWeek == tm.tm_wday &&
+              EncodeCalendarTime({static_cast<uint16_t>(tm.tm_year + 1900), static_cast<uint16_t>(tm.tm_mon + 1), 0,
+                                  static_cast<uint16_t>(tm.tm_mday), static_cast<uint16_t>(tm.tm_hour),
+                                  static_cast<uint16_t>(tm.tm_min), static_cast<uint16_t>(std::min(tm.tm_sec, 59)), 0}, &want) &&
+              within(got, want));
+  const uint32_t tick = real.tickCount();
+  const auto start = steady_clock::now();
+  while (steady_clock::now() - start < milliseconds(100)) {
+  }
+  EXPECT_TRUE(real.tickCount() - tick - 60 < 1000) << "the tick counts milliseconds (coarsely on Windows)";
 }
