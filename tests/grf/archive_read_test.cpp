@@ -74,6 +74,16 @@ TEST(Hostile, TablePositionAtTheEndStopsDetection) {
   }
 }
 
+// The probes on bytes a caller has read: a signature with its terminator, the trailer's last byte.
+TEST(Probe, SignaturesAndTheTrailerMarker) {
+  const std::pair<std::string, bool> heads[] = {{std::string("Master of Magic\0x", 17), true}, {std::string("Master of Magic\0", 16), true},
+                                                {"Master of Magic", false}, {"Master of Magix", false},
+                                                {std::string("Event Horizon\0", 14), true}, {"Event Horizon", false}, {"", false}};
+  for (const auto& [bytes, is] : heads) EXPECT_EQ(GrfProbeHead(bytes.data(), static_cast<uint32_t>(bytes.size())), is) << bytes;
+  const std::pair<std::string, bool> tails[] = {{"ab\x12", true}, {"\x12", true}, {"\x12" "b", false}, {"", false}};
+  for (const auto& [bytes, is] : tails) EXPECT_EQ(GrfProbeTail(bytes.data(), static_cast<uint32_t>(bytes.size())), is) << bytes;
+}
+
 TEST(Lzss, KnownStreamsAndBadReferences) {
   struct Row {
     std::vector<uint8_t> in;

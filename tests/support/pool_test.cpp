@@ -23,6 +23,9 @@ TEST(Pool, DamagedGuardsAreDetectedAndFailedResizesKeepTheOldBlock) {
   EXPECT_EQ(g_asserts, 1);
   EXPECT_EQ(PoolRealloc(p, 100), nullptr) << "a damaged block is not resized";
   p[40] ^= 1;
+  p[-4] ^= 1;  // the head guard
+  EXPECT_TRUE(!PoolFree(p) && !PoolRealloc(p, 100) && GetPoolCounters().damagedHeads - before.damagedHeads == 2);
+  p[-4] ^= 1;
   PoolInjectFailures(0, 1);
   EXPECT_EQ(PoolRealloc(p, 4000), nullptr);
   auto* r = static_cast<unsigned char*>(PoolRealloc(p, 400));
