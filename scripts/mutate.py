@@ -160,6 +160,8 @@ def main():
     parser.add_argument("--build", default=None, help="build directory (default SOURCE/build/mutate)")
     parser.add_argument("--list", action="store_true", help="print the sample without running it")
     args = parser.parse_args()
+    # A stopped run still puts the file back (the loop's finally runs on SystemExit).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
     seed = args.seed if args.seed is not None else random.SystemRandom().randrange(1, 1 << 31)
     source = os.path.abspath(args.source)
     build = os.path.abspath(args.build or os.path.join(source, "build", "mutate"))
