@@ -46,8 +46,8 @@ void OnStopSignal(int) { TerminalHost::stopRequested.store(true); }
 
 // Ctrl-C, a closed terminal (SIGHUP) and SIGTERM stop the run the same way:
 // the job notices at its next check and keeps no copy. Output into a closed
-// pipe is dropped instead of ending the run. Without SA_RESTART a pending
-// question is ended (answered no) by the stop.
+// pipe is dropped instead of ending the run. Calls the stop interrupts go on
+// (a write to stdout is not lost); the wait for an answer is ended by it.
 void InstallSignalHandlers() {
 #ifdef _WIN32
   std::signal(SIGINT, OnStopSignal);
@@ -55,6 +55,7 @@ void InstallSignalHandlers() {
 #else
   struct sigaction stop {};
   stop.sa_handler = OnStopSignal;
+  stop.sa_flags = SA_RESTART;
   sigemptyset(&stop.sa_mask);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stop, nullptr);
   struct sigaction ignore {};
@@ -247,10 +248,16 @@ int main(int argc, char** argv) {
         status = kExitFailure;
       }
     }
-    // A stop ends the whole run: later archives are not started.
+    // A stop ends the whole run: later archives are not started. A copy that
+    // took its name before the stop came is kept, and reported as kept.
     if (TerminalHost::stopRequested.load()) {
-      if (summary.outcome != JobOutcome::CleanedCopyKept)
+      if (summary.outcome != JobOutcome::CleanedCopyKept) {
         std::fprintf(stderr, "Stopped; no copy was kept.\n");
+        return kExitFailure;
+      }
+      if (i + 1 == options.archives.size()) return status;
+      std::fprintf(stderr, "Stopped; the archives after '%s' were not cleaned.\n",
+                   RenderForConsole(archive).c_str());
       return kExitFailure;
     }
   }

@@ -1,7 +1,13 @@
 #include "cli/terminal_host.h"
 
+#include <cerrno>
 #include <cstring>
 #include <utility>
+
+#ifndef _WIN32
+#include <poll.h>
+#include <unistd.h>
+#endif
 
 #include "support/clock.h"
 #include "support/text.h"
@@ -10,7 +16,33 @@ std::atomic<bool> TerminalHost::stopRequested{false};
 
 namespace {
 constexpr uint32_t kRedrawMs = 100;  // at most ten redraws a second between percent steps
+
+// Reads a line of the answer into `line` (cut to its size); false at the end
+// of the input or when a stop came first. A stop ends the wait.
+bool ReadAnswer(char* line, size_t size) {
+#ifdef _WIN32
+  return !TerminalHost::stopRequested.load() && std::fgets(line, static_cast<int>(size), stdin) &&
+         !TerminalHost::stopRequested.load();
+#else
+  // Unbuffered: what poll() sees waiting is all there is.
+  size_t used = 0;
+  for (;;) {
+    if (TerminalHost::stopRequested.load()) return false;
+    struct pollfd input {STDIN_FILENO, POLLIN, 0};
+    if (poll(&input, 1, 200) <= 0) continue;  // a stop interrupts it; a missed one waits 200 ms
+    char c = '\n';
+    const ssize_t got = read(STDIN_FILENO, &c, 1);
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (got <= 0 && used == 0) return false;  // the end of the input, or an error
+    if (got > 0 && used + 1 < size) line[used++] = c;
+    if (got <= 0 || c == '\n') {
+      line[used] = '\0';
+      return true;
+    }
+  }
+#endif
 }
+}  // namespace
 
 TerminalHost::TerminalHost(TerminalSettings settings) : settings_(std::move(settings)) {}
 
@@ -163,7 +195,7 @@ bool TerminalHost::AskYesNo(const char* text) {
   for (;;) {
     PrintRaw(settings_.text, question + " [y/N] ");
     char line[64];
-    if (!std::fgets(line, sizeof line, stdin)) {
+    if (!ReadAnswer(line, sizeof line)) {
       PrintRaw(settings_.text, "\n");
       return false;
     }

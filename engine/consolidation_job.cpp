@@ -1,5 +1,6 @@
 #include "engine/consolidation_job.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -44,6 +45,42 @@ bool OpenSourceArchive(const char* path, GrfArchive** archive) {
   return loaded;
 }
 
+namespace {
+
+// A file name part longer than this is refused by the file systems the copy goes to.
+constexpr size_t kLongestFileName = 255;
+constexpr size_t kHexDigits = 8;
+
+// Whether a copy can be written to `name`: the name fits a path, and so does
+// a temporary file beside it.
+bool CopyNameFits(const char* name) {
+  char prefix[kPathCapacity];
+  return std::strlen(name) < kPathCapacity && BuildTemporaryPrefix(name, prefix, sizeof prefix);
+}
+
+}  // namespace
+
+bool BuildTemporaryPrefix(const char* name, char* prefix, size_t capacity) {
+  const size_t limit = std::min(kPathCapacity, capacity);  // a name and its terminator
+  const size_t length = std::strlen(name);
+  const size_t folder = static_cast<size_t>(FileNamePart(name) - name);
+  const size_t fixed = kHexDigits + sizeof kPartialSuffix - 1;
+  if (folder + fixed >= limit) return false;
+  // What of "<file name>." the temporary file's name keeps.
+  const size_t keep =
+      std::min(length - folder + 1, std::min(kLongestFileName, limit - 1 - folder) - fixed);
+  if (keep == length - folder + 1) {
+    FormatBounded(prefix, capacity, "%s.", name);
+    return true;
+  }
+  size_t end = folder + keep;
+  // A cut name ends before any byte of a character beyond ASCII.
+  while (end > folder && static_cast<unsigned char>(name[end - 1]) >= 0x80) --end;
+  std::memcpy(prefix, name, end);
+  prefix[end] = '\0';
+  return true;
+}
+
 bool BuildDestinationName(const char* sourcePath, char* name, size_t capacity) {
   char stem[kPathCapacity];
   CopyBounded(stem, sourcePath, sizeof stem);
@@ -55,7 +92,8 @@ bool BuildDestinationName(const char* sourcePath, char* name, size_t capacity) {
   }
   const int length = FormatBounded(name, capacity, "%s-cleaned.%s", stem, extension);
   const bool fits = std::strlen(sourcePath) < sizeof stem && length >= 0 &&
-                    static_cast<size_t>(length) + kPartialExtra < capacity;
+                    static_cast<size_t>(length) < capacity &&
+                    CopyNameFits(name);
   // A name cut short could be any file, the source included: none is given.
   if (!fits && capacity != 0) name[0] = '\0';
   return fits;
@@ -76,8 +114,8 @@ bool BuildDestinationNameIn(const char* sourcePath, const char* folder, char* na
   const bool separated = folderLength == 0 || endsFolder(folder[folderLength - 1]);
   const int length =
       FormatBounded(name, capacity, "%s%s%s", folder, separated ? "" : kSeparator, cleaned);
-  const bool fits = built && length >= 0 &&
-                    static_cast<size_t>(length) + kPartialExtra < capacity;
+  const bool fits = built && length >= 0 && static_cast<size_t>(length) < capacity &&
+                    CopyNameFits(name);
   if (!fits && capacity != 0) name[0] = '\0';
   return fits;
 }
@@ -96,10 +134,6 @@ uint32_t CountEntries(GrfArchive* archive) {
       &count);
   return count;
 }
-
-// Waiting this long after its last write is more than any run needs between
-// creating its temporary file and holding it.
-constexpr uint32_t kLeftoverAgeSeconds = 5;
 
 // The copy being written: a held temporary file beside the cleaned name.
 struct Destination {
@@ -143,8 +177,8 @@ JobOutcome CheckDestination(JobHost* host, const char* sourcePath, const char* n
 
 bool CreateDestination(Destination* destination) {
   char prefix[kPathCapacity];
-  FormatBounded(prefix, sizeof prefix, "%s.", destination->name);
-  SweepLeftovers(prefix, kPartialSuffix, kLeftoverAgeSeconds);
+  if (!BuildTemporaryPrefix(destination->name, prefix, sizeof prefix)) return false;
+  SweepLeftovers(prefix, kPartialSuffix);
   if (!CreateHeldUniqueFile(prefix, kPartialSuffix, destination->partialName,
                             sizeof destination->partialName, &destination->held))
     return false;
@@ -282,7 +316,7 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     named = BuildDestinationName(job->sourcePath, destinationName, sizeof destinationName);
   } else {
     // A given name must leave room for its temporary sibling too.
-    named = std::strlen(job->destinationPath) + kPartialExtra < sizeof destinationName;
+    named = CopyNameFits(job->destinationPath);
     CopyBounded(destinationName, named ? job->destinationPath : "", sizeof destinationName);
   }
   if (!named) {

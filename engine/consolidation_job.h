@@ -63,8 +63,8 @@ uint32_t RunConsolidationJob(void* job);
 bool OpenSourceArchive(const char* path, GrfArchive** archive);
 
 // "<path up to the last '.' of its file name>-cleaned.<extension>" (with no
-// dot in the file name: "<path>-cleaned.grf"). False when that name, or the
-// name of the copy's temporary file beside it, does not fit `capacity`.
+// dot in the file name: "<path>-cleaned.grf"). False when that name does
+// not fit `capacity`, or no temporary file fits beside it.
 bool BuildDestinationName(const char* sourcePath, char* name, size_t capacity);
 
 // The cleaned name of BuildDestinationName, in another folder: "<folder>/<its
@@ -73,7 +73,11 @@ bool BuildDestinationName(const char* sourcePath, char* name, size_t capacity);
 bool BuildDestinationNameIn(const char* sourcePath, const char* folder, char* name,
                             size_t capacity);
 
-// The copy is written to "<cleaned name>.<8 hex digits>.partial" and renamed
-// onto the cleaned name only when it is kept.
-inline constexpr char kPartialSuffix[] = ".partial";
-inline constexpr size_t kPartialExtra = 1 + 8 + sizeof kPartialSuffix - 1;
+// The copy is written to a temporary file "<prefix><8 hex digits>.part" in
+// the cleaned name's folder and renamed onto the cleaned name only when it is
+// kept. The prefix is "<cleaned name>.", cut short at its end where the whole
+// would be too long: the temporary name is never longer than the cleaned name
+// (nor its file name part) when that has 13 characters or more.
+inline constexpr char kPartialSuffix[] = ".part";
+// False when no temporary name fits beside `name` (a path of kPathCapacity).
+bool BuildTemporaryPrefix(const char* name, char* prefix, size_t capacity);

@@ -131,7 +131,8 @@ const char* FileNamePart(const char* path);
 
 // Creates a new file exclusively (an existing name, a link included, fails
 // with error 80), for reading and writing, and holds it while the handle is
-// open: a held file cannot be removed by SweepLeftovers.
+// open: a held file cannot be removed by SweepLeftovers. A file that a sweep
+// took before it was held fails with error 80 too (another name is then tried).
 bool CreateHeldFile(const char* name, FileHandle* handle);
 // CreateHeldFile on "<prefix><8 hex digits><suffix>", passing over names
 // that exist. The name is stored in `name`.
@@ -139,16 +140,15 @@ bool CreateHeldUniqueFile(const char* prefix, const char* suffix, char* name, ui
                           FileHandle* handle);
 // A second handle on the same open file; the hold lasts until both are closed.
 bool DuplicateFileHandle(FileHandle handle, FileHandle* copy);
-// Flushes the held file to disk, moves it onto `target` (whatever is there is
-// replaced; a link is replaced, not followed) and closes the handle. On
-// failure the file keeps its name and the handle stays open.
+// Flushes the held file to disk, moves it onto `target` while still holding
+// it (whatever is there is replaced; a link is replaced, not followed) and
+// closes the handle. On failure the file keeps its name and the handle stays open.
 bool CommitHeldFile(FileHandle* held, const char* name, const char* target);
 // Removes the held file and closes the handle.
 void DiscardHeldFile(FileHandle* held, const char* name);
-// Removes the files "<prefix><8 hex digits><suffix>" that no one holds and
-// that were last written at least `minimumAgeSeconds` ago (which covers the
-// moment between a file's creation and its hold). Returns how many went.
-uint32_t SweepLeftovers(const char* prefix, const char* suffix, uint32_t minimumAgeSeconds);
+// Removes the files "<prefix><8 hex digits><suffix>" that no one holds,
+// whatever their age. Returns how many went.
+uint32_t SweepLeftovers(const char* prefix, const char* suffix);
 
 // Creates "<folder>[\]<prefix:4><NNNN>.tmp" (hidden, temporary) and returns its
 // 16-bit number; with a non-zero number only formats the name. 0 with a

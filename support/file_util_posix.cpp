@@ -393,30 +393,6 @@ bool QueryFileIdentity(const char* name, FileIdentity* identity) {
   return true;
 }
 
-bool CreateHeldFile(const char* name, FileHandle* handle) {
-  *handle = kInvalidFile;
-  int fd;
-  do {
-    fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return FailErrno();
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int err = errno;
-    unlink(name);
-    close(fd);
-    SetSystemError(ErrorFromErrno(err));
-    return false;
-  }
-  *handle = static_cast<FileHandle>(fd);
-  return true;
-}
-
-bool DuplicateFileHandle(FileHandle handle, FileHandle* copy) {
-  const int fd = fcntl(Fd(handle), F_DUPFD_CLOEXEC, 0);
-  *copy = fd < 0 ? kInvalidFile : static_cast<FileHandle>(fd);
-  return fd >= 0 || FailErrno();
-}
-
 namespace {
 
 // The folder part of a path ("." when there is none).
@@ -435,6 +411,34 @@ bool NameIsFile(const char* name, int fd) {
 }
 
 }  // namespace
+
+bool CreateHeldFile(const char* name, FileHandle* handle) {
+  *handle = kInvalidFile;
+  int fd;
+  do {
+    fd = open(name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return FailErrno();
+  // Between the creation and the lock a sweep may take the file: it then
+  // holds the lock, or the name no longer leads to it. The sweep removes it.
+  const bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  const int err = errno;
+  if (!locked && err != EWOULDBLOCK) unlink(name);
+  if (!locked || !NameIsFile(name, fd)) {
+    close(fd);
+    SetSystemError(locked || err == EWOULDBLOCK ? syserr::kFileExists : ErrorFromErrno(err));
+    return false;
+  }
+  *handle = static_cast<FileHandle>(fd);
+  return true;
+}
+
+bool DuplicateFileHandle(FileHandle handle, FileHandle* copy) {
+  const int fd = fcntl(Fd(handle), F_DUPFD_CLOEXEC, 0);
+  *copy = fd < 0 ? kInvalidFile : static_cast<FileHandle>(fd);
+  return fd >= 0 || FailErrno();
+}
+
 
 bool CommitHeldFile(FileHandle* held, const char* name, const char* target) {
   const int fd = Fd(*held);
@@ -458,12 +462,11 @@ void DiscardHeldFile(FileHandle* held, const char* name) {
   CloseFileHandle(held);
 }
 
-uint32_t SweepLeftovers(const char* prefix, const char* suffix, uint32_t minimumAgeSeconds) {
+uint32_t SweepLeftovers(const char* prefix, const char* suffix) {
   const std::string folder = FolderOf(prefix);
   const char* base = FileNamePart(prefix);
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return 0;
-  const time_t now = time(nullptr);
   uint32_t removed = 0;
   while (const struct dirent* entry = readdir(dir)) {
     if (!fileio_backend::IsLeftoverName(entry->d_name, base, suffix)) continue;
@@ -471,9 +474,7 @@ uint32_t SweepLeftovers(const char* prefix, const char* suffix, uint32_t minimum
     const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-        now - st.st_mtime >= static_cast<time_t>(minimumAgeSeconds) &&
-        flock(fd, LOCK_EX | LOCK_NB) == 0 && NameIsFile(path.c_str(), fd) &&
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 && NameIsFile(path.c_str(), fd) &&
         unlink(path.c_str()) == 0) {
       ++removed;
     }

@@ -312,8 +312,9 @@ bool GetFileSize64(const char* name, uint64_t* size) {
 
 // --- Held files ------------------------------------------------------------------
 //
-// The hold is the missing delete sharing: while any handle of the file is
-// open, no one can delete or rename it.
+// The hold is an open handle: a sweep opens a leftover without sharing, which
+// fails while any handle of it is open. The holder shares deletion, so that
+// it can rename or remove the file while still holding it.
 
 bool QueryPathKind(const char* name, PathKind* kind) {
   const DWORD attributes = GetFileAttributesA(name);
@@ -351,8 +352,8 @@ bool QueryFileIdentity(const char* name, FileIdentity* identity) {
 bool CreateHeldFile(const char* name, FileHandle* handle) {
   // CREATE_NEW fails on any existing name, a link included.
   const HANDLE h = UsableOrInvalid(CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
-                                               FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+                                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   *handle = FromHandle(h);
   return h != INVALID_HANDLE_VALUE;
 }
@@ -369,37 +370,38 @@ bool DuplicateFileHandle(FileHandle handle, FileHandle* copy) {
 }
 
 bool CommitHeldFile(FileHandle* held, const char* name, const char* target) {
-  if (!FlushFileBuffers(ToHandle(*held))) return false;
-  // A file cannot be renamed while it is held, so the hold ends first.
+  if (!FlushFileBuffers(ToHandle(*held)) ||
+      !MoveFileExA(name, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return false;
   CloseFileHandle(held);
-  return MoveFileExA(name, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  return true;
 }
 
 void DiscardHeldFile(FileHandle* held, const char* name) {
-  if (IsValidHandle(*held)) CloseFileHandle(held);
+  if (!IsValidHandle(*held)) return;
+  // Deleted while held (it goes with the last handle), so no one can take it in between.
   DeleteFileA(name);
+  CloseFileHandle(held);
 }
 
-uint32_t SweepLeftovers(const char* prefix, const char* suffix, uint32_t minimumAgeSeconds) {
+uint32_t SweepLeftovers(const char* prefix, const char* suffix) {
   const char* base = FileNamePart(prefix);
   const std::string folder(prefix, static_cast<size_t>(base - prefix));
   const std::string pattern = std::string(prefix) + "*" + suffix;
   WIN32_FIND_DATAA data;
   const HANDLE find = FindFirstFileA(pattern.c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return 0;
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  const auto ticks = [](const FILETIME& t) {
-    return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-  };
   uint32_t removed = 0;
   do {
     if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
     if (!fileio_backend::IsLeftoverName(data.cFileName, base, suffix)) continue;
-    const uint64_t written = ticks(data.ftLastWriteTime);
-    if (ticks(now) < written + uint64_t{10000000} * minimumAgeSeconds) continue;
-    // A held file refuses to be deleted.
-    if (DeleteFileA((folder + data.cFileName).c_str())) ++removed;
+    // Opened without sharing, which a held file refuses, and deleted on closing.
+    const HANDLE h = CreateFileA((folder + data.cFileName).c_str(), DELETE, 0, nullptr,
+                                 OPEN_EXISTING,
+                                 FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) continue;
+    CloseHandle(h);
+    ++removed;
   } while (FindNextFileA(find, &data));
   FindClose(find);
   return removed;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,16 +20,23 @@ struct Result {
   int status = -1;  // exit status, or 128 + signal
   std::string out, err;
 };
-// Runs a program on the path; `stop` is sent once "Consolidating..." is out.
-Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdout = false) {
+// Runs a program on the path; `stop` is sent once "Consolidating..." is out. With `terminal`,
+// stdin and stdout are a terminal, and the run is killed after 20 s. With `whileFull`, stdout
+// starts full and is read once that returns.
+Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdout = false, bool terminal = false,
+            const std::function<void(pid_t)>& whileFull = nullptr) {
   const std::string errPath = fixture::TempPath("cli-err");
   int fds[2];
   Result r;
-  if (pipe(fds) != 0) return r;
+  if (terminal ? (fds[0] = posix_openpt(O_RDWR | O_NOCTTY)) < 0 || grantpt(fds[0]) || unlockpt(fds[0]) : pipe(fds) != 0)
+    return r;
   if (closedStdout) close(fds[0]);
+  for (char none = 0; whileFull && (fcntl(fds[1], F_SETFL, O_NONBLOCK) || write(fds[1], &none, 1) == 1);) {}
+  if (whileFull) fcntl(fds[1], F_SETFL, 0);
   const pid_t pid = fork();
   if (pid == 0) {
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), in = open("/dev/null", O_RDONLY);
+    if (terminal && (setsid() < 0 || (fds[1] = open(ptsname(fds[0]), O_RDWR)) < 0 || dup2(fds[1], 0) < 0)) _exit(96);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), in = terminal ? 0 : open("/dev/null", O_RDONLY);
     if (err < 0 || in < 0 || dup2(fds[1], 1) < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0) _exit(98);
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -36,11 +44,13 @@ Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdou
     execvp(argv[0], argv.data());
     _exit(97);
   }
-  close(fds[1]);
+  if (!terminal) close(fds[1]);
+  if (whileFull) whileFull(pid);
   char buffer[4096];
-  for (ssize_t n; !closedStdout && (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
+  struct pollfd out {fds[0], POLLIN, 0};
+  for (ssize_t n; !closedStdout && (poll(&out, 1, 20000) > 0 || kill(pid, SIGKILL)) && (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
     r.out.append(buffer, static_cast<size_t>(n));
-    if (stop && r.out.find("Consolidating...") != std::string::npos) kill(pid, std::exchange(stop, 0));
+    if (stop && r.out.find(terminal ? "Preparing..." : "Consolidating...") != std::string::npos) kill(pid, std::exchange(stop, 0));
   }
   if (!closedStdout) close(fds[0]);
   int status = 0;
@@ -52,9 +62,10 @@ Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdou
   std::remove(errPath.c_str());
   return r;
 }
-Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = false) {
+Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = false, bool terminal = false,
+           const std::function<void(pid_t)>& whileFull = nullptr) {
   args.insert(args.begin(), std::string(std::getenv("SLIMWICK_TEST_BIN") ?: ".") + "/slimwick-cli");
-  return Exec(args, stop, closedStdout);
+  return Exec(args, stop, closedStdout, terminal, whileFull);
 }
 
 struct CliTest : ::testing::Test {
@@ -221,5 +232,26 @@ TEST_F(CliTest, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
   EXPECT_NE(r.err.find(broken + ": Failed to open source archive."), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("3 archives: "), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("Consolidating"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, AStopIsToldOnlyWhenItKeptNoCopy) {
+  // At the question, even before the wait for an answer has begun: the run ends, the old copy stays.
+  ASSERT_TRUE(fixture::WriteBytesToFile(cleaned_, fixture::ToBytes("old")));
+  fixture::ArchiveSpec many;
+  for (int i = 0; i < 30000; ++i) many.entries.push_back(fixture::Entry(std::to_string(i), "x"));
+  Write(many);
+  Result r = Cli({source_}, SIGINT, false, true);
+  EXPECT_EQ(r.status, 2) << r.out << r.err;
+  EXPECT_NE(r.err.find("Stopped; no copy was kept."), std::string::npos) << r.err;
+  ExpectBytes(cleaned_, fixture::ToBytes("old"));
+  // Once the copy has its name (here the run waits to write its line), it is kept, and said so.
+  r = Cli({"--json", "--yes", source_}, 0, false, false, [&](pid_t pid) {
+    for (int i = 0; i < 2000 && fs::file_size(cleaned_) == 3; ++i) usleep(10000);
+    kill(pid, SIGTERM);
+  });
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"outcome\":\"kept\""), std::string::npos);
+  EXPECT_EQ(r.err.find("Stopped"), std::string::npos) << r.err;
+  ExpectSameContent(source_, cleaned_);
 }
 }  // namespace

@@ -223,11 +223,11 @@ TEST(DestinationName, ExtensionFromTheFileNameAndTooLongRefused) {
       {"x.y/archive", "x.y/archive-cleaned.grf"},
       {"x.y/a.b.grf", "x.y/a.b-cleaned.grf"},
       {"dir/.hidden", "dir/-cleaned.hidden"},
-      // With "-cleaned" and the temporary sibling's suffix it must stay below the path limit.
-      {std::string(kPathCapacity - kPartialExtra - 12, 'x') + ".grf", ""},
-      {std::string(kPathCapacity - kPartialExtra - 13, 'x') + ".grf",
-       std::string(kPathCapacity - kPartialExtra - 13, 'x') + "-cleaned.grf"},
-      {std::string(kPathCapacity - kPartialExtra - 12, 'x'), ""},
+      // With "-cleaned" it must stay below the path limit; a temporary name then fits too.
+      {std::string(kPathCapacity - 12, 'x') + ".grf", ""},
+      {std::string(100, 'd') + "/" + std::string(kPathCapacity - 114, 'x') + ".grf",
+       std::string(100, 'd') + "/" + std::string(kPathCapacity - 114, 'x') + "-cleaned.grf"},
+      {std::string(kPathCapacity - 12, 'x'), ""},
       {std::string(kPathCapacity - 1, 'x'), ""},
   };
   char name[kPathCapacity];
@@ -240,7 +240,7 @@ TEST(DestinationName, ExtensionFromTheFileNameAndTooLongRefused) {
 #else
   const std::string sep = "/";
 #endif
-  const std::string deep(kPathCapacity - kPartialExtra - 15, 'd');
+  const std::string deep(kPathCapacity - 15, 'd');
   const struct { std::string source, folder, cleaned; } in[] = {
       {"x.y/a.b.grf", "out", "out" + sep + "a.b-cleaned.grf"},
       {"archive", "out/", "out/archive-cleaned.grf"},
@@ -251,6 +251,18 @@ TEST(DestinationName, ExtensionFromTheFileNameAndTooLongRefused) {
   for (const auto& row : in) {
     EXPECT_EQ(BuildDestinationNameIn(row.source.c_str(), row.folder.c_str(), name, sizeof name), !row.cleaned.empty());
     EXPECT_EQ(name, row.cleaned) << row.source;
+  }
+  // The temporary name: no longer than the cleaned name's file part where the whole would be too long.
+  const std::string folder = std::string(kPathCapacity - 17, 'd') + sep;
+  const struct { std::string cleaned, prefix; } temporary[] = {
+      {"x/a-cleaned.grf", "x/a-cleaned.grf."},
+      {folder + "b\xC7\xD1-cleaned.grf", folder + "b"},  // not within a character
+      {std::string("/").append(250, 'y'), std::string("/").append(242, 'y')},  // nor past a file name's limit
+      {std::string(kPathCapacity - 13, 'd') + sep + "a", ""},
+  };
+  for (const auto& row : temporary) {
+    EXPECT_EQ(BuildTemporaryPrefix(row.cleaned.c_str(), name, sizeof name), !row.prefix.empty()) << row.cleaned;
+    if (!row.prefix.empty()) { EXPECT_EQ(name, row.prefix); }
   }
 }
 }  // namespace

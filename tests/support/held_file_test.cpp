@@ -2,7 +2,7 @@
 #include "support/file_util.h"
 #include "tests/support/file_util_scratch.h"
 
-TEST(HeldFile, SweepTakesOnlyUnheldOldLeftoversOfThatName) {
+TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   ScratchDir dir;
   const std::string prefix = dir.File("data-cleaned.grf.");
   FileHandle held = kInvalidFile, dropped = kInvalidFile, duplicate = kInvalidFile;
@@ -15,11 +15,18 @@ TEST(HeldFile, SweepTakesOnlyUnheldOldLeftoversOfThatName) {
   const std::string others[] = {dir.Write("data-cleaned.grf.1234567.partial", ""),
                                 dir.Write("data-cleaned.grf.12345678.part", ""),
                                 dir.Write("other.grf.12345678.partial", "")};
-  EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial", 3600), 0u) << "too young";
-  EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial", 0), 1u);
+  EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial"), 1u);
   EXPECT_FALSE(std::filesystem::exists(droppedName));
   EXPECT_TRUE(std::filesystem::exists(heldName));
   for (const std::string& other : others) EXPECT_TRUE(std::filesystem::exists(other)) << other;
+  // Held through its rename, while the writer's duplicate is open too: one that fails leaves it held.
+  const std::string target = dir.File("data-cleaned.grf");
+  ASSERT_TRUE(std::filesystem::create_directory(target));
+  ASSERT_TRUE(CreateHeldUniqueFile(prefix.c_str(), ".partial", droppedName, 260, &held));
+  EXPECT_FALSE(CommitHeldFile(&held, droppedName, target.c_str()));
+  EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial"), 0u);
+  ASSERT_TRUE(std::filesystem::remove(target));
+  EXPECT_TRUE(CommitHeldFile(&held, droppedName, target.c_str()) && std::filesystem::is_regular_file(target));
   ASSERT_TRUE(CloseFileHandle(&duplicate));
-  EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial", 0), 1u);
+  EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial"), 1u);
 }
