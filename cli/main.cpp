@@ -105,6 +105,20 @@ bool SameName(const std::string& a, const std::string& b) {
 #endif
 }
 
+// Whether two copies' names lead to one file: the same file name in one
+// folder, however the folder is spelled.
+bool SameDestination(const std::string& a, const std::string& b) {
+  const char* fileA = FileNamePart(a.c_str());
+  const char* fileB = FileNamePart(b.c_str());
+  if (!SameName(fileA, fileB)) return false;
+  const std::string folderA(a.c_str(), fileA), folderB(b.c_str(), fileB);
+  FileIdentity identityA{}, identityB{};
+  return folderA == folderB ||
+         (QueryFileIdentity(folderA.empty() ? "." : folderA.c_str(), &identityA) &&
+          QueryFileIdentity(folderB.empty() ? "." : folderB.c_str(), &identityB) &&
+          SameFile(identityA, identityB));
+}
+
 // The copy's name for each archive that --output or --output-dir gives
 // (none without them). False, with the error printed, when the folder is
 // missing, a name is too long or two archives would be written to one name
@@ -134,7 +148,7 @@ bool PlanDestinations(const CliOptions& options, std::vector<std::string>* names
     // A name too long beside its source is refused by its own job.
     if (!options.outputDir) BuildDestinationName(archive, name, sizeof name);
     for (size_t i = 0; i < planned.size(); ++i) {
-      if (name[0] && SameName(planned[i], name)) {
+      if (name[0] && SameDestination(planned[i], name)) {
         PrintError("'" + std::string(options.archives[i]) + "' and '" + archive +
                    "' would both be written to '" + name + "'.");
         return false;

@@ -180,6 +180,7 @@ TEST_F(CliTest, CopiesElsewhereButNeverOntoTheSource) {
       {{"--output", other + "/missing/x.grf", "@"}, 2, "does not exist.", {}},
       {{"--output-dir", other, "@", other + "/../data.grf"}, 2, "would both be written to '" + other + "/data-cleaned.grf'", {}},
       {{"@", dir_ + "/data"}, 2, "would both be written to '" + dir_ + "/data-cleaned.grf'", {}},
+      {{"@", other + "/../data.grf"}, 2, "would both be written to '" + other + "/../data-cleaned.grf'", {}},
   };
   for (const auto& row : rows) {
     for (const auto& entry : fs::directory_iterator(other)) fs::remove(entry.path());
