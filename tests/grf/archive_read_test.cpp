@@ -127,6 +127,7 @@ TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
   EXPECT_FALSE(StreamReadAt(s, far, back, 8, &moved)) << "past the kept head";
   EXPECT_TRUE(StreamWriteAtExact(s, 0, head, 60) && StreamReadAtExact(s, 0, back, 54) && !std::memcmp(back, head, 54));
   EXPECT_FALSE(StreamReadAtExact(s, 0, back, 55));
+  EXPECT_TRUE(StreamSetSize(s, INT64_MAX) && !StreamSetSize(s, uint64_t{INT64_MAX} + 1));
   EXPECT_TRUE(StreamSetSize(s, 20) && StreamGetSize(s, &size) && size == 20 && StreamSetSize(s, 54));
   EXPECT_TRUE(StreamReadAtExact(s, 10, back, 44) && !std::memcmp(back, head + 10, 10) &&
               std::count(back + 10, back + 44, 0) == 34) << "a cut end comes back as zeros";
