@@ -24,6 +24,9 @@ TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
   Archive ar = grftest::OpenWritable(file);
   ASSERT_TRUE(GrfPutData(ar.a, "a", "a", 1));
   EXPECT_TRUE(GrfForEachEntry(ar.a, FinalizeInside, ar.a) && g_refusals == 2);
+  GrfSetCompressHook(ar.a, [](unsigned char*, unsigned long*, const unsigned char*, unsigned long) { return -3; });
+  EXPECT_TRUE(!GrfPutData(ar.a, "c", "c", 1) && GrfGetLastStatus(ar.a) == GRF_E_CODEC) << "a failed compression";
+  GrfSetCompressHook(ar.a, nullptr);
   EXPECT_TRUE(GrfFinalize(ar.a));
 }
 

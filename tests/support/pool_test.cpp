@@ -25,6 +25,7 @@ TEST(Pool, DamagedGuardsAreDetectedAndFailedResizesKeepTheOldBlock) {
   p[40] ^= 1;
   p[-4] ^= 1;  // the head guard
   EXPECT_TRUE(!PoolFree(p) && !PoolRealloc(p, 100) && GetPoolCounters().damagedHeads - before.damagedHeads == 2);
+  EXPECT_EQ(g_asserts, 4);  // each damaged guard met on free or resize
   p[-4] ^= 1;
   PoolInjectFailures(0, 1);
   EXPECT_EQ(PoolRealloc(p, 4000), nullptr);
