@@ -6,6 +6,7 @@
 #include "grf/entry_reader.h"
 #include "grf/lzss.h"
 #include "grf/stream.h"
+#include "support/pool.h"
 #include "tests/grf/grf_test_util.h"
 
 namespace {
@@ -26,6 +27,29 @@ TEST(Hostile, CompressedDataLongerThanItsBlockIsRefused) {
   EXPECT_EQ(GrfGetLastStatus(o.archive), GRF_E_BAD_DATA);
   EXPECT_FALSE(CheckCompressedSize(o.archive, FindEntry(o.archive, "overlong.txt")));
   GrfClose(&o.archive);
+}
+
+// Each allocation of an open failing in turn: the open fails with a status, or holds every entry.
+TEST(Hostile, EveryAllocationOfAnOpenFailingInTurn) {
+  for (const uint32_t version : {0x12u, 0x102u, 0x300u}) {
+    fixture::ArchiveSpec spec;
+    spec.version = version;
+    spec.header = version == 0x12 ? fixture::HeaderKind::Tail : fixture::HeaderKind::Classic;
+    spec.entries = {fixture::Entry("a.txt", "alpha", version == 0x12 ? Storage::Lzss : Storage::Zlib), fixture::Entry("b.gat", "")};
+    TempFile file("open-oom");
+    ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+    // skip < 0: a clean open, which counts the allocations to fail.
+    for (int64_t skip = -1, allocations = 0; skip < allocations; ++skip) {
+      const uint32_t live = GetPoolCounters().liveBlocks, before = GetPoolCounters().allocations;
+      if (skip >= 0) PoolInjectFailures(static_cast<uint32_t>(skip), 1);
+      grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY | GRF_OPEN_TRACK_SPACE);
+      PoolInjectFailures(0, 0);
+      if (skip < 0) allocations = GetPoolCounters().allocations - before;
+      EXPECT_TRUE(o.ok ? grftest::ReadAll(o.archive).size() == 2 : GrfFailed(o.status)) << std::hex << version << " " << skip;
+      GrfClose(&o.archive);
+      EXPECT_EQ(GetPoolCounters().liveBlocks, live) << skip;
+    }
+  }
 }
 
 // A plain table cut short anywhere is refused: the record count promises more.

@@ -24,6 +24,8 @@ TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
   Archive ar = grftest::OpenWritable(file);
   ASSERT_TRUE(GrfPutData(ar.a, "a", "a", 1));
   EXPECT_TRUE(GrfForEachEntry(ar.a, FinalizeInside, ar.a) && g_refusals == 2);
+  bool read = false;
+  EXPECT_TRUE(grftest::ReadWhole(ar.a, "a", &read) == fixture::ToBytes("a") && read) << "read back before the finalize";
   GrfSetCompressHook(ar.a, [](unsigned char*, unsigned long*, const unsigned char*, unsigned long) { return -3; });
   EXPECT_TRUE(!GrfPutData(ar.a, "c", "c", 1) && GrfGetLastStatus(ar.a) == GRF_E_CODEC) << "a failed compression";
   GrfSetCompressHook(ar.a, nullptr);
