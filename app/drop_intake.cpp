@@ -5,7 +5,6 @@
 #include <new>
 
 #include "app/window_job_host.h"
-#include "engine/codec_library.h"
 #include "engine/job_host.h"
 #include "grf/grf.h"
 #include "support/file_util.h"
@@ -14,6 +13,7 @@
 #include "support/text.h"
 
 char SoundPath[kPathCapacity];
+char CodecLibraryPath[kPathCapacity];
 uint8_t BestCompression;
 uint8_t BackgroundMode;
 
@@ -222,6 +222,7 @@ LaunchResult LaunchJob(HWND window, HDROP drop, const char* path) {
     DestroyHost(host);
     return LaunchResult::NoMemory;
   }
+  CopyBounded(job->codecLibraryPath, CodecLibraryPath, sizeof job->codecLibraryPath);
   host->AttachJob(job);
   // Every hardware thread is put to work; in background mode all of them idle.
   if (BackgroundMode) job->workerStart = &LowerWorkerPriority;
@@ -283,7 +284,7 @@ bool AcceptDrop(HWND window, HDROP drop) {
       CopyBounded(SoundPath, path, sizeof SoundPath);
       break;
     case DropKind::CodecLibrary:
-      SetCodecLibraryPath(path);
+      CopyBounded(CodecLibraryPath, path, sizeof CodecLibraryPath);
       break;
     default:
       break;

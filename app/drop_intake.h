@@ -14,6 +14,7 @@
 
 // Options shared with the main window and copied into each new job.
 extern char SoundPath[kPathCapacity];  // WAV file dropped last; never cleared
+extern char CodecLibraryPath[kPathCapacity];  // codec library chosen last; empty: none
 extern uint8_t BestCompression;        // "Use best &compression"
 extern uint8_t BackgroundMode;         // "&Background mode": the worker runs at idle priority
 

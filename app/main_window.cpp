@@ -7,7 +7,6 @@
 #include "app/main_window_layout.h"
 #include "app/resource.h"
 #include "app/window_job_host.h"
-#include "engine/codec_library.h"
 #include "engine/job_host.h"
 #include "support/dialog_template_win32.h"
 #include "support/file_util.h"
@@ -61,11 +60,12 @@ void ToggleOption(HWND window, uint8_t* flag, UINT item) {
 }
 
 void ChooseCodecLibrary(HWND window) {
-  // Edited in a copy: a job may be reading the path while the dialog is open.
+  // Edited in a copy: the choice stands only when the dialog is confirmed.
   char path[sizeof CodecLibraryPath];
   CopyBounded(path, CodecLibraryPath, sizeof path);
   static const char kFilter[] = "Dynamic-Link Libraries (*.dll)\0*.DLL\0";
-  if (ChooseOpenFile(window, kFilter, path, sizeof path, nullptr)) SetCodecLibraryPath(path);
+  if (ChooseOpenFile(window, kFilter, path, sizeof path, nullptr))
+    CopyBounded(CodecLibraryPath, path, sizeof CodecLibraryPath);
 }
 
 bool IsSubmenuItem(UINT item) {
@@ -88,7 +88,7 @@ bool HandleMenuItem(HWND window, UINT item) {
       ChooseCodecLibrary(window);
       return true;
     case IDM_UNLOAD_CODEC_LIBRARY:
-      ClearCodecLibraryPath();
+      CodecLibraryPath[0] = '\0';
       return true;
     default:
       return false;

@@ -67,10 +67,10 @@ void InstallSignalHandlers() {
 
 bool IsTerminal(FILE* stream) { return SLIM_ISATTY(SLIM_FILENO(stream)) != 0; }
 
-// Checks and selects the codec library; false (with the error printed) when
-// it is not one.
-bool SelectCodecLibrary(const char* codec) {
-  if (std::strlen(codec) >= sizeof CodecLibraryPath) {
+// Checks the codec library each job will load; false (with the error
+// printed) when it is not one.
+bool CheckCodecLibrary(const char* codec) {
+  if (std::strlen(codec) >= kPathCapacity) {
     std::fprintf(stderr, "The codec library path is too long.\n");
     return false;
   }
@@ -84,7 +84,6 @@ bool SelectCodecLibrary(const char* codec) {
                  RenderForConsole(codec).c_str());
     return false;
   }
-  SetCodecLibraryPath(codec);
   return true;
 }
 
@@ -195,6 +194,7 @@ std::string CleanArchive(const CliOptions& options, const char* archive, const c
   job->summary = summary;
   job->dryRun = options.dryRun ? 1 : 0;
   if (destination) CopyBounded(job->destinationPath, destination, sizeof job->destinationPath);
+  if (options.codec) CopyBounded(job->codecLibraryPath, options.codec, sizeof job->codecLibraryPath);
   job->skipVerification = options.verify ? 0 : 1;
   job->threads = options.jobs;
   if (options.level) job->recompressionLevel = options.level;
@@ -229,7 +229,7 @@ int main(int argc, char** argv) {
     case CliCommand::Run:
       break;
   }
-  if (options.codec && !SelectCodecLibrary(options.codec)) return kExitFailure;
+  if (options.codec && !CheckCodecLibrary(options.codec)) return kExitFailure;
   std::vector<std::string> destinations;
   if (!PlanDestinations(options, &destinations)) return kExitFailure;
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/ordered_pipeline.h"
 #include "support/zlib_pool.h"
 
 const char* UsageText() {
@@ -73,7 +74,8 @@ CliCommand ParseCommandLine(int argc, char** argv, CliOptions* options, std::str
       else if (*count == '\0') count = ++i < argc ? argv[i] : "";
       char* end = nullptr;
       const unsigned long value = std::strtoul(count, &end, 10);
-      if (count[0] < '1' || count[0] > '9' || *end != '\0' || value > kMostJobs) {
+      static_assert(kMostThreads == 64, "the message below names the cap");
+      if (count[0] < '1' || count[0] > '9' || *end != '\0' || value > kMostThreads) {
         *error = "--jobs needs a number of threads from 1 to 64.";
         return CliCommand::Error;
       }

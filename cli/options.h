@@ -19,8 +19,6 @@ struct CliOptions {
   std::vector<const char*> archives;
 };
 
-inline constexpr unsigned long kMostJobs = 64;
-
 enum class CliCommand { Run, Help, Version, Error };
 
 // Options may come before, between or after the archives; "--" ends them.

@@ -28,7 +28,10 @@ if(NOT WIN32 AND NOT SLIMWICK_SANITIZE AND NOT SLIMWICK_FUZZ)
   slim_sources(INSTALL_SUPPORT_SRC support)
   add_library(slimgrf_objects OBJECT ${INSTALL_GRF_SRC} ${INSTALL_SUPPORT_SRC})
   target_include_directories(slimgrf_objects PRIVATE ${CMAKE_SOURCE_DIR})
-  set_target_properties(slimgrf_objects PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_compile_definitions(slimgrf_objects PRIVATE SLIMGRF_INTERNAL)
+  # Only the declarations marked GRF_API in grf/grf.h are exported.
+  set_target_properties(slimgrf_objects PROPERTIES POSITION_INDEPENDENT_CODE ON
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
   add_library(slimgrf_shared SHARED $<TARGET_OBJECTS:slimgrf_objects>)
   target_link_libraries(slimgrf_shared PRIVATE libdeflate::libdeflate ZLIB::ZLIB ${SYSTEM_LIBS})

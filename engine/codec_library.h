@@ -1,28 +1,16 @@
 #pragma once
-// The optional codec library that replaces zlib for reading source archives.
-//
-// The front end remembers the chosen library's path; each source open
-// unloads the library of the previous open and loads the current one, so a
-// changed or cleared path takes effect with the next job.
-
-#include <cstddef>
+// The optional codec library that replaces zlib for reading a job's source
+// archive. A job loads it when it starts, installs its hooks on the source
+// archive alone, and unloads it when it ends: nothing of it outlives the job.
 
 #include "grf/grf.h"
 #include "support/file_util.h"
-
-// Path of the chosen codec library; empty when none is chosen. Written by the
-// front end (window thread), read by the job with a bounded copy.
-extern char CodecLibraryPath[260];
-// The library loaded for the most recent source open, or null.
-extern LibraryHandle LoadedCodecLibrary;
-
-void SetCodecLibraryPath(const char* path);
-void ClearCodecLibraryPath();
 
 // The hooks a library offers: "compress" (or else "compress2") and
 // "uncompress"; a missing export leaves its hook null (the built-in codec).
 struct CodecHooks {
   GrfCodecHook compress;
+  GrfCompress2Hook compress2;  // only when there is no compress
   GrfCodecHook uncompress;
 };
 CodecHooks FindCodecHooks(LibraryHandle module);
@@ -31,6 +19,24 @@ CodecHooks FindCodecHooks(LibraryHandle module);
 // "compress2", and "uncompress".
 bool HasCodecExports(LibraryHandle module);
 
-// Unloads the previous library, loads the one at CodecLibraryPath (if any)
-// and returns its hooks; a failed load leaves both hooks null.
-CodecHooks ReloadCodecLibrary();
+// A codec library loaded for one job.
+class CodecLibrary {
+ public:
+  CodecLibrary() = default;
+  CodecLibrary(const CodecLibrary&) = delete;
+  CodecLibrary& operator=(const CodecLibrary&) = delete;
+  // Unloads the library; every archive it was installed on is closed by then.
+  ~CodecLibrary();
+
+  // Loads the library at `path` (none for an empty path). A library that
+  // does not load leaves the built-in codec.
+  void Load(const char* path);
+  bool Loaded() const { return module_ != nullptr; }
+  // Installs the library's hooks on the archive (the built-in ones where it
+  // has none).
+  void Install(GrfArchive* archive) const;
+
+ private:
+  LibraryHandle module_ = nullptr;
+  CodecHooks hooks_{};
+};

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -11,6 +12,7 @@
 #include "engine/copy_verification.h"
 #include "engine/entry_pass.h"
 #include "engine/format.h"
+#include "engine/job_host.h"
 #include "engine/job_summary.h"
 #include "engine/report.h"
 #include "support/clock.h"
@@ -33,12 +35,10 @@ ConsolidationJob* CreateConsolidationJob(JobHost* host, const char* sourcePath,
   return job;
 }
 
-bool OpenSourceArchive(const char* path, GrfArchive** archive) {
+bool OpenSourceArchive(const char* path, const CodecLibrary& codec, GrfArchive** archive) {
   GrfArchive* local = nullptr;
   if (!GrfOpen(path, GRF_OPEN_READ_ONLY | GRF_OPEN_DEFER_TABLE, nullptr, &local)) return false;
-  const CodecHooks hooks = ReloadCodecLibrary();
-  GrfSetCompressHook(local, hooks.compress);
-  GrfSetUncompressHook(local, hooks.uncompress);
+  codec.Install(local);
   const bool loaded = GrfLoadTable(local);
   if (loaded) GrfRetain(local, archive);
   GrfClose(&local);
@@ -232,15 +232,24 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destinati
   const uint64_t start = ReadSystemTime();
   std::unique_ptr<CopyExpectations> expectations;
   if (!job->dryRun && !job->skipVerification && !(expectations = CopyExpectations::Create())) {
-    host->ShowError("Out of memory while allocating hash map.");
+    host->ShowError(kNoMemoryForHashMap);
     return JobOutcome::PassFailed;
   }
-  PassLedger ledger{expectations.get()};
-  if (!ConsolidateEntries(destination->archive, *source, &OnEntryProgress, &job->progress, job,
-                          &ledger))
-    return JobOutcome::PassFailed;
+  PassOptions options;
+  options.host = host;
+  options.progress = &job->progress;
+  options.recompressionLevel = job->recompressionLevel;
+  options.threads = job->threads;
+  options.workerStart = job->workerStart;
+  options.workerStartContext = job->workerStartContext;
+  options.expectations = expectations.get();
+  const std::optional<PassCounts> counts =
+      ConsolidateEntries(destination->archive, *source, options);
+  if (!counts) return JobOutcome::PassFailed;
   ReportFacts facts{};
   facts.sourceSize = GrfGetFileSize(*source);
+  facts.linkedCount = counts->linked;
+  facts.unreadableCount = counts->unreadable;
   // Joined before the copy is committed or discarded.
   BackgroundClose closing(PipelineWorkers(job->threads) > 0);
   closing.Close(source);
@@ -255,8 +264,6 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destinati
   }
 
   facts.destinationSize = GrfGetFileSize(destination->archive);
-  facts.linkedCount = job->linkedCount;
-  facts.unreadableCount = job->unreadableCount;
   if (JobSummary* summary = job->summary) {
     summary->sourceBytes = facts.sourceSize;
     summary->destinationBytes = facts.destinationSize;
@@ -264,38 +271,38 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destinati
     summary->unreadable = facts.unreadableCount;
   }
   closing.Close(&destination->archive);
-  char text[kMessageCapacity];
-  const bool keep = KeepsCleanedCopy(ComposeReport(facts, text, sizeof text));
-  if (job->dryRun) {
-    if (host->IsStopRequested()) return JobOutcome::PassFailed;
-    char report[kMessageCapacity];
-    facts.seconds = ElapsedSeconds(start, ReadSystemTime());
-    ComposeReport(facts, report, sizeof report);
-    FormatBounded(text, sizeof text, "Dry run, nothing was written. A clean would report:\r\n\r\n%s",
-                  report);
-    host->ShowReport(text);
-    return keep ? JobOutcome::WouldSave : JobOutcome::WouldSaveNothing;
+  const bool keep = KeepsCleanedCopy(KindOfReport(facts));
+  if (!job->dryRun) {
+    // Only a copy that reads back as the pass wrote it is kept.
+    if (keep && expectations && !VerifyCopy(destination->partialName, *expectations, job->threads,
+                                           job->workerStart, job->workerStartContext)) {
+      host->ShowError(
+          "The slim copy did not read back as it was written, so it was removed. Your archive is "
+          "untouched.");
+      return JobOutcome::VerificationFailed;
+    }
+    closing.Wait();
   }
-  // Only a copy that reads back as the pass wrote it is kept.
-  if (keep && expectations && !VerifyCopy(destination->partialName, *expectations, job->threads,
-                                         job->workerStart, job->workerStartContext)) {
-    host->ShowError(
-        "The slim copy did not read back as it was written, so it was removed. Your archive is "
-        "untouched.");
-    return JobOutcome::VerificationFailed;
-  }
-  closing.Wait();
   // A stop that came after the pass still keeps nothing.
   if (host->IsStopRequested()) return JobOutcome::PassFailed;
-  if (keep && !CommitHeldFile(&destination->held, destination->partialName, destination->name)) {
+  if (!job->dryRun && keep &&
+      !CommitHeldFile(&destination->held, destination->partialName, destination->name)) {
     host->ShowError(kFinalizeFailed);
     return JobOutcome::FinalizeFailed;
   }
-  // The time includes the read-back; the text is composed again with it.
+  // The time includes the read-back.
   facts.seconds = ElapsedSeconds(start, ReadSystemTime());
-  ComposeReport(facts, text, sizeof text);
+  char report[kMessageCapacity];
+  ComposeReport(facts, report, sizeof report);
+  if (job->dryRun) {
+    char text[kMessageCapacity];
+    FormatBounded(text, sizeof text,
+                  "Dry run, nothing was written. A clean would report:\r\n\r\n%s", report);
+    host->ShowReport(text);
+    return keep ? JobOutcome::WouldSave : JobOutcome::WouldSaveNothing;
+  }
   if (job->soundPath[0]) host->PlaySoundFile(job->soundPath);
-  host->ShowReport(text);
+  host->ShowReport(report);
   return keep ? JobOutcome::CleanedCopyKept : JobOutcome::NothingSaved;
 }
 
@@ -304,8 +311,11 @@ JobOutcome RunSteps(ConsolidationJob* job) {
   host->SetProgress(0);
   host->SetStatusText("Preparing...");
 
+  // Declared first: the library outlives every archive its hooks are on.
+  CodecLibrary codec;
+  codec.Load(job->codecLibraryPath);
   GrfArchive* source = nullptr;
-  if (!OpenSourceArchive(job->sourcePath, &source)) {
+  if (!OpenSourceArchive(job->sourcePath, codec, &source)) {
     host->ShowError("Failed to open source archive.");
     return JobOutcome::SourceNotOpened;
   }

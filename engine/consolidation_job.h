@@ -7,17 +7,17 @@
 
 #include "engine/job_host.h"
 #include "engine/progress.h"
+#include "support/text.h"
 #include "grf/grf.h"
 
-struct JobSummary;  // engine/job_summary.h
+class CodecLibrary;  // engine/codec_library.h
+struct JobSummary;   // engine/job_summary.h
 
 struct ConsolidationJob {
   JobHost* host;              // shows the job's texts and answers its questions
-  char sourcePath[260];       // the dropped archive
-  uint32_t linkedCount;       // entries stored as links (set by a complete pass)
-  uint32_t unreadableCount;   // entries copied undecoded (set by a complete pass)
+  char sourcePath[kPathCapacity];  // the dropped archive
   JobProgress progress;       // progress bar percentage and completion estimate
-  char soundPath[260];        // WAV file to play when the job succeeds, or empty
+  char soundPath[kPathCapacity];  // WAV file to play when the job succeeds, or empty
   uint32_t skipVerification;  // 1: keep the copy without reading it back
   JobSummary* summary;        // filled when the job ends, if not null (owned by the caller)
   uint32_t threads;           // threads at work: 0 one per hardware thread, 1 none besides the job's
@@ -27,7 +27,8 @@ struct ConsolidationJob {
                               // written entry, for DeflateToNewBuffer
   uint32_t dryRun;            // 1: the pass runs into an archive that keeps nothing; the report
                               // tells what a copy would weigh; no file is made, nothing asked
-  char destinationPath[260];  // the copy's name; empty: the cleaned name beside the source
+  char destinationPath[kPathCapacity];   // the copy's name; empty: the cleaned name beside it
+  char codecLibraryPath[kPathCapacity];  // the codec library that reads the source, or empty
 };
 
 // How a job ended.
@@ -60,7 +61,7 @@ uint32_t RunConsolidationJob(void* job);
 
 // Opens a source archive read-only with the codec library's hooks installed,
 // and completes its table load. On success *archive holds one reference.
-bool OpenSourceArchive(const char* path, GrfArchive** archive);
+bool OpenSourceArchive(const char* path, const CodecLibrary& codec, GrfArchive** archive);
 
 // "<path up to the last '.' of its file name>-cleaned.<extension>" (with no
 // dot in the file name: "<path>-cleaned.grf"). False when that name does

@@ -5,11 +5,8 @@
 #include <new>
 
 #include "engine/batch_read.h"
-#include "engine/entry_pass.h"
 #include "grf/grf.h"
-#include "grf/stream.h"
 #include "support/content_crc.h"
-#include "support/file_util.h"
 #include "support/pool.h"
 
 std::unique_ptr<CopyExpectations> CopyExpectations::Create() noexcept {
@@ -122,8 +119,9 @@ struct EntryCheck {
       return info.compressedSize == want.storedLength && info.flags == want.flags &&
              ContentCrc32(block, info.compressedSize) == want.checksum;
     PoolBuffer content;
+    GrfBlockInfo decoded = info;
     return content.Allocate(info.realSize) &&
-           GrfDecodeBlockShared(copy, &info, block, content.bytes(), info.realSize, nullptr) ==
+           GrfDecodeBlockShared(copy, &decoded, block, content.bytes(), info.realSize) ==
                GRF_S_OK &&
            ContentCrc32(content.bytes(), info.realSize) == want.checksum;
   }
@@ -135,36 +133,30 @@ struct CheckBatch final : PipelineBatch<EntryCheck> {
     if (count > 0) ReadBatchBlocks(items[0]->copy, items, count);
     PipelineBatch<EntryCheck>::Run();
   }
-  bool Matches() const {
-    for (uint32_t i = 0; i < count; ++i)
-      if (!items[i]->matches) return false;
-    return true;
-  }
 };
+
+struct ReadBack;
+using CheckFeeder = BatchFeeder<CheckBatch, ReadBack>;
 
 struct ReadBack {
   GrfArchive* copy = nullptr;
   const CopyExpectations* expected = nullptr;
-  OrderedPipeline* pipeline = nullptr;
-  std::unique_ptr<CheckBatch> filling;
+  CheckFeeder* feeder = nullptr;
   uint32_t matched = 0;
   // The block last read and what it was checked against: a link to it
   // reads the same bytes, and needs no other check when it expects the same.
   GrfBlockInfo last{};
   CopyExpectation lastWant{};
   bool lastValid = false;
+
+  // A batch back from the workers: true when every entry matched.
+  bool Take(std::unique_ptr<PipelineTask> task) {
+    const auto* batch = static_cast<const CheckBatch*>(task.get());
+    for (uint32_t i = 0; i < batch->count; ++i)
+      if (!batch->items[i]->matches) return false;
+    return true;
+  }
 };
-
-bool TakeOne(ReadBack* check) {
-  std::unique_ptr<PipelineTask> task = check->pipeline->Next();
-  return !task || static_cast<CheckBatch*>(task.get())->Matches();
-}
-
-void HandOver(ReadBack* check) {
-  if (!check->filling || check->filling->count == 0) return;
-  const uint64_t cost = check->filling->cost;
-  check->pipeline->Submit(std::move(check->filling), cost);
-}
 
 bool CheckEntry(ReadBack* check, const char* name) {
   const CopyExpectation* want = check->expected->Find(name);
@@ -174,27 +166,13 @@ bool CheckEntry(ReadBack* check, const char* name) {
   if (info.realSize == 0) return true;
   if (check->lastValid && SameBlock(info, check->last) && *want == check->lastWant) return true;
   const uint64_t cost = uint64_t{info.alignedSize} + (want->stored ? 0 : info.realSize);
-  if (!check->filling) {
-    check->filling.reset(new (std::nothrow) CheckBatch());
-    if (!check->filling) return false;
-  }
-  while (!check->pipeline->HasRoom(check->filling->cost + cost)) {
-    if (!TakeOne(check)) return false;
-  }
   auto work = std::unique_ptr<EntryCheck>(new (std::nothrow) EntryCheck());
   if (!work) return false;
   work->copy = check->copy;
   work->want = *want;
   work->info = info;
-  CheckBatch& batch = *check->filling;
-  batch.items[batch.count++] = work.release();
-  batch.cost += cost;
-  if (check->pipeline->Workers() == 0) {
-    HandOver(check);
-    if (!TakeOne(check)) return false;
-  } else if (batch.Full()) {
-    HandOver(check);
-  }
+  bool outOfMemory = false;
+  if (!check->feeder->Add(std::move(work), cost, &outOfMemory)) return false;
   check->last = info;
   check->lastWant = *want;
   check->lastValid = true;
@@ -212,28 +190,21 @@ bool VisitEntry(uint32_t, uint32_t, const EntryView* view, void* context) {
 
 bool VerifyCopy(const char* path, const CopyExpectations& expected, uint32_t threads,
                 WorkerStartHook onStart, void* startContext) {
-  // Shared for writing: the writer may still hold the file open.
-  GrfStream* stream = nullptr;
-  if (!FileStreamCreate(path, fileio::kGenericRead, fileio::kShareRead | fileio::kShareWrite,
-                        nullptr, fileio::kOpenExisting, fileio::kFlagSequentialScan, kInvalidFile,
-                        nullptr, &stream))
-    return false;
+  // A read-only open shares the file with the writer that may still hold it.
   GrfArchive* copy = nullptr;
-  const bool opened = GrfOpenStream(stream, GRF_OPEN_READ_ONLY, nullptr, nullptr, &copy);
-  StreamRelease(&stream);
-  if (!opened) return false;
+  if (!GrfOpen(path, GRF_OPEN_READ_ONLY | GRF_OPEN_SEQUENTIAL, nullptr, &copy) || !copy)
+    return false;
   bool all = false;
   {
     OrderedPipeline pipeline(PipelineWorkers(threads), PipelineBudget(GrfGetMaxRealSize(copy)),
                              onStart, startContext);
     ReadBack check;
+    CheckFeeder feeder(&pipeline, &check);
     check.copy = copy;
     check.expected = &expected;
-    check.pipeline = &pipeline;
-    all = GrfForEachEntry(copy, &VisitEntry, &check);
-    if (all) HandOver(&check);
-    while (all && pipeline.InFlight() > 0) all = TakeOne(&check);
-    all = all && check.matched == expected.Count();
+    check.feeder = &feeder;
+    all = GrfForEachEntry(copy, &VisitEntry, &check) && feeder.Finish() &&
+          check.matched == expected.Count();
   }
   GrfClose(&copy);
   return all;

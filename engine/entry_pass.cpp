@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "engine/batch_read.h"
-#include "engine/consolidation_job.h"
 #include "engine/content_index.h"
 #include "engine/copy_verification.h"
 #include "engine/format.h"
-#include "engine/ordered_pipeline.h"
+#include "engine/job_host.h"
+#include "engine/progress.h"
 #include "engine/recent_contents.h"
 #include "engine/stream_memo.h"
 #include "support/pool.h"
@@ -24,18 +24,60 @@
 
 namespace {
 
+constexpr int kMaxCompressAttempts = 8;
+
+// -1, 0 or 1: a shorter buffer sorts first, then bytes compare unsigned.
+int CompareBuffers(const void* first, size_t firstLength, const void* second,
+                   size_t secondLength) {
+  if (firstLength != secondLength) return firstLength < secondLength ? -1 : 1;
+  if (firstLength == 0) return 0;
+  const int order = std::memcmp(first, second, firstLength);
+  return (order > 0) - (order < 0);
+}
+
+// Compresses into a new pool buffer (released by the caller with PoolFree).
+// Returns zlib's status; on failure the buffer is null. Retries after
+// Z_BUF_ERROR are bounded.
+int CompressToNewBuffer(const void* data, uint32_t length, int level,
+                        uint32_t* compressedLength, unsigned char** buffer) {
+  *buffer = nullptr;
+  *compressedLength = 0;
+  // compressBound always suffices for zlib; a few retries cover a library
+  // that thinks otherwise, and then it is given up.
+  unsigned long capacity = compressBound(length);
+  for (int attempt = 0; attempt < kMaxCompressAttempts; ++attempt) {
+    auto* out = static_cast<unsigned char*>(PoolAlloc(capacity));
+    if (!out) {
+      *compressedLength = static_cast<uint32_t>(capacity);
+      return Z_MEM_ERROR;
+    }
+    unsigned long produced = capacity;
+    const int status = ZlibCompressPooled(out, &produced, static_cast<const unsigned char*>(data),
+                                          length, level);
+    if (status == Z_OK) {
+      *buffer = out;
+      *compressedLength = static_cast<uint32_t>(produced);
+      return Z_OK;
+    }
+    PoolFree(out);
+    if (status != Z_BUF_ERROR) return status;
+    capacity += 1024;
+  }
+  return Z_BUF_ERROR;
+}
+
 constexpr uint64_t kNoEntry = ~uint64_t{0};
 // Decodes remembered by their blocks: about 100 bytes each.
 constexpr size_t kMemoEntries = size_t{1} << 18;
 
 // Decodes a block whole into `content`; a codec library's hook is called by
 // one thread at a time, as such a library need not be thread-safe.
-uint32_t DecodeBlockTurnwise(const GrfArchive* source, const GrfBlockInfo& info,
-                             const unsigned char* block, unsigned char* content, uint32_t* keep,
+uint32_t DecodeBlockTurnwise(const GrfArchive* source, GrfBlockInfo* info,
+                             const unsigned char* block, unsigned char* content,
                              std::mutex* hookLock) {
   std::unique_lock<std::mutex> lock;
-  if (info.viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
-  return GrfDecodeBlockShared(source, &info, block, content, info.realSize, keep);
+  if (info->viaHook) lock = std::unique_lock<std::mutex>(*hookLock);
+  return GrfDecodeBlockShared(source, info, block, content, info->realSize);
 }
 
 // One entry on its way through the pipeline: read, decoded and checksummed on
@@ -63,7 +105,6 @@ struct EntryWork {
   unsigned char* content = nullptr;  // the decoded entry
   // Decode results.
   uint32_t status = GRF_E_BAD_DATA;
-  uint32_t keep = 0;
   uint32_t checksum = 0;
   uint32_t spanChecksum = 0;  // CRC-32 of the block bytes a decode reads (read, decodable)
   uint64_t digest = 0;
@@ -105,7 +146,7 @@ struct EntryWork {
     spanChecksum = key.checksum;
     if (TakeEarlier(key)) return;
     if (!DecodeContent()) return;
-    memo->File(key, StreamDecode{sequence, info, checksum, digest, keep});
+    memo->File(key, StreamDecode{sequence, info, checksum, digest});
   }
 
   // Decodes into a new content buffer and sums it; false when that failed.
@@ -115,7 +156,7 @@ struct EntryWork {
       outOfMemory = true;
       return false;
     }
-    status = DecodeBlockTurnwise(source, info, block, content, &keep, hookLock);
+    status = DecodeBlockTurnwise(source, &info, block, content, hookLock);
     if (status != GRF_S_OK) return false;
     checksum = ContentCrc32(content, info.realSize);
     digest = ContentDigest(*digestKey, content, info.realSize);
@@ -131,13 +172,13 @@ struct EntryWork {
       if (!other.Allocate(info.alignedSize) ||
           GrfReadBlockShared(source, &earlier.info, other.bytes(), info.alignedSize) !=
               GRF_S_OK ||
-          std::memcmp(other.bytes(), block, DecodedSpan(info)) != 0)
+          std::memcmp(other.bytes(), block, info.decodeSpan) != 0)
         return false;
     }
     status = GRF_S_OK;
     checksum = earlier.checksum;
     digest = earlier.digest;
-    keep = earlier.keep;
+    info.carryLength = earlier.info.carryLength;
     sameAs = earlier.sequence;
     return true;
   }
@@ -177,7 +218,7 @@ struct EntryBatch final : PipelineBatch<EntryWork> {
       ReadBatchBlocks(items[0]->source, items, count);
     PipelineBatch<EntryWork>::Run();
   }
-  bool Pending() const {
+  bool NeedsRun() const {
     for (uint32_t i = 0; i < count; ++i)
       if (items[i]->pending) return true;
     return false;
@@ -189,26 +230,28 @@ bool SameKind(const GrfBlockInfo& a, const GrfBlockInfo& b) {
          a.viaHook == b.viaHook && a.realSize == b.realSize;
 }
 
+struct EntryPass;
+using EntryFeeder = BatchFeeder<EntryBatch, EntryPass>;
+
 struct EntryPass {
-  EntryProgressCallback progress;
-  void* progressContext;
-  GrfArchive* destination;
-  GrfArchive* source;
-  uint32_t unreadableCount;
-  uint32_t linkedCount;
-  ConsolidationJob* job;
-  ContentIndex* index;
-  PassLedger* ledger;
-  const DigestKey* digestKey;
-  OrderedPipeline* pipeline;
-  std::unique_ptr<EntryBatch> filling;  // entries read, not yet handed over
-  std::mutex* hookLock;
-  RecentContents* recent;
-  StreamMemo* memo;
+  GrfArchive* destination = nullptr;
+  GrfArchive* source = nullptr;
+  const PassOptions* options = nullptr;
+  PassCounts counts;
+  ContentIndex* index = nullptr;
+  const DigestKey* digestKey = nullptr;
+  OrderedPipeline* pipeline = nullptr;
+  EntryFeeder* feeder = nullptr;
+  std::mutex* hookLock = nullptr;
+  RecentContents* recent = nullptr;
+  StreamMemo* memo = nullptr;
   // Per entry in pass order: the position of its content's name in the
   // index, for entries whose content went into the index (stored or linked).
   std::vector<uint32_t> placed;
-  bool failed;  // a failure was shown (a stop shows nothing)
+  bool failed = false;  // a failure was shown (a stop shows nothing)
+
+  // Takes the oldest batch in flight from the feeder.
+  bool Take(std::unique_ptr<PipelineTask> task);
 };
 
 constexpr uint32_t kNotPlaced = ~uint32_t{0};
@@ -228,21 +271,21 @@ bool Report(EntryPass* pass, const char* format, const char* name, const char* o
     FormatBounded(text, sizeof text, format, name, other);
   else
     FormatBounded(text, sizeof text, format, name);
-  pass->job->host->ShowError(text);
+  pass->options->host->ShowError(text);
   pass->failed = true;
   return false;
 }
 
 bool OutOfMemory(EntryPass* pass, const char* message) {
-  pass->job->host->ShowError(message);
+  pass->options->host->ShowError(message);
   pass->failed = true;
   return false;
 }
 
 bool Expect(EntryPass* pass, const char* name, const CopyExpectation& expectation) {
-  if (!pass->ledger || !pass->ledger->expectations) return true;
-  if (pass->ledger->expectations->Expect(name, expectation)) return true;
-  return OutOfMemory(pass, "Out of memory while allocating hash map.");
+  if (!pass->options->expectations) return true;
+  if (pass->options->expectations->Expect(name, expectation)) return true;
+  return OutOfMemory(pass, kNoMemoryForHashMap);
 }
 
 // Whether a candidate holds the entry's content: equal stored streams of the
@@ -255,14 +298,14 @@ bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& w
   if (!block.Allocate(info.alignedSize ? info.alignedSize : 1)) return false;
   if (GrfReadBlockShared(pass->source, &info, block.bytes(), info.alignedSize) != GRF_S_OK)
     return false;
-  const uint32_t span = DecodedSpan(info);
-  if (SameKind(info, work.info) && span == DecodedSpan(work.info) &&
+  const uint32_t span = info.decodeSpan;
+  if (SameKind(info, work.info) && span == work.info.decodeSpan &&
       CompareBuffers(block.bytes(), span, work.block, span) == 0)
     return true;
   PoolBuffer content;
   if (!content.Allocate(info.realSize)) return false;
-  return DecodeBlockTurnwise(pass->source, info, block.bytes(), content.bytes(), nullptr,
-                             pass->hookLock) == GRF_S_OK &&
+  return DecodeBlockTurnwise(pass->source, &info, block.bytes(), content.bytes(), pass->hookLock) ==
+             GRF_S_OK &&
          CompareBuffers(content.bytes(), info.realSize, work.content, work.info.realSize) == 0;
 }
 
@@ -275,7 +318,6 @@ bool MatchCandidate(const char* candidate, void* context) {
   if (const unsigned char* remembered = std::exchange(probe->firstContent, nullptr)) {
     same = CompareBuffers(remembered, work.info.realSize, work.content, work.info.realSize) == 0;
   } else {
-    if (probe->pass->ledger) ++probe->pass->ledger->candidateComparisons;
     same = CandidateMatches(probe->pass, candidate, work);
   }
   ++probe->visited;
@@ -289,7 +331,7 @@ ContentKey KeyOf(const EntryWork& work) {
 
 void Link(EntryPass* pass, EntryWork* work, const char* target, uint32_t position) {
   work->linkTarget = target;
-  ++pass->linkedCount;
+  ++pass->counts.linked;
   pass->placed[work->sequence] = position;
   work->action = EntryWork::Action::kLink;
   work->ReleaseContent();
@@ -313,7 +355,7 @@ bool Decide(EntryPass* pass, EntryWork* work) {
     work->action = EntryWork::Action::kEmpty;
     return true;
   }
-  if (work->outOfMemory) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+  if (work->outOfMemory) return OutOfMemory(pass, kNoMemoryForBuffer);
   if (work->sameAs != kNoEntry) {
     uint32_t position = 0;
     if (const char* target = EarlierPlace(pass, *work, &position)) {
@@ -322,13 +364,11 @@ bool Decide(EntryPass* pass, EntryWork* work) {
     }
     work->sameAs = kNoEntry;
     if (!work->DecodeContent() && work->outOfMemory)
-      return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+      return OutOfMemory(pass, kNoMemoryForBuffer);
   }
   if (!work->blockRead || work->status != GRF_S_OK) {
-    ++pass->unreadableCount;
+    ++pass->counts.unreadable;
     work->action = EntryWork::Action::kUndecoded;
-    // Given no room for content, the decode only tells what a copy carries.
-    GrfDecodeBlockShared(pass->source, &info, work->block, nullptr, 0, &work->keep);
     work->ReleaseContent();
     return true;
   }
@@ -343,13 +383,13 @@ bool Decide(EntryPass* pass, EntryWork* work) {
     }
   }
   if (!pass->index->Insert(key, work->name, &pass->placed[work->sequence]))
-    return OutOfMemory(pass, "Out of memory while allocating hash map.");
+    return OutOfMemory(pass, kNoMemoryForHashMap);
   work->remembered = !seen && pass->recent->Lend(key, work->content);
 
   const bool compressed = (info.flags & ENTRY_COMPRESSED) != 0;
-  if (pass->job->recompressionLevel != 0) {
+  if (pass->options->recompressionLevel != 0) {
     work->action = EntryWork::Action::kPack;
-    work->level = pass->job->recompressionLevel;
+    work->level = pass->options->recompressionLevel;
     work->pending = true;
   } else if (!compressed || info.lzss) {
     // Stored and LZSS data are deflated as the destination's own hook would.
@@ -367,12 +407,10 @@ bool Decide(EntryPass* pass, EntryWork* work) {
 // decoding. A carried stream was decoded from these very bytes by the pass,
 // which summed them already when it kept all it read.
 CopyExpectation Carried(const EntryWork& work) {
-  const auto flags =
-      static_cast<uint8_t>(work.info.flags & ~(ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER));
-  const bool summed =
-      work.blockRead && work.info.decodable && work.keep == DecodedSpan(work.info);
-  const uint32_t checksum = summed ? work.spanChecksum : ContentCrc32(work.block, work.keep);
-  return CopyExpectation{work.info.realSize, checksum, work.keep, true, flags};
+  const GrfBlockInfo& info = work.info;
+  const bool summed = work.blockRead && info.decodable && info.carryLength == info.decodeSpan;
+  const uint32_t checksum = summed ? work.spanChecksum : ContentCrc32(work.block, info.carryLength);
+  return CopyExpectation{info.realSize, checksum, info.carryLength, true, info.carryFlags};
 }
 
 bool Write(EntryPass* pass, EntryWork* work) {
@@ -381,18 +419,18 @@ bool Write(EntryPass* pass, EntryWork* work) {
   const GrfBlockInfo& info = work->info;
   switch (work->action) {
     case EntryWork::Action::kEmpty:
-      if (!GrfPutBlock(pass->destination, name, &info, nullptr, 0, nullptr))
+      if (!GrfPutBlock(pass->destination, name, &info, nullptr, nullptr))
         return Report(pass, "Failed to copy item '%s'.", name);
       return Expect(pass, name, CopyExpectation{0, 0, 0, false, 0});
     case EntryWork::Action::kUndecoded:
       if (!work->blockRead ||
-          !GrfPutBlock(pass->destination, name, &info, work->block, work->keep, nullptr))
+          !GrfPutBlock(pass->destination, name, &info, work->block, nullptr))
         return Report(pass, "Failed to copy unreadable item '%s'.", name);
       return Expect(pass, name, Carried(*work));
     case EntryWork::Action::kLink: {
       if (!GrfLinkEntry(pass->destination, work->linkTarget, name))
         return Report(pass, "Failed to link item '%s'->'%s'.", name, work->linkTarget);
-      const CopyExpectations* known = pass->ledger ? pass->ledger->expectations : nullptr;
+      const CopyExpectations* known = pass->options->expectations;
       const CopyExpectation* target = known ? known->Find(work->linkTarget) : nullptr;
       return !target || Expect(pass, name, *target);
     }
@@ -404,7 +442,7 @@ bool Write(EntryPass* pass, EntryWork* work) {
       // The source's own stream is kept when the chosen level does not beat it,
       // unless the codec library made it: the copy is read with the built-in codec.
       const bool carryable = (info.flags & ENTRY_COMPRESSED) && !info.lzss && !info.viaHook;
-      if (!(carryable && work->keep <= work->packedLength)) {
+      if (!(carryable && info.carryLength <= work->packedLength)) {
         if (!GrfPutCompressed(pass->destination, name, work->packed, work->packedLength,
                               info.realSize))
           return best ? Report(pass, "Failed to put recompressed item '%s'.", name)
@@ -414,7 +452,7 @@ bool Write(EntryPass* pass, EntryWork* work) {
       [[fallthrough]];
     }
     case EntryWork::Action::kCarry:
-      if (!GrfPutBlock(pass->destination, name, &info, work->block, work->keep, nullptr))
+      if (!GrfPutBlock(pass->destination, name, &info, work->block, nullptr))
         return Report(pass, "Failed to copy item '%s'.", name);
       return Expect(pass, name, Carried(*work));
   }
@@ -423,30 +461,21 @@ bool Write(EntryPass* pass, EntryWork* work) {
 
 // Takes the oldest batch in flight: decoded entries are decided and go back
 // for their write, decided ones are written.
-bool TakeOne(EntryPass* pass) {
-  std::unique_ptr<PipelineTask> task = pass->pipeline->Next();
+bool EntryPass::Take(std::unique_ptr<PipelineTask> task) {
+  if (options->host->IsStopRequested()) return false;
   auto* batch = static_cast<EntryBatch*>(task.get());
-  if (!batch) return true;
   for (uint32_t i = 0; i < batch->count; ++i) {
     EntryWork* work = batch->items[i];
-    if (batch->stage == EntryWork::Stage::kWrite ? !Write(pass, work) : !Decide(pass, work))
+    if (batch->stage == EntryWork::Stage::kWrite ? !Write(this, work) : !Decide(this, work))
       return false;
     work->stage = EntryWork::Stage::kWrite;
   }
   if (batch->stage == EntryWork::Stage::kWrite) return true;
   batch->stage = EntryWork::Stage::kWrite;
-  const bool run = batch->Pending();
+  const bool run = batch->NeedsRun();
   // Back in the order it left: one taken, one put back, so the ring has room.
-  pass->pipeline->Submit(std::move(task), batch->cost, run);
+  pipeline->Submit(std::move(task), batch->cost, run);
   return true;
-}
-
-// Hands the batch being filled over to the workers.
-void HandOver(EntryPass* pass) {
-  if (!pass->filling || pass->filling->count == 0) return;
-  const uint64_t cost = pass->filling->cost;
-  const bool run = pass->filling->Pending();
-  pass->pipeline->Submit(std::move(pass->filling), cost, run);
 }
 
 // Bytes an entry holds while in flight.
@@ -456,16 +485,12 @@ uint64_t EntryCost(const GrfBlockInfo& info, bool best) {
 
 bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void* context) {
   auto* pass = static_cast<EntryPass*>(context);
-  if (pass->job->host->IsStopRequested()) return false;
-  if (pass->progress && !pass->progress(current, total, pass->progressContext)) return false;
+  if (pass->options->host->IsStopRequested()) return false;
+  if (pass->options->progress) OnEntryProgress(current, total, pass->options->progress);
 
-  if (!pass->filling) {
-    pass->filling.reset(new (std::nothrow) EntryBatch());
-    if (!pass->filling) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
-  }
   const char* name = view->name;
   auto work = std::unique_ptr<EntryWork>(new (std::nothrow) EntryWork());
-  if (!work) return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+  if (!work) return OutOfMemory(pass, kNoMemoryForBuffer);
   work->source = pass->source;
   work->name = name;
   work->memo = pass->memo;
@@ -475,11 +500,11 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
       pass->placed.reserve(total);
       pass->index->Reserve(total);
       pass->memo->Reserve(total);
-      if (pass->ledger && pass->ledger->expectations) pass->ledger->expectations->Reserve(total);
+      if (pass->options->expectations) pass->options->expectations->Reserve(total);
     }
     pass->placed.push_back(kNotPlaced);
   } catch (...) {
-    return OutOfMemory(pass, "Out of memory while allocating working buffer.");
+    return OutOfMemory(pass, kNoMemoryForBuffer);
   }
   work->digestKey = pass->digestKey;
   work->hookLock = pass->hookLock;
@@ -487,36 +512,23 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   GrfBlockInfo& info = work->info;
   if (!GrfGetEntryInfo(pass->source, name, &info))
     return Report(pass, "Failed to copy item '%s'.", name);
-
-  const uint64_t cost = info.realSize == 0 ? 0 : EntryCost(info, pass->job->recompressionLevel != 0);
-  while (!pass->pipeline->HasRoom(pass->filling->cost + cost)) {
-    if (pass->job->host->IsStopRequested() || !TakeOne(pass)) return false;
-  }
   work->pending = info.realSize != 0 && info.inFile;
-  EntryBatch& batch = *pass->filling;
-  batch.items[batch.count++] = work.release();
-  batch.cost += cost;
-  if (pass->pipeline->Workers() == 0) {
-    // Alone, the entry is finished while its bytes are still in the cache.
-    HandOver(pass);
-    while (pass->pipeline->InFlight() > 0) {
-      if (!TakeOne(pass)) return false;
-    }
-  } else if (batch.Full()) {
-    HandOver(pass);
-  }
-  return true;
+
+  const bool best = pass->options->recompressionLevel != 0;
+  const uint64_t cost = info.realSize == 0 ? 0 : EntryCost(info, best);
+  bool outOfMemory = false;
+  if (pass->feeder->Add(std::move(work), cost, &outOfMemory)) return true;
+  return outOfMemory ? OutOfMemory(pass, kNoMemoryForBuffer) : false;
 }
 
 }  // namespace
 
-bool ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
-                        EntryProgressCallback progress, void* progressContext,
-                        ConsolidationJob* job, PassLedger* ledger) {
+std::optional<PassCounts> ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
+                                             const PassOptions& options) {
   std::unique_ptr<ContentIndex> index = ContentIndex::Create();
   if (!index) {
-    job->host->ShowError("Out of memory while allocating hash map.");
-    return false;
+    options.host->ShowError(kNoMemoryForHashMap);
+    return std::nullopt;
   }
   // What running tasks use outlives the workers.
   const DigestKey digestKey = MakeRunDigestKey();
@@ -524,78 +536,23 @@ bool ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
   const uint64_t budget = PipelineBudget(GrfGetMaxRealSize(source));
   RecentContents recent(std::min<uint64_t>(budget / 4, 32u << 20));
   StreamMemo memo(kMemoEntries);
-  OrderedPipeline pipeline(PipelineWorkers(job->threads), budget, job->workerStart,
-                           job->workerStartContext);
-  EntryPass pass{progress, progressContext, destination, source,     0,
-                 0,        job,             index.get(), ledger,     &digestKey,
-                 &pipeline, nullptr,        &hookLock,   &recent,    &memo,
-                 {},        false};
+  OrderedPipeline pipeline(PipelineWorkers(options.threads), budget, options.workerStart,
+                           options.workerStartContext);
+  EntryPass pass;
+  EntryFeeder feeder(&pipeline, &pass);
+  pass.destination = destination;
+  pass.source = source;
+  pass.options = &options;
+  pass.index = index.get();
+  pass.digestKey = &digestKey;
+  pass.pipeline = &pipeline;
+  pass.feeder = &feeder;
+  pass.hookLock = &hookLock;
+  pass.recent = &recent;
+  pass.memo = &memo;
 
-  bool done = GrfForEachEntry(source, &ProcessEntry, &pass);
-  if (done) HandOver(&pass);
-  while (done && pipeline.InFlight() > 0) {
-    if (job->host->IsStopRequested()) return false;
-    done = TakeOne(&pass);
-  }
-  if (done) {
-    job->linkedCount = pass.linkedCount;
-    job->unreadableCount = pass.unreadableCount;
-  } else if (!pass.failed && !job->host->IsStopRequested() &&
-             GrfGetLastStatus(source) != GRF_E_ABORTED) {
-    job->host->ShowError("Out of memory while allocating iterator.");
-  }
-  return done;
-}
-
-unsigned PipelineWorkers(uint32_t threads) {
-  if (threads == 0) threads = HardwareThreads();
-  constexpr uint32_t kMostThreads = 64;
-  return threads <= 1 ? 0 : std::min(threads, kMostThreads);
-}
-
-uint64_t PipelineBudget(uint32_t largestEntry) {
-  // A few entries of the largest size, within a floor and a ceiling that
-  // suit the address space.
-  constexpr bool kNarrow = sizeof(void*) == 4;
-  constexpr uint64_t kFloor = (kNarrow ? 8ull : 16ull) << 20;
-  constexpr uint64_t kCeiling = (kNarrow ? 96ull : 256ull) << 20;
-  return std::clamp<uint64_t>(uint64_t{largestEntry} * 4, kFloor, kCeiling);
-}
-
-constexpr int kMaxCompressAttempts = 8;
-
-int CompareBuffers(const void* first, size_t firstLength, const void* second,
-                   size_t secondLength) {
-  if (firstLength != secondLength) return firstLength < secondLength ? -1 : 1;
-  if (firstLength == 0) return 0;
-  const int order = std::memcmp(first, second, firstLength);
-  return (order > 0) - (order < 0);
-}
-
-int CompressToNewBuffer(const void* data, uint32_t length, int level,
-                        uint32_t* compressedLength, unsigned char** buffer) {
-  *buffer = nullptr;
-  *compressedLength = 0;
-  // compressBound always suffices for zlib; a few retries cover a library
-  // that thinks otherwise, and then it is given up.
-  unsigned long capacity = compressBound(length);
-  for (int attempt = 0; attempt < kMaxCompressAttempts; ++attempt) {
-    auto* out = static_cast<unsigned char*>(PoolAlloc(capacity));
-    if (!out) {
-      *compressedLength = static_cast<uint32_t>(capacity);
-      return Z_MEM_ERROR;
-    }
-    unsigned long produced = capacity;
-    const int status = ZlibCompressPooled(out, &produced, static_cast<const unsigned char*>(data),
-                                          length, level);
-    if (status == Z_OK) {
-      *buffer = out;
-      *compressedLength = static_cast<uint32_t>(produced);
-      return Z_OK;
-    }
-    PoolFree(out);
-    if (status != Z_BUF_ERROR) return status;
-    capacity += 1024;
-  }
-  return Z_BUF_ERROR;
+  if (GrfForEachEntry(source, &ProcessEntry, &pass) && feeder.Finish()) return pass.counts;
+  if (!pass.failed && !options.host->IsStopRequested() && GrfGetLastStatus(source) != GRF_E_ABORTED)
+    options.host->ShowError(kNoMemoryForIterator);
+  return std::nullopt;
 }

@@ -12,6 +12,11 @@
 // Caption of every message the job shows.
 inline constexpr const char kNoticeCaption[] = "Notice";
 
+// The job's failures for lack of memory.
+inline constexpr const char kNoMemoryForHashMap[] = "Out of memory while allocating hash map.";
+inline constexpr const char kNoMemoryForBuffer[] = "Out of memory while allocating working buffer.";
+inline constexpr const char kNoMemoryForIterator[] = "Out of memory while allocating iterator.";
+
 class JobHost {
  public:
   virtual ~JobHost() = default;

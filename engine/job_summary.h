@@ -7,8 +7,8 @@
 #include "engine/consolidation_job.h"
 
 struct JobSummary {
-  char sourcePath[260];       // the archive the job was given
-  char destinationPath[260];  // the cleaned copy's name; empty when the source did not open
+  char sourcePath[kPathCapacity];  // the archive the job was given
+  char destinationPath[kPathCapacity];  // the cleaned copy's name; empty: the source did not open
   JobOutcome outcome;
   uint64_t sourceBytes;       // source file size; 0 when it did not open
   uint64_t destinationBytes;  // finalized copy's size (kept or not); 0 before a finalize

@@ -1,6 +1,9 @@
 #include "engine/ordered_pipeline.h"
 
+#include <algorithm>
 #include <new>
+
+#include "support/diag.h"
 
 OrderedPipeline::OrderedPipeline(unsigned workers, uint64_t budget, WorkerStartHook onStart,
                                  void* startContext) noexcept
@@ -30,6 +33,7 @@ bool OrderedPipeline::HasRoom(uint64_t cost) const noexcept {
 }
 
 void OrderedPipeline::Submit(std::unique_ptr<PipelineTask> task, uint64_t cost, bool run) noexcept {
+  SLIM_FATAL_ASSERT(submitted_ - taken_ < kMaxTasksInFlight);
   Slot& slot = slots_[submitted_ % kMaxTasksInFlight];
   slot.cost = cost;
   if (threads_.empty()) {
@@ -93,4 +97,18 @@ void OrderedPipeline::Work() noexcept {
 unsigned HardwareThreads() noexcept {
   const unsigned n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : n;
+}
+
+unsigned PipelineWorkers(uint32_t threads) noexcept {
+  if (threads == 0) threads = HardwareThreads();
+  return threads <= 1 ? 0 : std::min(threads, kMostThreads);
+}
+
+uint64_t PipelineBudget(uint32_t largestEntry) noexcept {
+  // A few entries of the largest size, within a floor and a ceiling that
+  // suit the address space.
+  constexpr bool kNarrow = sizeof(void*) == 4;
+  constexpr uint64_t kFloor = (kNarrow ? 8ull : 16ull) << 20;
+  constexpr uint64_t kCeiling = (kNarrow ? 96ull : 256ull) << 20;
+  return std::clamp<uint64_t>(uint64_t{largestEntry} * 4, kFloor, kCeiling);
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -32,6 +33,7 @@ using WorkerStartHook = void (*)(void* context);
 // Run() that does not throw.
 template <typename Item>
 struct PipelineBatch : PipelineTask {
+  using ItemType = Item;
   static constexpr uint32_t kMostItems = 64;
   static constexpr uint64_t kEnoughBytes = 1u << 20;
 
@@ -46,6 +48,8 @@ struct PipelineBatch : PipelineTask {
     for (uint32_t i = 0; i < count; ++i) delete items[i];
   }
   bool Full() const { return count == kMostItems || cost >= kEnoughBytes; }
+  // Whether the batch has work for a worker (a derived batch may say no).
+  bool NeedsRun() const { return true; }
   void Run() noexcept override {
     for (uint32_t i = 0; i < count; ++i) items[i]->Run();
   }
@@ -71,6 +75,7 @@ class OrderedPipeline {
   bool HasRoom(uint64_t cost) const noexcept;
   // Queues the task (or runs it at once without workers). With run false the
   // task is taken as already done: it only keeps its place in the order.
+  // Fewer than kMaxTasksInFlight tasks must be in flight (a fatal assertion).
   void Submit(std::unique_ptr<PipelineTask> task, uint64_t cost, bool run = true) noexcept;
   // The oldest submitted task, once it has run; null when none is in flight.
   std::unique_ptr<PipelineTask> Next() noexcept;
@@ -106,3 +111,74 @@ class OrderedPipeline {
 
 // The number of threads the hardware runs at once (at least 1).
 unsigned HardwareThreads() noexcept;
+
+// Most threads a job puts to work.
+inline constexpr uint32_t kMostThreads = 64;
+// Worker threads for a thread count (0: one per hardware thread, at most
+// kMostThreads); a count of 1 runs every step on the calling thread.
+unsigned PipelineWorkers(uint32_t threads) noexcept;
+// Bytes of entries in flight at once, for an archive's largest entry.
+uint64_t PipelineBudget(uint32_t largestEntry) noexcept;
+
+// Feeds items to a pipeline in batches and takes them back in order: an item
+// joins the batch being filled, which is handed over when full, or at once
+// when the pipeline has no workers (everything in flight is then taken
+// before the next item, while its bytes are still in the cache). Results are
+// taken, oldest first, whenever the pipeline lacks room for the next item;
+// each goes to owner->Take(task), whose false stops the feeding.
+template <typename Batch, typename Owner>
+class BatchFeeder {
+ public:
+  using Item = typename Batch::ItemType;
+  BatchFeeder(OrderedPipeline* pipeline, Owner* owner) noexcept
+      : pipeline_(pipeline), owner_(owner) {}
+
+  // False when a take said stop, or when memory ran out (*outOfMemory set;
+  // the item is then dropped).
+  bool Add(std::unique_ptr<Item> item, uint64_t cost, bool* outOfMemory) noexcept {
+    *outOfMemory = false;
+    if (!filling_) filling_.reset(new (std::nothrow) Batch());
+    if (!filling_) {
+      *outOfMemory = true;
+      return false;
+    }
+    while (!pipeline_->HasRoom(filling_->cost + cost)) {
+      if (!TakeOne()) return false;
+    }
+    filling_->items[filling_->count++] = item.release();
+    filling_->cost += cost;
+    if (pipeline_->Workers() == 0) {
+      HandOver();
+      while (pipeline_->InFlight() > 0) {
+        if (!TakeOne()) return false;
+      }
+    } else if (filling_->Full()) {
+      HandOver();
+    }
+    return true;
+  }
+  // Hands the last batch over and takes everything in flight.
+  bool Finish() noexcept {
+    HandOver();
+    while (pipeline_->InFlight() > 0) {
+      if (!TakeOne()) return false;
+    }
+    return true;
+  }
+
+ private:
+  bool TakeOne() noexcept {
+    std::unique_ptr<PipelineTask> task = pipeline_->Next();
+    return !task || owner_->Take(std::move(task));
+  }
+  void HandOver() noexcept {
+    if (!filling_ || filling_->count == 0) return;
+    const uint64_t cost = filling_->cost;
+    const bool run = filling_->NeedsRun();
+    pipeline_->Submit(std::move(filling_), cost, run);
+  }
+
+  OrderedPipeline* pipeline_;
+  Owner* owner_;
+  std::unique_ptr<Batch> filling_;
+};

@@ -39,12 +39,20 @@ uint64_t ElapsedSeconds(uint64_t start, uint64_t end) {
   return end < start ? 0 : (end - start) / kHundredNsPerSecond;
 }
 
+ReportKind KindOfReport(const ReportFacts& facts) {
+  if (facts.sourceSize < facts.destinationSize) return ReportKind::GainedWeight;
+  const bool saved = facts.sourceSize > facts.destinationSize;
+  if (facts.linkedCount != 0) return saved ? ReportKind::LostWithLinks : ReportKind::AlreadyTreated;
+  return saved ? ReportKind::Repacked : ReportKind::JustFine;
+}
+
 ReportKind ComposeReport(const ReportFacts& facts, char* text, size_t capacity) {
   const uint64_t s = facts.sourceSize;
   const uint64_t d = facts.destinationSize;
-  if (s < d) {
+  const ReportKind kind = KindOfReport(facts);
+  if (kind == ReportKind::GainedWeight) {
     FormatBounded(text, capacity, "%s", kGainedWeightText);
-    return ReportKind::GainedWeight;
+    return kind;
   }
   const uint64_t saved = s - d;
   const uint8_t slimmer = static_cast<uint8_t>(100 - PercentOf64(d, s));
@@ -56,20 +64,20 @@ ReportKind ComposeReport(const ReportFacts& facts, char* text, size_t capacity) 
 
   const unsigned linked = facts.linkedCount;
   const unsigned unreadable = facts.unreadableCount;
-  if (linked != 0) {
-    if (saved == 0) {
+  switch (kind) {
+    case ReportKind::AlreadyTreated:
       FormatBounded(text, capacity, kAlreadyTreatedText, linked, unreadable);
-      return ReportKind::AlreadyTreated;
-    }
-    FormatBounded(text, capacity, kLostWithLinksText, precision, kilobytes, duration,
-                  unsigned{slimmer}, linked, unreadable);
-    return ReportKind::LostWithLinks;
+      break;
+    case ReportKind::LostWithLinks:
+      FormatBounded(text, capacity, kLostWithLinksText, precision, kilobytes, duration,
+                    unsigned{slimmer}, linked, unreadable);
+      break;
+    case ReportKind::JustFine:
+      FormatBounded(text, capacity, "%s", kJustFineText);
+      break;
+    default:
+      FormatBounded(text, capacity, kRepackedText, precision, kilobytes, duration,
+                    unsigned{slimmer}, unreadable);
   }
-  if (saved == 0) {
-    FormatBounded(text, capacity, "%s", kJustFineText);
-    return ReportKind::JustFine;
-  }
-  FormatBounded(text, capacity, kRepackedText, precision, kilobytes, duration, unsigned{slimmer},
-                unreadable);
-  return ReportKind::Repacked;
+  return kind;
 }

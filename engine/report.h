@@ -30,6 +30,9 @@ inline bool KeepsCleanedCopy(ReportKind kind) {
 // 0 when the clock was set back in between.
 uint64_t ElapsedSeconds(uint64_t start, uint64_t end);
 
+// Which of the texts applies.
+ReportKind KindOfReport(const ReportFacts& facts);
+
 // Writes the report text (bounded, normally into kMessageCapacity characters)
 // and tells which one it is.
 ReportKind ComposeReport(const ReportFacts& facts, char* text, size_t capacity);

@@ -43,15 +43,8 @@ void StreamMemo::File(const StreamKey& key, const StreamDecode& decode) noexcept
   }
 }
 
-uint32_t DecodedSpan(const GrfBlockInfo& info) {
-  if (!(info.flags & ENTRY_COMPRESSED)) return info.realSize;
-  if (info.lzss) return info.compressedSize;
-  const bool enciphered = (info.flags & (ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER)) != 0;
-  return enciphered ? info.alignedSize : info.compressedSize;
-}
-
 StreamKey StreamKeyOf(const GrfBlockInfo& info, const unsigned char* block, bool isolated) {
-  return StreamKey{ContentCrc32(block, DecodedSpan(info)),
+  return StreamKey{ContentCrc32(block, info.decodeSpan),
                    info.compressedSize,
                    info.alignedSize,
                    info.realSize,

@@ -31,10 +31,9 @@ struct StreamKeyHash {
 // What a decode of the block found.
 struct StreamDecode {
   uint64_t sequence = 0;  // the entry's position in the pass
-  GrfBlockInfo info{};    // where its block is
+  GrfBlockInfo info{};    // where its block is, what a copy carries
   uint32_t checksum = 0;  // of the content
   uint64_t digest = 0;
-  uint32_t keep = 0;
 };
 
 class StreamMemo {
@@ -59,5 +58,3 @@ class StreamMemo {
 
 // The key of a deciphered block: only the bytes a decode reads are summed.
 StreamKey StreamKeyOf(const GrfBlockInfo& info, const unsigned char* block, bool isolated);
-// The number of leading block bytes a decode reads.
-uint32_t DecodedSpan(const GrfBlockInfo& info);

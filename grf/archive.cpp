@@ -44,10 +44,7 @@ bool WriteNewArchive(GrfArchive* archive) {
   unsigned char image[grf::kNewArchiveSize] = {};
   std::memcpy(image, grf::kClassicSignature, sizeof(grf::kClassicSignature));
   const uint32_t seed = HeaderSeed(archive, 0);
-  grf::StoreU32(image + 30, 0);
-  grf::StoreU32(image + 34, seed);
-  grf::StoreU32(image + 38, seed + 7);
-  grf::StoreU32(image + 42, grf::kVersion200);
+  grf::StoreHeaderFields(image, false, grf::HeaderFields{0, 0, grf::kVersion200}, seed);
   if (!StreamWriteAtExact(archive->stream, 0, image, sizeof(image)))
     return Fail(archive, GRF_E_IO_GROW);
   archive->headerKind = HEADER_CLASSIC;
@@ -56,7 +53,7 @@ bool WriteNewArchive(GrfArchive* archive) {
 
 bool QueryFileSize(GrfArchive* archive) {
   if (!StreamGetSize(archive->stream, &archive->fileSize))
-    return FailDetail(archive, GRF_E_IO, grf::detail::kSizeQuery);
+    return FailDetail(archive, GRF_E_IO, GRF_DETAIL_SIZE_QUERY);
   return true;
 }
 
@@ -81,13 +78,13 @@ void FreeArchive(GrfArchive* archive) {
 
 }  // namespace
 
-bool GrfOpenStream(GrfStream* stream, uint32_t flags, uint32_t* status, uint32_t* detail,
+bool OpenOnStream(GrfStream* stream, uint32_t flags, uint32_t* status, uint32_t* detail,
                    GrfArchive** handle) {
   *handle = nullptr;
   auto* archive = static_cast<GrfArchive*>(PoolAllocZeroed(sizeof(GrfArchive)));
   if (!archive) {
     if (status) *status = GRF_E_OUT_OF_MEMORY;
-    if (detail) *detail = grf::detail::kHandleAlloc;
+    if (detail) *detail = GRF_DETAIL_HANDLE_ALLOC;
     return false;
   }
   archive->eventHook = DefaultEventHook;
@@ -131,7 +128,7 @@ bool GrfOpenFile(const char* path, uint32_t flags, uint32_t* status, uint32_t* d
       return false;
     }
   }
-  const bool ok = GrfOpenStream(stream, flags, status, detail, handle);
+  const bool ok = OpenOnStream(stream, flags, status, detail, handle);
   StreamRelease(&stream);
   return ok;
 }
@@ -144,7 +141,7 @@ bool GrfOpenHandle(intptr_t handle, uint32_t flags, uint32_t* status, GrfArchive
     if (status) *status = GRF_E_OUT_OF_MEMORY;
     return false;
   }
-  const bool ok = GrfOpenStream(stream, flags, status, nullptr, archive);
+  const bool ok = OpenOnStream(stream, flags, status, nullptr, archive);
   StreamRelease(&stream);
   return ok;
 }
@@ -192,6 +189,12 @@ uint32_t GrfGetLastDetail(const GrfArchive* archive) { return archive->lastDetai
 
 void GrfSetCompressHook(GrfArchive* archive, GrfCodecHook hook) {
   archive->compressHook = hook ? hook : DefaultCompressHook;
+  archive->compress2Hook = nullptr;
+}
+
+void GrfSetCompress2Hook(GrfArchive* archive, GrfCompress2Hook hook) {
+  GrfSetCompressHook(archive, nullptr);
+  archive->compress2Hook = hook;
 }
 
 void GrfSetUncompressHook(GrfArchive* archive, GrfCodecHook hook) {

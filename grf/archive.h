@@ -1,6 +1,8 @@
 #pragma once
 // The archive handle and the helpers every module of the library shares.
 
+#include "grf/internal.h"
+
 #include <cstdint>
 
 #include "grf/grf.h"
@@ -16,6 +18,7 @@ struct GrfArchive {
   GrfEventHook eventHook;
   uint32_t eventCookie;
   GrfCodecHook compressHook;
+  GrfCompress2Hook compress2Hook;  // called instead of compressHook when set
   GrfCodecHook uncompressHook;
   uint64_t fileSize;          // at open and after every header write
   uint64_t tablePosition;     // absolute
@@ -52,6 +55,10 @@ inline bool ChangesRefused(const GrfArchive* archive) {
   return (archive->flags & (GRF_OPEN_READ_ONLY | GRF_STATE_ENUMERATING)) != 0;
 }
 inline uint32_t VersionFamily(const GrfArchive* archive) { return archive->version & 0xFF00; }
+
+// Opens an archive on a stream; the archive takes its own reference on it.
+bool OpenOnStream(GrfStream* stream, uint32_t flags, uint32_t* status, uint32_t* detail,
+                  GrfArchive** archive);
 
 // Calls the event hook; an answer other than 0 is a fatal assertion.
 void NotifyEvent(GrfArchive* archive, uint32_t code, void* data);

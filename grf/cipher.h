@@ -3,6 +3,8 @@
 // mixed cipher with its cycle, and the byte shuffle. Removal only; all work is
 // in place and on whole 8-byte blocks.
 
+#include "grf/internal.h"
+
 #include <cstddef>
 #include <cstdint>
 

@@ -27,7 +27,7 @@ unsigned char* InflateTable(GrfArchive* archive, const unsigned char* source,
                             uint32_t sourceLength, uint32_t expectedLength) {
   auto* output = static_cast<unsigned char*>(PoolAlloc(std::max<uint32_t>(expectedLength, 1)));
   if (!output) {
-    FailDetail(archive, GRF_E_OUT_OF_MEMORY, grf::detail::kInflateAlloc);
+    FailDetail(archive, GRF_E_OUT_OF_MEMORY, GRF_DETAIL_INFLATE_ALLOC);
     return nullptr;
   }
   unsigned long produced = expectedLength;
@@ -35,11 +35,11 @@ unsigned char* InflateTable(GrfArchive* archive, const unsigned char* source,
   if (result == 0 && produced == expectedLength) return output;
   PoolFree(output);
   if (result == Z_MEM_ERROR) {
-    FailDetail(archive, GRF_E_OUT_OF_MEMORY, grf::detail::kInflate);
+    FailDetail(archive, GRF_E_OUT_OF_MEMORY, GRF_DETAIL_INFLATE);
   } else if (result == Z_ERRNO) {
-    FailDetail(archive, GRF_E_CODEC_IO, grf::detail::kInflate);
+    FailDetail(archive, GRF_E_CODEC_IO, GRF_DETAIL_INFLATE);
   } else {
-    FailDetail(archive, GRF_E_BAD_DATA, grf::detail::kInflate);
+    FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_INFLATE);
   }
   return nullptr;
 }

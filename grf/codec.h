@@ -1,6 +1,8 @@
 #pragma once
 // Built-in codec hooks and decompression through an archive's hook.
 
+#include "grf/internal.h"
+
 #include <cstdint>
 
 #include "grf/grf.h"

@@ -2,6 +2,8 @@
 // The entry index: a chained hash table of GrfEntry records keyed by name
 // without regard to ASCII letter case, and the archive-level enumeration.
 
+#include "grf/internal.h"
+
 #include <cstdint>
 
 struct GrfArchive;

@@ -53,11 +53,6 @@ bool SizesPlausible(const GrfEntry* entry, bool lzss, bool viaHook) {
 
 }  // namespace
 
-bool CheckCompressedSize(GrfArchive* archive, const GrfEntry* entry) {
-  if (entry->compressedSize > entry->alignedSize) return Fail(archive, GRF_E_BAD_DATA);
-  return true;
-}
-
 namespace {
 
 void RemoveCipher(uint8_t flags, uint32_t compressedSize, void* block, uint32_t alignedSize) {
@@ -68,18 +63,40 @@ void RemoveCipher(uint8_t flags, uint32_t compressedSize, void* block, uint32_t 
   }
 }
 
+// The block read of GrfReadBlock and GrfReadBlockShared, by the stream read
+// given; returns the status.
+template <typename Read>
+uint32_t ReadBlockWith(const GrfBlockInfo* info, void* block, uint32_t capacity, Read read) {
+  if (!info->inFile) return GRF_E_IO;
+  if (info->alignedSize == 0) return GRF_S_OK;
+  if (capacity < info->alignedSize) return GRF_E_BUFFER_TOO_SMALL;
+  if (!read(info->offset, block, info->alignedSize)) return GRF_E_IO;
+  RemoveCipher(info->flags, info->compressedSize, block, info->alignedSize);
+  return GRF_S_OK;
+}
+
 }  // namespace
 
-bool ReadStoredBlock(GrfArchive* archive, const GrfEntry* entry, void* buffer,
-                     uint32_t capacity, uint32_t* alignedSize) {
-  if (alignedSize) *alignedSize = entry->alignedSize;
-  if (entry->alignedSize == 0) return true;
-  if (capacity < entry->alignedSize) return Fail(archive, GRF_E_BUFFER_TOO_SMALL);
-  if (!StreamReadAtExact(archive->stream, entry->offset, buffer, entry->alignedSize))
-    return Fail(archive, GRF_E_IO);
-  RemoveCipher(entry->flags, entry->compressedSize, buffer, entry->alignedSize);
-  return true;
+namespace {
+
+// The leading bytes of the deciphered block a decode reads: an enciphered
+// zlib stream is handed its whole block.
+uint32_t DecodeSpan(const GrfEntry* entry, bool lzss) {
+  uint32_t span = entry->compressedSize;
+  if (!(entry->flags & ENTRY_COMPRESSED)) span = entry->realSize;
+  else if (!lzss && (entry->flags & kCipherBits)) span = entry->alignedSize;
+  return std::min(span, entry->alignedSize);
 }
+
+// What a copy carries of a block before a decode tells more: the recorded
+// compressed size as far as the block holds it (compressed data), or the
+// whole block (stored data).
+uint32_t RecordedCarryLength(uint8_t flags, uint32_t compressedSize, uint32_t alignedSize) {
+  if (!(flags & ENTRY_COMPRESSED)) return alignedSize;
+  return std::min(compressedSize, alignedSize);
+}
+
+}  // namespace
 
 void DescribeEntry(GrfArchive* archive, const GrfEntry* entry, GrfBlockInfo* info) {
   const bool compressed = (entry->flags & ENTRY_COMPRESSED) != 0;
@@ -89,16 +106,14 @@ void DescribeEntry(GrfArchive* archive, const GrfEntry* entry, GrfBlockInfo* inf
                        entry->alignedSize,
                        entry->realSize,
                        entry->offset,
+                       DecodeSpan(entry, lzss),
+                       RecordedCarryLength(entry->flags, entry->compressedSize, entry->alignedSize),
                        entry->flags,
+                       static_cast<uint8_t>(entry->flags & ~kCipherBits),
                        static_cast<uint8_t>(lzss),
                        static_cast<uint8_t>(viaHook),
                        static_cast<uint8_t>(BlockInFile(archive, entry)),
                        static_cast<uint8_t>(SizesPlausible(entry, lzss, viaHook))};
-}
-
-uint32_t FallbackKeepLength(const GrfBlockInfo* info) {
-  if (!(info->flags & ENTRY_COMPRESSED)) return info->alignedSize;
-  return std::min(info->compressedSize, info->alignedSize);
 }
 
 bool GrfGetEntryInfo(GrfArchive* archive, const char* name, GrfBlockInfo* info) {
@@ -113,26 +128,17 @@ bool GrfGetEntryInfo(GrfArchive* archive, const char* name, GrfBlockInfo* info) 
 }
 
 bool GrfReadBlock(GrfArchive* archive, const GrfBlockInfo* info, void* block, uint32_t capacity) {
-  archive->lastStatus = GRF_S_OK;
-  if (!info->inFile) return Fail(archive, GRF_E_IO);
-  GrfEntry entry{};
-  entry.compressedSize = info->compressedSize;
-  entry.alignedSize = info->alignedSize;
-  entry.realSize = info->realSize;
-  entry.offset = info->offset;
-  entry.flags = info->flags;
-  return ReadStoredBlock(archive, &entry, block, capacity, nullptr);
+  archive->lastStatus = ReadBlockWith(info, block, capacity, [archive](uint64_t at, void* to, uint32_t n) {
+    return StreamReadAtExact(archive->stream, at, to, n);
+  });
+  return archive->lastStatus == GRF_S_OK;
 }
 
 uint32_t GrfReadBlockShared(const GrfArchive* archive, const GrfBlockInfo* info, void* block,
                             uint32_t capacity) {
-  if (!info->inFile) return GRF_E_IO;
-  if (info->alignedSize == 0) return GRF_S_OK;
-  if (capacity < info->alignedSize) return GRF_E_BUFFER_TOO_SMALL;
-  if (!StreamReadSharedExact(archive->stream, info->offset, block, info->alignedSize))
-    return GRF_E_IO;
-  RemoveCipher(info->flags, info->compressedSize, block, info->alignedSize);
-  return GRF_S_OK;
+  return ReadBlockWith(info, block, capacity, [archive](uint64_t at, void* to, uint32_t n) {
+    return StreamReadSharedExact(archive->stream, at, to, n);
+  });
 }
 
 namespace {
@@ -176,10 +182,10 @@ namespace {
 
 // The decode itself: nothing of the archive but its uncompress hook is used,
 // nothing of it is changed. Returns the status; *detail is set with it.
-uint32_t DecodeBlock(const GrfArchive* archive, const GrfBlockInfo* info, const void* block,
-                     void* content, uint32_t capacity, uint32_t* keepLength, uint32_t* detail) {
-  uint32_t keep = FallbackKeepLength(info);
-  if (keepLength) *keepLength = keep;
+uint32_t DecodeBlock(const GrfArchive* archive, GrfBlockInfo* info, const void* block,
+                     void* content, uint32_t capacity, uint32_t* detail) {
+  const uint32_t recorded = RecordedCarryLength(info->flags, info->compressedSize, info->alignedSize);
+  info->carryLength = recorded;
   if (capacity < info->realSize) return GRF_E_BUFFER_TOO_SMALL;
   if (info->realSize == 0) return GRF_S_OK;
   if (!info->decodable) return GRF_E_BAD_DATA;
@@ -191,112 +197,47 @@ uint32_t DecodeBlock(const GrfArchive* archive, const GrfBlockInfo* info, const 
   }
   if (info->lzss) {
     uint32_t produced = info->realSize;
-    if (LzssDecode(output, &produced, bytes, info->compressedSize) != lzss::kOk ||
+    if (LzssDecode(output, &produced, bytes, info->decodeSpan) != lzss::kOk ||
         produced != info->realSize) {
-      *detail = grf::detail::kLzss;
+      *detail = GRF_DETAIL_LZSS;
       return GRF_E_BAD_DATA;
     }
     return GRF_S_OK;
   }
-  const bool enciphered = (info->flags & kCipherBits) != 0;
-  const uint32_t span = enciphered ? info->alignedSize : info->compressedSize;
   unsigned long produced = info->realSize;
   unsigned long consumed = 0;
   const int result = info->viaHook
-                         ? archive->uncompressHook(output, &produced, bytes, span)
-                         : ZlibUncompressCounted(output, &produced, bytes, span, &consumed);
+                         ? archive->uncompressHook(output, &produced, bytes, info->decodeSpan)
+                         : ZlibUncompressCounted(output, &produced, bytes, info->decodeSpan, &consumed);
   if (result != 0 || produced != info->realSize) {
-    *detail = grf::detail::kInflate;
+    *detail = GRF_DETAIL_INFLATE;
     if (result == Z_MEM_ERROR) return GRF_E_OUT_OF_MEMORY;
     if (result == Z_ERRNO) return GRF_E_CODEC_IO;
     return GRF_E_BAD_DATA;
   }
   // An enciphered entry hands its whole block to inflate, so its stream may
   // run past the recorded compressed size; the copy carries all of it.
-  if (enciphered && !info->viaHook) keep = std::max(keep, static_cast<uint32_t>(consumed));
-  if (keepLength) *keepLength = keep;
+  if ((info->flags & kCipherBits) && !info->viaHook)
+    info->carryLength = std::max(recorded, static_cast<uint32_t>(consumed));
   return GRF_S_OK;
 }
 
 }  // namespace
 
-bool GrfDecodeBlock(GrfArchive* archive, const GrfBlockInfo* info, const void* block,
-                    void* content, uint32_t capacity, uint32_t* keepLength) {
+bool GrfDecodeBlock(GrfArchive* archive, GrfBlockInfo* info, const void* block, void* content,
+                    uint32_t capacity) {
   uint32_t detail = 0;
-  const uint32_t status = DecodeBlock(archive, info, block, content, capacity, keepLength, &detail);
+  const uint32_t status = DecodeBlock(archive, info, block, content, capacity, &detail);
   archive->lastStatus = status;
   if (detail) archive->lastDetail = detail;
   return status == GRF_S_OK;
 }
 
-uint32_t GrfDecodeBlockShared(const GrfArchive* archive, const GrfBlockInfo* info,
-                              const void* block, void* content, uint32_t capacity,
-                              uint32_t* keepLength) {
+uint32_t GrfDecodeBlockShared(const GrfArchive* archive, GrfBlockInfo* info, const void* block,
+                              void* content, uint32_t capacity) {
   uint32_t detail = 0;
-  return DecodeBlock(archive, info, block, content, capacity, keepLength, &detail);
+  return DecodeBlock(archive, info, block, content, capacity, &detail);
 }
-
-namespace {
-
-// LZSS-decodes exactly realSize bytes into a new pool buffer.
-unsigned char* LzssDecodeEntry(GrfArchive* archive, const unsigned char* source,
-                               uint32_t compressedSize, uint32_t realSize) {
-  auto* output = static_cast<unsigned char*>(PoolAlloc(std::max<uint32_t>(realSize, 1)));
-  if (!output) {
-    FailDetail(archive, GRF_E_OUT_OF_MEMORY, grf::detail::kLzssAlloc);
-    return nullptr;
-  }
-  uint32_t produced = realSize;
-  if (LzssDecode(output, &produced, source, compressedSize) != lzss::kOk ||
-      produced != realSize) {
-    PoolFree(output);
-    FailDetail(archive, GRF_E_BAD_DATA, grf::detail::kLzss);
-    return nullptr;
-  }
-  return output;
-}
-
-// Decodes a known entry into the buffer. A lent work buffer is used when it
-// holds at least alignedSize bytes; otherwise one is allocated for the call.
-bool ReadEntryData(GrfArchive* archive, const GrfEntry* entry, void* buffer, uint32_t capacity,
-                   uint32_t* realSize, void* work, uint32_t workCapacity) {
-  if (realSize) *realSize = entry->realSize;
-  if (capacity < entry->realSize) return Fail(archive, GRF_E_BUFFER_TOO_SMALL);
-  if (entry->realSize == 0) return true;
-  if (entry->alignedSize == 0) return Fail(archive, GRF_E_BAD_DATA);
-
-  const bool compressed = (entry->flags & ENTRY_COMPRESSED) != 0;
-  const bool enciphered = (entry->flags & kCipherBits) != 0;
-  const bool lzss = compressed && UsesLzss(archive);
-  // Checks that need no data come first, so hostile records cost no I/O and
-  // no allocation; the copy judges entries by the same description.
-  GrfBlockInfo info;
-  DescribeEntry(archive, entry, &info);
-  if (!info.decodable) return Fail(archive, GRF_E_BAD_DATA);
-  if (!info.inFile) return Fail(archive, GRF_E_IO);
-
-  PoolBuffer scratch;
-  if (!scratch.LendOrAllocate(work, workCapacity, entry->alignedSize))
-    return Fail(archive, GRF_E_OUT_OF_MEMORY);
-  if (!ReadStoredBlock(archive, entry, scratch.bytes(), entry->alignedSize, nullptr)) return false;
-
-  if (!compressed) {
-    std::memcpy(buffer, scratch.bytes(), entry->realSize);
-    return true;
-  }
-  PoolBuffer decoded;
-  if (lzss) {
-    decoded.Adopt(LzssDecodeEntry(archive, scratch.bytes(), entry->compressedSize, entry->realSize));
-  } else {
-    const uint32_t span = enciphered ? entry->alignedSize : entry->compressedSize;
-    decoded.Adopt(InflateTable(archive, scratch.bytes(), span, entry->realSize));
-  }
-  if (!decoded) return false;
-  std::memcpy(buffer, decoded.bytes(), entry->realSize);
-  return true;
-}
-
-}  // namespace
 
 bool GrfReadEntry(GrfArchive* archive, const char* name, void* buffer, uint32_t capacity,
                   uint32_t* realSize) {
@@ -306,5 +247,16 @@ bool GrfReadEntry(GrfArchive* archive, const char* name, void* buffer, uint32_t 
     if (archive->lastStatus == GRF_E_OUT_OF_MEMORY) return false;
     return Fail(archive, GRF_E_NOT_FOUND);
   }
-  return ReadEntryData(archive, entry, buffer, capacity, realSize, nullptr, 0);
+  GrfBlockInfo info;
+  DescribeEntry(archive, entry, &info);
+  if (realSize) *realSize = info.realSize;
+  if (capacity < info.realSize) return Fail(archive, GRF_E_BUFFER_TOO_SMALL);
+  if (info.realSize == 0) return true;
+  // Checks that need no data come first, so hostile records cost no I/O and
+  // no allocation.
+  if (!info.decodable) return Fail(archive, GRF_E_BAD_DATA);
+  PoolBuffer block;
+  if (info.inFile && !block.Allocate(info.alignedSize)) return Fail(archive, GRF_E_OUT_OF_MEMORY);
+  return GrfReadBlock(archive, &info, block.bytes(), info.alignedSize) &&
+         GrfDecodeBlock(archive, &info, block.bytes(), buffer, capacity);
 }

@@ -1,6 +1,8 @@
 #pragma once
 // On-disk constants of GRF archives and little-endian load/store helpers.
 
+#include "grf/internal.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -9,8 +11,6 @@ namespace grf {
 constexpr uint32_t kHeaderSize = 46;        // classic and wide headers
 constexpr uint32_t kTrailerSize = 9;
 constexpr uint32_t kNewArchiveSize = 54;    // classic header + empty 0x200 table prefix
-constexpr uint32_t kKeyAreaOffset = 16;
-constexpr uint32_t kKeyAreaSize = 14;
 constexpr uint32_t kHeaderTableOffset = 30; // start of the rewritable header fields
 constexpr uint32_t kTrailerMarker = 0x12;
 
@@ -54,53 +54,6 @@ constexpr uint32_t kEventCookie = 0x40047A11;
 constexpr uint32_t kEventDiscard = 4;
 constexpr uint32_t kEventRecord = 5;
 
-// Detail codes (GrfArchive::lastDetail).
-namespace detail {
-constexpr uint32_t kSizeQuery = 0xA0000001;
-constexpr uint32_t kTableAlloc = 0xA0000010;
-constexpr uint32_t kHandleAlloc = 0xA0000011;
-constexpr uint32_t kIndexCreate = 0xA0000012;
-constexpr uint32_t kEntryAlloc = 0xA0000013;
-constexpr uint32_t kEntryInsert = 0xA0000014;
-constexpr uint32_t kSpaceMapCreate = 0xA0000015;
-constexpr uint32_t kSpaceMapAdd = 0xA0000016;
-constexpr uint32_t kSpaceMapFill = 0xA0000017;
-constexpr uint32_t kInflateAlloc = 0xA0000018;
-constexpr uint32_t kLzssAlloc = 0xA0000019;
-constexpr uint32_t kHeaderUnreadable = 0xA0000020;
-constexpr uint32_t kSignature = 0xA0000021;
-constexpr uint32_t kUnknownFamily = 0xA0000022;
-constexpr uint32_t kVersionAbove103 = 0xA0000023;
-constexpr uint32_t kVersionAbove200 = 0xA0000024;
-constexpr uint32_t kVersionNot12 = 0xA0000025;
-constexpr uint32_t kVersionAbove300 = 0xA0000026;
-constexpr uint32_t kTablePastEnd = 0xA0000030;
-constexpr uint32_t kEmpty200Table = 0xA0000031;
-constexpr uint32_t kPrefixUnreadable = 0xA0000032;
-constexpr uint32_t kTable1xxTooLarge = 0xA0000040;
-constexpr uint32_t kEmpty1xxTable = 0xA0000041;
-constexpr uint32_t kTable1xxUnreadable = 0xA0000042;
-constexpr uint32_t kRecord1xxNoLength = 0xA0000043;
-constexpr uint32_t kRecord1xxNamePastEnd = 0xA0000044;
-constexpr uint32_t kName1xxTooShort = 0xA0000046;
-constexpr uint32_t kName1xxNotBlocks = 0xA0000047;
-constexpr uint32_t kName1xxNoNul = 0xA0000048;
-constexpr uint32_t kRecord1xxShort = 0xA0000049;
-constexpr uint32_t kTable200Unreadable = 0xA0000050;
-constexpr uint32_t kRecord200NoNul = 0xA0000051;
-constexpr uint32_t kRecord200Short = 0xA0000052;
-constexpr uint32_t kInflate = 0xA0000060;
-constexpr uint32_t kTrailerTable = 0xA0000070;
-constexpr uint32_t kEmpty12Table = 0xA0000071;
-constexpr uint32_t kTable12Unreadable = 0xA0000072;
-constexpr uint32_t kRecord12NamePastEnd = 0xA0000073;
-constexpr uint32_t kName12NoNul = 0xA0000075;
-constexpr uint32_t kRecord12Short = 0xA0000076;
-constexpr uint32_t kLzss = 0xA0000080;
-constexpr uint32_t kTable300Unreadable = 0xA0000090;
-constexpr uint32_t kRecord300NoNul = 0xA0000091;
-constexpr uint32_t kRecord300Short = 0xA0000092;
-}  // namespace detail
 
 inline uint32_t LoadU32(const void* p) {
   const auto* b = static_cast<const unsigned char*>(p);
@@ -118,6 +71,42 @@ inline void StoreU32(void* p, uint32_t v) {
 inline void StoreU64(void* p, uint64_t v) {
   auto* b = static_cast<unsigned char*>(p);
   for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+// The rewritable fields of the 46-byte headers, from kHeaderTableOffset on:
+// the table position less the header size (32 bits classic, 64 bits wide), the
+// classic seed, the entry count (classic: seed + count + 7) and the version.
+constexpr uint32_t kHeaderSeedOffset = 34;
+constexpr uint32_t kHeaderCountOffset = 38;
+constexpr uint32_t kHeaderVersionOffset = 42;
+constexpr uint32_t kClassicCountBias = 7;
+
+struct HeaderFields {
+  uint64_t storedTablePosition;
+  uint32_t entryCount;
+  uint32_t version;
+};
+
+inline HeaderFields LoadHeaderFields(const unsigned char* header, bool wide) {
+  if (wide)
+    return {LoadU64(header + kHeaderTableOffset), LoadU32(header + kHeaderCountOffset),
+            LoadU32(header + kHeaderVersionOffset)};
+  return {LoadU32(header + kHeaderTableOffset),
+          LoadU32(header + kHeaderCountOffset) - LoadU32(header + kHeaderSeedOffset) - kClassicCountBias,
+          LoadU32(header + kHeaderVersionOffset)};
+}
+// A classic header takes the seed and the low 32 bits of the position.
+inline void StoreHeaderFields(unsigned char* header, bool wide, const HeaderFields& fields,
+                              uint32_t seed) {
+  if (wide) {
+    StoreU64(header + kHeaderTableOffset, fields.storedTablePosition);
+    StoreU32(header + kHeaderCountOffset, fields.entryCount);
+  } else {
+    StoreU32(header + kHeaderTableOffset, static_cast<uint32_t>(fields.storedTablePosition));
+    StoreU32(header + kHeaderSeedOffset, seed);
+    StoreU32(header + kHeaderCountOffset, seed + fields.entryCount + kClassicCountBias);
+  }
+  StoreU32(header + kHeaderVersionOffset, fields.version);
 }
 
 // alignedSize for a compressed size: rounded up to a multiple of 8 (0 stays 0).

@@ -178,11 +178,11 @@ bool BuildFreeSpaceMap(GrfArchive* archive) {
   FreeSpaceMap* map = FreeSpaceCreate();
   if (!map || !FreeSpaceReserve(map, IndexCount(archive->entries) + 3)) {
     DestroyFreeSpaceMap(map);
-    return FailDetail(archive, GRF_E_OUT_OF_MEMORY, grf::detail::kSpaceMapCreate);
+    return FailDetail(archive, GRF_E_OUT_OF_MEMORY, GRF_DETAIL_SPACE_MAP_CREATE);
   }
   if (!FreeSpaceAdd(map, 0, archive->fileSize)) {
     DestroyFreeSpaceMap(map);
-    return FailDetail(archive, GRF_E_OUT_OF_MEMORY, grf::detail::kSpaceMapAdd);
+    return FailDetail(archive, GRF_E_OUT_OF_MEMORY, GRF_DETAIL_SPACE_MAP_ADD);
   }
   bool ok;
   if (archive->headerKind == HEADER_TAIL) {
@@ -199,7 +199,7 @@ bool BuildFreeSpaceMap(GrfArchive* archive) {
   ok = ok && EnumerateEntries(archive, RemoveEntryBlock, map, enumerate::kMode);
   if (!ok) {
     DestroyFreeSpaceMap(map);
-    return FailDetail(archive, GRF_E_OUT_OF_MEMORY, grf::detail::kSpaceMapFill);
+    return FailDetail(archive, GRF_E_OUT_OF_MEMORY, GRF_DETAIL_SPACE_MAP_FILL);
   }
   FreeSpaceShrink(map);
   archive->freeSpace = map;

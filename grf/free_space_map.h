@@ -2,6 +2,8 @@
 // The free-space map: a sorted array of disjoint, non-touching free byte
 // ranges [start, end) of an archive file.
 
+#include "grf/internal.h"
+
 #include <cstdint>
 
 struct GrfArchive;

@@ -1,6 +1,8 @@
 #pragma once
 // The LZSS decoder of version 0x12 archives.
 
+#include "grf/internal.h"
+
 #include <cstddef>
 #include <cstdint>
 

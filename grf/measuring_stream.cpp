@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "grf/archive.h"
 #include "grf/format.h"
 #include "grf/grf.h"
 #include "grf/stream.h"
@@ -154,7 +155,7 @@ bool GrfOpenMeasuring(uint32_t flags, uint32_t* status, GrfArchive** archive) {
     if (status) *status = GRF_E_OUT_OF_MEMORY;
     return false;
   }
-  const bool ok = GrfOpenStream(stream, flags, status, nullptr, archive);
+  const bool ok = OpenOnStream(stream, flags, status, nullptr, archive);
   StreamRelease(&stream);
   return ok;
 }

@@ -3,6 +3,8 @@
 // table with the state of one open resource. All file I/O of the archive
 // library goes through them.
 
+#include "grf/internal.h"
+
 #include <cstddef>
 #include <cstdint>
 

@@ -17,7 +17,6 @@
 
 namespace {
 
-namespace d = grf::detail;
 
 bool ParseRecords12(GrfArchive* archive, unsigned char* table, uint32_t length);
 bool ParseRecords1xx(GrfArchive* archive, unsigned char* table, uint32_t length);
@@ -28,13 +27,13 @@ bool ParseRecords300(GrfArchive* archive, const unsigned char* table, uint32_t l
 
 bool ReadHeaderBytes(GrfArchive* archive, unsigned char* header) {
   if (!StreamReadAtExact(archive->stream, 0, header, grf::kHeaderSize))
-    return FailDetail(archive, GRF_E_UNSUPPORTED, d::kHeaderUnreadable);
+    return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_HEADER_UNREADABLE);
   return true;
 }
 
 bool CheckTablePosition(GrfArchive* archive) {
   if (archive->tablePosition >= archive->fileSize)
-    return FailDetail(archive, GRF_E_BAD_DATA, d::kTablePastEnd);
+    return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_TABLE_PAST_END);
   return true;
 }
 
@@ -42,10 +41,11 @@ bool ReadWideHeader(GrfArchive* archive) {
   unsigned char header[grf::kHeaderSize];
   if (!ReadHeaderBytes(archive, header)) return false;
   if (std::memcmp(header, grf::kWideSignature, sizeof(grf::kWideSignature)) != 0)
-    return FailDetail(archive, GRF_E_UNSUPPORTED, d::kSignature);
-  archive->tablePosition = grf::LoadU64(header + 30) + grf::kHeaderSize;
-  archive->entryCount = grf::LoadU32(header + 38);
-  archive->version = grf::LoadU32(header + 42);
+    return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_SIGNATURE);
+  const grf::HeaderFields fields = grf::LoadHeaderFields(header, true);
+  archive->tablePosition = fields.storedTablePosition + grf::kHeaderSize;
+  archive->entryCount = fields.entryCount;
+  archive->version = fields.version;
   if (!CheckTablePosition(archive)) return false;
   archive->headerKind = HEADER_WIDE;
   return true;
@@ -55,10 +55,11 @@ bool ReadClassicHeader(GrfArchive* archive) {
   unsigned char header[grf::kHeaderSize];
   if (!ReadHeaderBytes(archive, header)) return false;
   if (std::memcmp(header, grf::kClassicSignature, sizeof(grf::kClassicSignature)) != 0)
-    return FailDetail(archive, GRF_E_UNSUPPORTED, d::kSignature);
-  archive->tablePosition = static_cast<uint32_t>(grf::LoadU32(header + 30) + grf::kHeaderSize);
-  archive->entryCount = grf::LoadU32(header + 38) - grf::LoadU32(header + 34) - 7u;
-  archive->version = grf::LoadU32(header + 42);
+    return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_SIGNATURE);
+  const grf::HeaderFields fields = grf::LoadHeaderFields(header, false);
+  archive->tablePosition = static_cast<uint32_t>(fields.storedTablePosition + grf::kHeaderSize);
+  archive->entryCount = fields.entryCount;
+  archive->version = fields.version;
   if (!CheckTablePosition(archive)) return false;
   archive->headerKind = HEADER_CLASSIC;
   return true;
@@ -66,16 +67,16 @@ bool ReadClassicHeader(GrfArchive* archive) {
 
 bool ReadTrailer(GrfArchive* archive) {
   if (archive->fileSize < grf::kTrailerSize)
-    return FailDetail(archive, GRF_E_UNSUPPORTED, d::kHeaderUnreadable);
+    return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_HEADER_UNREADABLE);
   unsigned char trailer[grf::kTrailerSize];
   const uint64_t trailerPosition = archive->fileSize - grf::kTrailerSize;
   if (!StreamReadAtExact(archive->stream, trailerPosition, trailer, sizeof(trailer)))
-    return FailDetail(archive, GRF_E_UNSUPPORTED, d::kHeaderUnreadable);
+    return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_HEADER_UNREADABLE);
   if (trailer[8] != grf::kTrailerMarker)
-    return FailDetail(archive, GRF_E_UNSUPPORTED, d::kSignature);
+    return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_SIGNATURE);
   const uint64_t position = grf::LoadU32(trailer);
   if (position > trailerPosition || trailerPosition - position > 0xFFFFFFFFull)
-    return FailDetail(archive, GRF_E_UNSUPPORTED, d::kTrailerTable);
+    return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_TRAILER_TABLE);
   archive->tablePosition = position;
   archive->tableSize = static_cast<uint32_t>(trailerPosition - position);
   const uint32_t count = grf::LoadU32(trailer + 4);
@@ -89,13 +90,13 @@ bool ReadTrailer(GrfArchive* archive) {
 // ---- table helpers ----
 
 bool AllocTable(GrfArchive* archive, PoolBuffer* table, uint32_t length) {
-  if (!table->Allocate(length)) return FailDetail(archive, GRF_E_OUT_OF_MEMORY, d::kTableAlloc);
+  if (!table->Allocate(length)) return FailDetail(archive, GRF_E_OUT_OF_MEMORY, GRF_DETAIL_TABLE_ALLOC);
   return true;
 }
 
 bool CreateIndexFor(GrfArchive* archive) {
   if (!CreateArchiveIndex(archive))
-    return FailDetail(archive, GRF_E_OUT_OF_MEMORY, d::kIndexCreate);
+    return FailDetail(archive, GRF_E_OUT_OF_MEMORY, GRF_DETAIL_INDEX_CREATE);
   return true;
 }
 
@@ -121,41 +122,41 @@ bool IsPlaceholder(const EntryRecord& record) {
 
 bool ParseRaw12(GrfArchive* archive) {
   if (archive->version != grf::kVersion12)
-    return FailDetail(archive, GRF_E_UNSUPPORTED, d::kVersionNot12);
+    return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_VERSION_NOT_12);
   if (!CreateIndexFor(archive)) return false;
   // Only a trailer gives a 0x12 table its size; behind a 46-byte header it is empty.
   const uint32_t length = archive->headerKind == HEADER_TAIL ? archive->tableSize : 0;
   if (archive->headerKind != HEADER_TAIL) archive->tableSize = 0;
   if (length == 0) {
     if (archive->entryCount == 0) return true;
-    return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, d::kEmpty12Table));
+    return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_EMPTY_12_TABLE));
   }
   PoolBuffer table;
   if (!AllocTable(archive, &table, length)) return FinishParse(archive, false);
   if (!StreamReadAtExact(archive->stream, archive->tablePosition, table.bytes(), length))
-    return FinishParse(archive, FailDetail(archive, GRF_E_IO, d::kTable12Unreadable));
+    return FinishParse(archive, FailDetail(archive, GRF_E_IO, GRF_DETAIL_TABLE_12_UNREADABLE));
   return FinishParse(archive, ParseRecords12(archive, table.bytes(), length));
 }
 
 bool ParseRaw1xx(GrfArchive* archive) {
   if (archive->version > grf::kVersion103)
-    return FailDetail(archive, GRF_E_UNSUPPORTED, d::kVersionAbove103);
+    return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_VERSION_ABOVE_103);
   if (!CreateIndexFor(archive)) return false;
   const uint64_t size = archive->fileSize > archive->tablePosition
                             ? archive->fileSize - archive->tablePosition
                             : 0;
   if (size > 0xFFFFFFFFull)
-    return FinishParse(archive, FailDetail(archive, GRF_E_UNSUPPORTED, d::kTable1xxTooLarge));
+    return FinishParse(archive, FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_TABLE_1XX_TOO_LARGE));
   const auto length = static_cast<uint32_t>(size);
   archive->tableSize = length;
   if (length == 0) {
     if (archive->entryCount == 0) return true;
-    return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, d::kEmpty1xxTable));
+    return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_EMPTY_1XX_TABLE));
   }
   PoolBuffer table;
   if (!AllocTable(archive, &table, length)) return FinishParse(archive, false);
   if (!StreamReadAtExact(archive->stream, archive->tablePosition, table.bytes(), length))
-    return FinishParse(archive, FailDetail(archive, GRF_E_IO, d::kTable1xxUnreadable));
+    return FinishParse(archive, FailDetail(archive, GRF_E_IO, GRF_DETAIL_TABLE_1XX_UNREADABLE));
   return FinishParse(archive, ParseRecords1xx(archive, table.bytes(), length));
 }
 
@@ -168,11 +169,11 @@ struct CompressedLayout {
   bool (*parse)(GrfArchive*, const unsigned char*, uint32_t);
 };
 
-constexpr CompressedLayout kLayout200 = {grf::kVersion200, d::kVersionAbove200,
-                                         grf::kPrefix200Size, 0, d::kTable200Unreadable,
+constexpr CompressedLayout kLayout200 = {grf::kVersion200, GRF_DETAIL_VERSION_ABOVE_200,
+                                         grf::kPrefix200Size, 0, GRF_DETAIL_TABLE_200_UNREADABLE,
                                          ParseRecords200};
-constexpr CompressedLayout kLayout300 = {grf::kVersion300, d::kVersionAbove300,
-                                         grf::kPrefix300Size, 4, d::kTable300Unreadable,
+constexpr CompressedLayout kLayout300 = {grf::kVersion300, GRF_DETAIL_VERSION_ABOVE_300,
+                                         grf::kPrefix300Size, 4, GRF_DETAIL_TABLE_300_UNREADABLE,
                                          ParseRecords300};
 
 bool ParseCompressed(GrfArchive* archive, const CompressedLayout& layout) {
@@ -180,14 +181,14 @@ bool ParseCompressed(GrfArchive* archive, const CompressedLayout& layout) {
     return FailDetail(archive, GRF_E_UNSUPPORTED, layout.versionDetail);
   unsigned char prefix[grf::kPrefix300Size];
   if (!StreamReadAtExact(archive->stream, archive->tablePosition, prefix, layout.prefixSize))
-    return FailDetail(archive, GRF_E_IO, d::kPrefixUnreadable);
+    return FailDetail(archive, GRF_E_IO, GRF_DETAIL_PREFIX_UNREADABLE);
   if (!CreateIndexFor(archive)) return false;
   const uint32_t compressedLength = grf::LoadU32(prefix + layout.lengthsAt);
   const uint32_t uncompressedLength = grf::LoadU32(prefix + layout.lengthsAt + 4);
   archive->tableSize = compressedLength;
   if (compressedLength == 0) {
     if (archive->entryCount == 0) return true;
-    return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, d::kEmpty200Table));
+    return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_EMPTY_200_TABLE));
   }
   PoolBuffer table;
   {
@@ -217,15 +218,15 @@ bool ParseTable(GrfArchive* archive) {
     case grf::kFamily300:
       return ParseCompressed(archive, kLayout300);
     default:
-      return FailDetail(archive, GRF_E_UNSUPPORTED, d::kUnknownFamily);
+      return FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_UNKNOWN_FAMILY);
   }
 }
 
 bool AddEntry(GrfArchive* archive, const char* name, const EntryRecord& record) {
   GrfEntry* entry = NewEntry(name, record);
-  if (!entry) return FailDetail(archive, GRF_E_OUT_OF_MEMORY, d::kEntryAlloc);
+  if (!entry) return FailDetail(archive, GRF_E_OUT_OF_MEMORY, GRF_DETAIL_ENTRY_ALLOC);
   if (!InsertEntry(archive, entry))
-    return FailDetail(archive, GRF_E_OUT_OF_MEMORY, d::kEntryInsert);
+    return FailDetail(archive, GRF_E_OUT_OF_MEMORY, GRF_DETAIL_ENTRY_INSERT);
   return true;
 }
 
@@ -235,7 +236,7 @@ bool DecodeName12(GrfArchive* archive, char** name, uint32_t fieldLength) {
   auto* field = reinterpret_cast<unsigned char*>(*name);
   SwapNibbles(field, fieldLength);
   if (!NameHasNul(field, fieldLength))
-    return FailDetail(archive, GRF_E_BAD_DATA, d::kName12NoNul);
+    return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_NAME_12_NO_NUL);
   if (archive->flags & GRF_OPEN_BACKSLASH_NAMES) ReplaceChar(*name, '/', '\\');
   return true;
 }
@@ -244,18 +245,18 @@ bool DecodeName1xx(GrfArchive* archive, char** name, uint32_t fieldLength) {
   auto* field = reinterpret_cast<unsigned char*>(*name);
   if (archive->version == grf::kVersion100) {
     const void* nul = std::memchr(field, 0, fieldLength);
-    if (!nul) return FailDetail(archive, GRF_E_BAD_DATA, d::kName1xxNoNul);
+    if (!nul) return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_NAME_1XX_NO_NUL);
     SwapNibbles(field, static_cast<size_t>(static_cast<const unsigned char*>(nul) - field));
     return true;
   }
   if (fieldLength < grf::kName1xxOverhead)
-    return FailDetail(archive, GRF_E_BAD_DATA, d::kName1xxTooShort);
+    return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_NAME_1XX_TOO_SHORT);
   const uint32_t n = fieldLength - grf::kName1xxOverhead;
-  if (n % 8 != 0) return FailDetail(archive, GRF_E_BAD_DATA, d::kName1xxNotBlocks);
+  if (n % 8 != 0) return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_NAME_1XX_NOT_BLOCKS);
   unsigned char* encoded = field + 2;
   SwapNibbles(encoded, n);
   GrfDesTransform(encoded, n);
-  if (!NameHasNul(encoded, n)) return FailDetail(archive, GRF_E_BAD_DATA, d::kName1xxNoNul);
+  if (!NameHasNul(encoded, n)) return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_NAME_1XX_NO_NUL);
   *name = reinterpret_cast<char*>(encoded);
   return true;
 }
@@ -266,10 +267,10 @@ bool ParseRecords12(GrfArchive* archive, unsigned char* table, uint32_t length) 
   uint32_t p = 0;
   for (uint32_t i = 0; i < archive->entryCount; ++i) {
     const uint32_t left = length - p;
-    if (left < grf::kRecord12Fixed) return FailDetail(archive, GRF_E_BAD_DATA, d::kRecord12Short);
+    if (left < grf::kRecord12Fixed) return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_12_SHORT);
     const uint32_t nameLength = table[p];
     if (left - grf::kRecord12Fixed < nameLength + 1)
-      return FailDetail(archive, GRF_E_BAD_DATA, d::kRecord12NamePastEnd);
+      return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_12_NAME_PAST_END);
     char* name = reinterpret_cast<char*>(table + p + grf::kRecord12Fixed);
     if (!DecodeName12(archive, &name, nameLength + 1)) return false;
     const uint8_t type = table[p + 1];
@@ -292,16 +293,16 @@ bool ParseRecords12(GrfArchive* archive, unsigned char* table, uint32_t length) 
 bool ParseRecords1xx(GrfArchive* archive, unsigned char* table, uint32_t length) {
   uint32_t p = 0;
   for (uint32_t i = 0; i < archive->entryCount; ++i) {
-    if (length - p < 4) return FailDetail(archive, GRF_E_BAD_DATA, d::kRecord1xxNoLength);
+    if (length - p < 4) return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_1XX_NO_LENGTH);
     const uint32_t fieldLength = grf::LoadU32(table + p);
     p += 4;
     if (length - p < fieldLength)
-      return FailDetail(archive, GRF_E_BAD_DATA, d::kRecord1xxNamePastEnd);
+      return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_1XX_NAME_PAST_END);
     char* name = reinterpret_cast<char*>(table + p);
     if (!DecodeName1xx(archive, &name, fieldLength)) return false;
     p += fieldLength;
     if (length - p < grf::kRecord1xxTail)
-      return FailDetail(archive, GRF_E_BAD_DATA, d::kRecord1xxShort);
+      return FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_1XX_SHORT);
     const unsigned char* r = table + p;
     EntryRecord record{};
     record.realSize = grf::LoadU32(r + 8);
@@ -326,11 +327,11 @@ bool ParseRecordsCompressed(GrfArchive* archive, const unsigned char* table, uin
   for (uint32_t i = 0; i < archive->entryCount; ++i) {
     const auto* nul = static_cast<const unsigned char*>(std::memchr(table + p, 0, length - p));
     if (!nul)
-      return FailDetail(archive, GRF_E_BAD_DATA, wide ? d::kRecord300NoNul : d::kRecord200NoNul);
+      return FailDetail(archive, GRF_E_BAD_DATA, wide ? GRF_DETAIL_RECORD_300_NO_NUL : GRF_DETAIL_RECORD_200_NO_NUL);
     const char* name = reinterpret_cast<const char*>(table + p);
     p = static_cast<uint32_t>(nul - table) + 1;
     if (length - p < tail)
-      return FailDetail(archive, GRF_E_BAD_DATA, wide ? d::kRecord300Short : d::kRecord200Short);
+      return FailDetail(archive, GRF_E_BAD_DATA, wide ? GRF_DETAIL_RECORD_300_SHORT : GRF_DETAIL_RECORD_200_SHORT);
     const unsigned char* r = table + p;
     EntryRecord record{};
     record.compressedSize = grf::LoadU32(r);

@@ -1,6 +1,8 @@
 #pragma once
 // Header detection and file table loading.
 
+#include "grf/internal.h"
+
 #include <cstdint>
 
 struct GrfArchive;

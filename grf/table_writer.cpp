@@ -147,19 +147,16 @@ bool WriteHeader(GrfArchive* archive, const WrittenTable& table, uint32_t versio
 
   unsigned char header[grf::kHeaderSize] = {};
   const uint64_t stored = table.position - grf::kHeaderSize;
+  uint32_t seed = 0;
   if (kind == HEADER_CLASSIC) {
-    const uint32_t seed = HeaderSeed(archive, static_cast<uint32_t>(stored));
-    grf::StoreU32(header + 30, static_cast<uint32_t>(stored));
-    grf::StoreU32(header + 34, seed);
-    grf::StoreU32(header + 38, seed + table.entryCount + 7u);
+    seed = HeaderSeed(archive, static_cast<uint32_t>(stored));
   } else {
     std::memcpy(header, grf::kWideSignature, sizeof(grf::kWideSignature));
     std::memcpy(header + sizeof(grf::kWideSignature), grf::kWideSignatureTail,
                 sizeof(grf::kWideSignatureTail));
-    grf::StoreU64(header + 30, stored);
-    grf::StoreU32(header + 38, table.entryCount);
   }
-  grf::StoreU32(header + 42, version);
+  grf::StoreHeaderFields(header, kind == HEADER_WIDE, grf::HeaderFields{stored, table.entryCount, version},
+                         seed);
 
   // The bytes this write replaces are kept: a failed or short write puts
   // them back, so that the header still points at the previous table.

@@ -77,8 +77,10 @@ unsigned char* CompressWithHook(GrfArchive* archive, const void* data, uint32_t 
       return nullptr;
     }
     unsigned long length = static_cast<unsigned long>(capacity);
-    const int result =
-        archive->compressHook(output, &length, static_cast<const unsigned char*>(data), size);
+    const auto* input = static_cast<const unsigned char*>(data);
+    const int result = archive->compress2Hook
+                           ? archive->compress2Hook(output, &length, input, size, Z_DEFAULT_COMPRESSION)
+                           : archive->compressHook(output, &length, input, size);
     if (result == Z_OK) {
       // A hook that claims more than the buffer, or nothing for something,
       // produced no usable stream.
@@ -190,16 +192,15 @@ bool GrfPutData(GrfArchive* archive, const char* name, const void* data, uint32_
 }
 
 bool GrfPutBlock(GrfArchive* target, const char* name, const GrfBlockInfo* info,
-                 const void* block, uint32_t keepLength, const void* content) {
+                 const void* block, const void* content) {
   target->lastStatus = GRF_S_OK;
   if (RefuseChange(target)) return false;
   if (info->realSize == 0) return PutEntry(target, name, nullptr, 0, 0, 0);
   const bool compressed = (info->flags & ENTRY_COMPRESSED) != 0;
   if (content && (!compressed || info->lzss))
     return GrfPutData(target, name, content, info->realSize);
-  if (keepLength > info->alignedSize) return Fail(target, GRF_E_BAD_DATA);
-  const auto flags = static_cast<uint8_t>(info->flags & ~(ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER));
-  return PutEntry(target, name, block, keepLength, info->realSize, flags);
+  if (info->carryLength > info->alignedSize) return Fail(target, GRF_E_BAD_DATA);
+  return PutEntry(target, name, block, info->carryLength, info->realSize, info->carryFlags);
 }
 
 namespace {
@@ -214,7 +215,7 @@ bool CopyEntryData(GrfArchive* target, GrfArchive* source, const GrfEntry* entry
   if (info.realSize == 0) return PutEntry(target, name, nullptr, 0, 0, 0);
 
   const bool compressed = (info.flags & ENTRY_COMPRESSED) != 0;
-  const bool enciphered = (info.flags & (ENTRY_CIPHER_MIXED | ENTRY_CIPHER_HEADER)) != 0;
+  const bool enciphered = info.flags != info.carryFlags;
   // Stored and LZSS data are put from their content; an enciphered zlib
   // stream is inflated to learn where it really ends.
   const bool fromContent = !compressed || info.lzss;
@@ -226,19 +227,18 @@ bool CopyEntryData(GrfArchive* target, GrfArchive* source, const GrfEntry* entry
   PoolBuffer scratch;
   if (!scratch.LendOrAllocate(work, workCapacity, info.alignedSize))
     return Fail(target, GRF_E_OUT_OF_MEMORY);
-  if (!ReadStoredBlock(source, entry, scratch.bytes(), info.alignedSize, nullptr)) return false;
+  if (!GrfReadBlock(source, &info, scratch.bytes(), info.alignedSize)) return false;
 
-  uint32_t keep = FallbackKeepLength(&info);
   PoolBuffer plain;
   const unsigned char* content = nullptr;
   if (needsContent) {
     if (!plain.Allocate(info.realSize)) return Fail(target, GRF_E_OUT_OF_MEMORY);
-    if (GrfDecodeBlock(source, &info, scratch.bytes(), plain.bytes(), info.realSize, &keep))
+    if (GrfDecodeBlock(source, &info, scratch.bytes(), plain.bytes(), info.realSize))
       content = plain.bytes();
     else if (fromContent)
       return false;
   }
-  return GrfPutBlock(target, name, &info, scratch.bytes(), keep, content);
+  return GrfPutBlock(target, name, &info, scratch.bytes(), content);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // Entry transfer (put, copy, link; their operations are in grf/grf.h): the
 // parts the table writer uses too.
 
+#include "grf/internal.h"
+
 #include <cstdint>
 
 struct GrfArchive;

@@ -48,26 +48,10 @@ char* ReplaceChar(char* text, char from, char to) {
   return text;
 }
 
-char* CopyLowercase(char* destination, const char* source) {
-  size_t i = 0;
-  for (; source[i]; ++i)
-    destination[i] = static_cast<char>(AsciiLower(static_cast<unsigned char>(source[i])));
-  destination[i] = '\0';
-  return destination;
-}
-
 void SwapNibbles(void* buffer, size_t length) {
   auto* bytes = static_cast<unsigned char*>(buffer);
   for (size_t i = 0; i < length; ++i)
     bytes[i] = static_cast<unsigned char>((bytes[i] << 4) | (bytes[i] >> 4));
-}
-
-char* SwapNibblesString(char* text) {
-  for (char* p = text; *p; ++p) {
-    auto b = static_cast<unsigned char>(*p);
-    *p = static_cast<char>(static_cast<unsigned char>((b << 4) | (b >> 4)));
-  }
-  return text;
 }
 
 size_t EscapeControlBytes(const char* text, const char* keep, char* out, size_t size) {

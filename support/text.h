@@ -34,10 +34,6 @@ const char* FindLastChar(const char* text, char ch);
 // Replaces every occurrence in place; returns the terminator's position.
 char* ReplaceChar(char* text, char from, char to);
 
-// Copies with A-Z lowered (the C locale's tolower); the destination must be as
-// large as the source.
-char* CopyLowercase(char* destination, const char* source);
-
 // Copies text with every control byte (0x00-0x1F, 0x7F) not listed in `keep`
 // written as "\xNN" (lowercase hex), so that a terminal shows it instead of
 // obeying it. Bounded and terminated like CopyBounded, never cutting an
@@ -46,7 +42,6 @@ size_t EscapeControlBytes(const char* text, const char* keep, char* out, size_t 
 
 // Exchanges the two 4-bit halves of each byte.
 void SwapNibbles(void* buffer, size_t length);
-char* SwapNibblesString(char* text);
 
 // ASCII-only lowering of one byte (bytes 0x80-0xFF unchanged).
 inline unsigned char AsciiLower(unsigned char c) {

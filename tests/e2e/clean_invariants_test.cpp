@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <fstream>
 #include <tuple>
-#include "engine/codec_library.h"
 #include "tests/e2e/e2e_util.h"
 
 namespace {
@@ -138,7 +137,6 @@ Case SizeClassCase() {
 }
 
 TEST(CleanInvariants, EveryCopyDecodesPlainlyToTheSourceWhateverTheModeAndThreads) {
-  ClearCodecLibraryPath();
   const std::string source = fixture::TempPath("invariants") + ".grf";
   const std::string cleaned = source.substr(0, source.size() - 4) + "-cleaned.grf";
   std::vector<Case> cases;

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include "engine/codec_library.h"
 #include "tests/e2e/e2e_util.h"
 
 namespace {
@@ -21,7 +20,6 @@ class DestinationSafety : public ::testing::Test {
     dir_ = pattern;
     source_ = dir_ + "/data.grf";
     cleaned_ = dir_ + "/data-cleaned.grf";
-    ClearCodecLibraryPath();
     fixture::ArchiveSpec spec;
     for (uint32_t i = 0; i < 40; ++i)
       spec.entries.push_back(fixture::Entry(std::to_string(i), fixture::MakeContent(3000, i % 2 ? 1 : i)));

@@ -6,7 +6,6 @@
 #include <sys/mount.h>
 #include <unistd.h>
 #include <cstring>
-#include "engine/codec_library.h"
 #include "tests/e2e/e2e_util.h"
 
 namespace {
@@ -52,7 +51,6 @@ TEST(DiskFull, NoCopyAndAClearMessageWheneverTheSpaceRunsOut) {
       rmdir(pattern);
       GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
     }
-    ClearCodecLibraryPath();
     ASSERT_TRUE(fixture::WriteBytesToFile(source, row.archive));
     if (row.fillAt && !*row.fillAt) FillUp(dir);
     RecordingHost host;

@@ -11,10 +11,11 @@
 
 // threads 0: one per hardware thread; 1: none besides the job's own.
 inline JobOutcome RunJob(RecordingHost* host, const std::string& source, bool best = false,
-                         uint32_t threads = 0) {
+                         uint32_t threads = 0, const std::string& codec = "") {
   ConsolidationJob* job = CreateConsolidationJob(host, source.c_str(), best, nullptr);
   EXPECT_NE(job, nullptr);
   job->threads = threads;
+  CopyBounded(job->codecLibraryPath, codec.c_str(), sizeof job->codecLibraryPath);
   return ExecuteConsolidationJob(job);
 }
 // A dry run: *summary receives the size the copy would have.

@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <set>
-#include "engine/codec_library.h"
 #include "tests/e2e/e2e_util.h"
 
 TEST(JobFailures, EveryAllocationFailingInTurnEndsTheJobCleanly) {
   const std::string source = fixture::TempPath("slimwick-jobfail") + ".grf";
   const std::string cleaned = source.substr(0, source.size() - 4) + "-cleaned.grf";
-  ClearCodecLibraryPath();
   fixture::ArchiveSpec spec;
   const fixture::Bytes same = fixture::MakeContent(3000, 1);
   spec.entries = {fixture::Entry("a.txt", same, fixture::Storage::Stored),
@@ -75,7 +73,6 @@ TEST(JobFailures, EveryAllocationFailingInTurnEndsTheJobCleanly) {
 TEST(JobFailures, BlocksThatCannotBeReadEndThePassCleanly) {
   const std::string source = fixture::TempPath("slimwick-cut") + ".grf";
   const std::string cleaned = source.substr(0, source.size() - 4) + "-cleaned.grf";
-  ClearCodecLibraryPath();
   fixture::ArchiveSpec spec;
   for (uint32_t i = 0; i < 60; ++i)
     spec.entries.push_back(fixture::Entry(std::to_string(i) + ".bin", fixture::MakeContent(2000, i % 30, false)));

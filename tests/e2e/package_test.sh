@@ -63,4 +63,11 @@ CPP
   [ "$("$scratch/count-static" "$scratch/sample.grf")" = 200 ]
   [ "$(LD_LIBRARY_PATH=$libdir "$scratch/count-shared" "$scratch/sample.grf")" = 200 ]
 fi
+# The shared library exports the entry points grf.h declares, and nothing else.
+if command -v nm >/dev/null; then
+  exported=$(nm -D --defined-only -C "$libdir/libslimgrf.so" | sed -E 's/^[0-9a-f]+ . //; s/\(.*//' | sort -u)
+  declared=$(grep -oE '^GRF_API [a-z0-9_]+ Grf[A-Za-z0-9]+' "$usr/include/grf/grf.h" | awk '{print $3}' | sort -u)
+  [ "$exported" = "$declared" ] ||
+    { echo "exported symbols differ from grf.h:"; diff <(echo "$declared") <(echo "$exported"); exit 1; }
+fi
 echo "package $(basename "$deb"): installed program and library work"

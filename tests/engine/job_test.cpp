@@ -7,7 +7,6 @@
 #include <fstream>
 #include <set>
 #include <tuple>
-#include "engine/codec_library.h"
 #include "engine/copy_verification.h"
 #include "engine/format.h"
 #include "tests/e2e/e2e_util.h"
@@ -43,17 +42,14 @@ fixture::EntrySpec CodecEntry(std::string name, const Bytes& plain) {
 
 class JobTest : public ::testing::Test {
  protected:
-  void SetUp() override { ClearCodecLibraryPath(); }
   void TearDown() override {
     std::remove(source_.c_str());
     std::remove(cleaned_.c_str());
-    ClearCodecLibraryPath();
-    ReloadCodecLibrary();  // the loaded library is process-wide
   }
   JobOutcome Run(const fixture::ArchiveSpec& spec, bool best = false, uint32_t threads = 0) {
     built_ = fixture::BuildArchive(spec);
     EXPECT_TRUE(fixture::WriteBytesToFile(source_, built_.bytes));
-    return RunJob(host_.get(), source_, best, threads);
+    return RunJob(host_.get(), source_, best, threads, codec_);
   }
   fixture::WrittenArchive Cleaned() {
     EXPECT_TRUE(fixture::ReadBytesFromFile(cleaned_, &cleanedBytes_));
@@ -62,6 +58,7 @@ class JobTest : public ::testing::Test {
   std::string Report() const { return host_->Texts(HostCall::kShowReport).back(); }
   std::string source_ = fixture::TempPath("slimwick-job") + ".grf";
   std::string cleaned_ = source_.substr(0, source_.size() - 4) + "-cleaned.grf";
+  std::string codec_;  // the codec library of the jobs, or none
   std::unique_ptr<RecordingHost> host_ = std::make_unique<RecordingHost>();
   fixture::BuiltArchive built_;
   Bytes cleanedBytes_;
@@ -115,7 +112,7 @@ TEST_F(JobTest, LinksOnlyProvenDuplicatesWithinTheirExtensionClass) {
 TEST_F(JobTest, WithTheCodecLibraryTheSameEntriesAreReadAndLinked) {
   fixture::TestCodecLibrary probe(fixture::CodecVariant::CompressAndUncompress);
   if (!probe.loaded()) GTEST_SKIP() << "test codec library not built: " << probe.path();
-  SetCodecLibraryPath(probe.path().c_str());
+  codec_ = probe.path();
   const Bytes plain = fixture::MakeContent(2000, 5), noise = fixture::MakeContent(2000, 6, false);
   fixture::ArchiveSpec spec;
   spec.entries = {CodecEntry("odd1.bin", plain), CodecEntry("odd2.bin", plain), CodecEntry("noise.bin", noise)};

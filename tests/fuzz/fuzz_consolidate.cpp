@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "engine/codec_library.h"
 #include "engine/consolidation_job.h"
 #include "tests/e2e/leftovers.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -53,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fuzz::Bytes input(data, data + size);
   FUZZ_CHECK(fixture::WriteBytesToFile(source, input));
   GrfArchive* archive = nullptr;
-  const bool readable = OpenSourceArchive(source.c_str(), &archive);
+  const bool readable = OpenSourceArchive(source.c_str(), CodecLibrary(), &archive);
   if (readable) host.expected = fuzz::ReadEverything(archive);
   GrfClose(&archive);
 

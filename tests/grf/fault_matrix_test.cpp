@@ -137,7 +137,7 @@ TEST(FaultMatrix, EveryReadFailingOrShortIsAStatusNeverWrongBytes) {
       for (size_t i = 0; ar && i < infos.size(); ++i) {
         Bytes content(infos[i].realSize);
         const bool ok = statuses[i] == GRF_S_OK;
-        EXPECT_TRUE(ok ? GrfDecodeBlock(ar, &infos[i], blocks[i].data(), content.data(), infos[i].realSize, nullptr) &&
+        EXPECT_TRUE(ok ? GrfDecodeBlock(ar, &infos[i], blocks[i].data(), content.data(), infos[i].realSize) &&
                              content == built.expected[i].content
                        : statuses[i] == GRF_E_IO) << what << " block " << i;
         failures += !ok;

@@ -1,6 +1,7 @@
 // Writing: finalize and puts refused while enumerating, a failed size query after the header,
 // placement in free ranges, the tail trim and discards (on close) after both.
 
+#include "grf/entry_index.h"
 #include "tests/grf/test_stream.h"
 #include "tests/grf/grf_test_util.h"
 

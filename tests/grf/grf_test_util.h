@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <map>
 
-#include "grf/archive.h"
-#include "grf/entry_index.h"
 #include "grf/grf.h"
 #include "tests/fixtures/archive_builder.h"
 

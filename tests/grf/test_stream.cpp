@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "grf/archive.h"
 #include "grf/grf.h"
 #include "grf/stream.h"
 
@@ -124,7 +125,7 @@ GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uin
   StreamCreate(kTag, &creation, sizeof(creation), &stream);
   StreamRelease(&inner);
   GrfArchive* archive = nullptr;
-  if (stream) GrfOpenStream(stream, flags, status, nullptr, &archive);
+  if (stream) OpenOnStream(stream, flags, status, nullptr, &archive);
   else if (status) *status = GRF_E_CREATE_FAILED;
   StreamRelease(&stream);
   return archive;

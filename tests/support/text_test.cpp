@@ -24,8 +24,6 @@ TEST(Text, SearchReplaceEscapeAndPercentages) {
   EXPECT_EQ(FindLastChar("abc", 'x'), nullptr);
   EXPECT_EQ(ReplaceChar(path, '/', '\\') - path, 9);
   EXPECT_STREQ(path, "a\\b.c\\d.e");
-  char lower[9] = "########";
-  EXPECT_STREQ(CopyLowercase(lower, "AZaz@[\xC0"), "azaz@[\xC0");
   unsigned char nibbles[] = {0x12, 0xF0, 0x0F};
   SwapNibbles(nibbles, 2);
   EXPECT_TRUE(nibbles[0] == 0x21 && nibbles[1] == 0x0F && nibbles[2] == 0x0F);
