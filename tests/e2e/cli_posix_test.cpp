@@ -125,6 +125,12 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
       {{"--quiet", "--yes", "--best", "-j", "3", "@"}, nullptr, 0, "", true},
       {{"@"}, [](CliTest& t) { fs::remove(t.cleaned_), fs::create_directory(t.cleaned_); }, 2,
        "in the way of the slim version", false},
+      // A link at the cleaned name is replaced, never followed: a dangling one, one to itself.
+      {{"@"}, [](CliTest& t) { fs::remove_all(t.cleaned_), fs::create_directory(t.dir_ + "/elsewhere"),
+                               fs::create_symlink("elsewhere/gone.grf", t.cleaned_); }, 1, "There already seems", false},
+      {{"--yes", "@"}, nullptr, 0, "Your archive lost", true},
+      {{"--yes", "@"}, [](CliTest& t) { fs::remove(t.cleaned_), fs::create_symlink("data-cleaned.grf", t.cleaned_); }, 0,
+       "Your archive lost", true},
       // A copy that fails names the entry, its control bytes escaped.
       {{"@"}, [](CliTest& t) {
          fs::remove_all(t.cleaned_);
@@ -151,6 +157,7 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
     for (const char raw : {'\r', '\x1b', '\x07'}) EXPECT_EQ(all.find(raw), std::string::npos) << row.says;
     if (row.copy) ExpectSameContent(source_, cleaned_);
     else EXPECT_EQ(fs::exists(fs::symlink_status(cleaned_)), existed) << row.says;
+    EXPECT_FALSE((row.copy && fs::is_symlink(cleaned_)) || fs::exists(dir_ + "/elsewhere/gone.grf")) << row.says;
     if (!row.copy && fs::is_regular_file(cleaned_)) ExpectBytes(cleaned_, before);
     EXPECT_TRUE(PartialFilesBeside(cleaned_).empty()) << row.says;
     ExpectBytes(source_, original_);

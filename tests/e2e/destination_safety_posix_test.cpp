@@ -1,4 +1,5 @@
-// What stands at the cleaned name, and runs that race or are killed: no partial copy at that name.
+// Runs that race or are killed: a correct copy or none at the cleaned name, and their partial files go
+// (what stands at the cleaned name: the console tests).
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -60,43 +61,6 @@ class DestinationSafety : public ::testing::Test {
   Bytes original_;
   int ready_[2] = {-1, -1}, go_[2] = {-1, -1};
 };
-
-TEST_F(DestinationSafety, WhatStandsAtTheCleanedNameIsCheckedBeforeAnyWork) {
-  const std::string itself = "The slim version would take the place of the archive itself. Please rename "
-                             "the archive and try again.";
-  const std::string inTheWay = "Something that is not an archive is in the way of the slim version. Please "
-                               "move it away and try again.";
-  const struct {
-    std::function<int(const char*)> make;
-    bool answer;
-    JobOutcome outcome;
-    std::string error;
-  } rows[] = {
-      {[&](auto c) { return link(source_.c_str(), c); }, true, JobOutcome::DestinationRefused, itself},
-      {[](auto c) { return symlink("data.grf", c); }, true, JobOutcome::DestinationRefused, itself},
-      {[](auto c) { return mkdir(c, 0700); }, true, JobOutcome::DestinationRefused, inTheWay},
-      {[](auto c) { return symlink("elsewhere/gone.grf", c); }, false, JobOutcome::OverwriteDeclined, ""},
-      {[](auto c) { return symlink("elsewhere/gone.grf", c); }, true, JobOutcome::CleanedCopyKept, ""},
-      {[](auto c) { return symlink("data-cleaned.grf", c); }, true, JobOutcome::CleanedCopyKept, ""},
-  };
-  ASSERT_TRUE(fs::create_directory(dir_ + "/elsewhere"));
-  for (const auto& row : rows) {
-    const int index = static_cast<int>(&row - rows);
-    fs::remove_all(cleaned_);
-    ASSERT_EQ(row.make(cleaned_.c_str()), 0);
-    const auto before = fs::is_symlink(cleaned_) ? fs::read_symlink(cleaned_) : fs::path();
-    RecordingHost host;
-    host.defaultAnswer = row.answer;
-    EXPECT_EQ(RunJob(&host, source_), row.outcome) << index;
-    EXPECT_EQ(host.Texts(HostCall::kShowError), std::vector<std::string>(!row.error.empty(), row.error));
-    EXPECT_EQ(host.Count(HostCall::kAskYesNo), row.error.empty() ? 1u : 0u) << index;
-    if (row.outcome == JobOutcome::CleanedCopyKept) ExpectGoodCopy();
-    else EXPECT_TRUE(before.empty() ? fs::exists(cleaned_) : fs::read_symlink(cleaned_) == before) << index;
-    ExpectBytes(source_, original_);
-    EXPECT_FALSE(fs::exists(dir_ + "/elsewhere/gone.grf"));
-    EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
-  }
-}
 
 TEST_F(DestinationSafety, RunsAtOnceOrKilledLeaveACorrectCopyAndTheirPartialFilesGo) {
   const pid_t first = HeldRun(), second = HeldRun();

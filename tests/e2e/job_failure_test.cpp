@@ -57,10 +57,50 @@ TEST(JobFailures, EveryAllocationFailingInTurnEndsTheJobCleanly) {
       EXPECT_EQ(GetPoolCounters().liveBlocks, live);
       ExpectBytes(source, original);
       EXPECT_EQ(std::filesystem::exists(cleaned), other == JobOutcome::CleanedCopyKept);
+      EXPECT_EQ(threaded.Count(HostCall::kShowReport) + threaded.Count(HostCall::kShowError), 1u);
+      if (other == JobOutcome::CleanedCopyKept) ExpectSameContent(source, cleaned);
       EXPECT_TRUE(PartialFilesBeside(cleaned).empty());
       std::remove(cleaned.c_str());
     }
     for (const auto& [outcome, text] : messages) EXPECT_TRUE(seen.count(outcome)) << text;
   }
+  std::remove(source.c_str());
+}
+
+// The source cut short under a running pass: blocks that cannot be read, on the job's thread
+// or on workers, end the pass with one message and no new copy; the old one stays as it was.
+// A run that completes without a copy removes the old one the user agreed to discard.
+TEST(JobFailures, BlocksThatCannotBeReadEndThePassCleanly) {
+  const std::string source = fixture::TempPath("slimwick-cut") + ".grf";
+  const std::string cleaned = source.substr(0, source.size() - 4) + "-cleaned.grf";
+  fixture::ArchiveSpec spec;
+  for (uint32_t i = 0; i < 60; ++i)
+    spec.entries.push_back(fixture::Entry(std::to_string(i) + ".bin", fixture::MakeContent(2000, i % 30, false)));
+  const fixture::Bytes original = fixture::BuildArchiveBytes(spec);
+  for (const uint32_t threads : {1u, 4u}) {
+    ASSERT_TRUE(fixture::WriteBytesToFile(source, original) && fixture::WriteBytesToFile(cleaned, {1, 2, 3}));
+    RecordingHost host;
+    host.defaultAnswer = true;
+    bool cut = false;
+    host.onCall = [&](const HostCall& call) {
+      std::error_code error;
+      if (call.text == "Consolidating...") std::filesystem::resize_file(source, 20000, error), cut = !error;
+    };
+    const uint32_t live = GetPoolCounters().liveBlocks;
+    const JobOutcome outcome = RunJob(&host, source, false, threads);
+    if (!cut) GTEST_SKIP() << "the source cannot be cut while the job holds it";
+    EXPECT_EQ(outcome, JobOutcome::PassFailed) << threads;
+    const std::vector<std::string> errors = host.Texts(HostCall::kShowError);
+    EXPECT_TRUE(errors.size() == 1 && errors[0].starts_with("Failed to copy unreadable item '")) << threads;
+    EXPECT_EQ(GetPoolCounters().liveBlocks, live);
+    ExpectBytes(cleaned, {1, 2, 3});
+    EXPECT_TRUE(PartialFilesBeside(cleaned).empty());
+  }
+  // Told to discard the old copy, a run that keeps no new one (nothing saved) removes it too.
+  ASSERT_TRUE(fixture::WriteBytesToFile(source, fixture::BuildArchiveBytes({})));
+  RecordingHost host;
+  host.defaultAnswer = true;
+  EXPECT_EQ(RunJob(&host, source), JobOutcome::NothingSaved);
+  EXPECT_FALSE(std::filesystem::exists(cleaned));
   std::remove(source.c_str());
 }

@@ -1,10 +1,14 @@
-// Reading: every layout the fixture builder writes, hostile records, the LZSS
-// decoder's bounds, the file stream's create mode, the fatal event hook.
+// Reading: a patcher's copy of every layout, hostile records and tables, the LZSS decoder's
+// bounds, the measuring stream, the fatal event hook. Every layout is read by the job's
+// invariants (e2e/clean_invariants_test).
 
+#include <algorithm>
+#include <cstring>
 #include "grf/archive.h"
 #include "grf/entry_index.h"
 #include "grf/lzss.h"
 #include "grf/stream.h"
+#include "support/pool.h"
 #include "tests/grf/grf_test_util.h"
 
 namespace {
@@ -36,44 +40,6 @@ fixture::ArchiveSpec MakeSpec(const Layout& l) {
 }
 
 class ArchiveLayout : public testing::TestWithParam<Layout> {};
-
-TEST_P(ArchiveLayout, OpensListsInOffsetOrderAndReadsEveryEntry) {
-  const fixture::BuiltArchive built = fixture::BuildArchive(MakeSpec(GetParam()));
-  TempFile file("layout");
-  ASSERT_TRUE(file.Write(built.bytes));
-  grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
-  ASSERT_TRUE(o.ok) << std::hex << o.status << " " << o.detail;
-  std::vector<std::string> names;
-  EXPECT_EQ(grftest::ReadAll(o.archive, &names), grftest::ExpectedOf(built));
-  uint64_t last = 0;
-  std::vector<GrfBlockInfo> infos(names.size());
-  std::vector<std::vector<unsigned char>> plain, shared;
-  for (const std::string& name : names) {
-    const GrfEntry* e = FindEntry(o.archive, name.c_str());
-    const fixture::ExpectedEntry* x = built.Find(name);
-    ASSERT_TRUE(e && x) << name;
-    EXPECT_TRUE(e->offset == x->offset && e->flags == x->flags && e->offset >= last) << name;
-    last = e->offset;
-    GrfBlockInfo& info = infos[plain.size()];
-    ASSERT_TRUE(GrfGetEntryInfo(o.archive, name.c_str(), &info));
-    plain.emplace_back(info.alignedSize + 1), shared.emplace_back(info.alignedSize + 1);
-    EXPECT_TRUE(GrfReadBlock(o.archive, &info, plain.back().data(), info.alignedSize)) << name;
-  }
-  // The reads for several threads, all blocks in one go, decipher as the plain one.
-  std::vector<const GrfBlockInfo*> each;
-  std::vector<void*> into;
-  for (size_t i = 0; i < names.size(); ++i) each.push_back(&infos[i]), into.push_back(shared[i].data());
-  std::vector<uint32_t> statuses(names.size(), 1);
-  GrfReadBlocksShared(o.archive, each.data(), into.data(), static_cast<uint32_t>(names.size()), statuses.data());
-  EXPECT_EQ(statuses, std::vector<uint32_t>(names.size(), GRF_S_OK));
-  EXPECT_EQ(plain, shared);
-  for (size_t i = 0; i < names.size(); ++i) {  // and one by one
-    std::fill(shared[i].begin(), shared[i].end(), 0);
-    EXPECT_EQ(GrfReadBlockShared(o.archive, &infos[i], shared[i].data(), infos[i].alignedSize), GRF_S_OK);
-  }
-  EXPECT_EQ(plain, shared);
-  GrfClose(&o.archive);
-}
 
 INSTANTIATE_TEST_SUITE_P(Archives, ArchiveLayout, testing::ValuesIn(fixture::AllLayouts()));
 
@@ -118,6 +84,57 @@ TEST(Hostile, CompressedDataLongerThanItsBlockIsRefused) {
   GrfClose(&o.archive);
 }
 
+// Each allocation of an open failing in turn: the open fails with a status, or holds every entry.
+TEST(Hostile, EveryAllocationOfAnOpenFailingInTurn) {
+  for (const uint32_t version : {0x12u, 0x102u, 0x300u}) {
+    fixture::ArchiveSpec spec;
+    spec.version = version;
+    spec.header = version == 0x12 ? fixture::HeaderKind::Tail : fixture::HeaderKind::Classic;
+    spec.entries = {fixture::Entry("a.txt", "alpha", version == 0x12 ? Storage::Lzss : Storage::Zlib), fixture::Entry("b.gat", "")};
+    TempFile file("open-oom");
+    ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+    // skip < 0: a clean open, which counts the allocations to fail.
+    for (int64_t skip = -1, allocations = 0; skip < allocations; ++skip) {
+      const uint32_t live = GetPoolCounters().liveBlocks, before = GetPoolCounters().allocations;
+      if (skip >= 0) PoolInjectFailures(static_cast<uint32_t>(skip), 1);
+      grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY | GRF_OPEN_TRACK_SPACE);
+      PoolInjectFailures(0, 0);
+      if (skip < 0) allocations = GetPoolCounters().allocations - before;
+      EXPECT_TRUE(o.ok ? grftest::ReadAll(o.archive).size() == 2 : GrfFailed(o.status)) << std::hex << version << " " << skip;
+      GrfClose(&o.archive);
+      EXPECT_EQ(GetPoolCounters().liveBlocks, live) << skip;
+    }
+  }
+}
+
+// A plain table cut short anywhere is refused: the record count promises more.
+TEST(Hostile, PlainTablesCutShortAnywhereAreRefused) {
+  for (const uint32_t version : {0x12u, 0x100u, 0x101u, 0x103u}) {
+    fixture::ArchiveSpec spec;
+    spec.version = version;
+    spec.header = version == 0x12 ? fixture::HeaderKind::Tail : fixture::HeaderKind::Classic;
+    const auto z = version == 0x12 ? Storage::Lzss : Storage::Zlib;
+    spec.entries = {fixture::Entry("a.txt", "alpha", z), fixture::Entry("bb\\c.gat", "beta", z)};
+    const fixture::Bytes whole = fixture::BuildArchiveBytes(spec);
+    const size_t tail = version == 0x12 ? 9 : 0, tableEnd = whole.size() - tail;
+    TempFile intact("cut-none");
+    ASSERT_TRUE(intact.Write(whole));
+    grftest::Opened o = grftest::OpenPath(intact.path(), GRF_OPEN_READ_ONLY | GRF_OPEN_TRACK_SPACE);  // the map too
+    EXPECT_TRUE(o.ok && grftest::ReadAll(o.archive).size() == 2) << std::hex << version;
+    GrfClose(&o.archive);
+    for (size_t cut = 1; cut < 24; ++cut) {
+      fixture::Bytes bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(tableEnd - cut));
+      bytes.insert(bytes.end(), whole.end() - static_cast<std::ptrdiff_t>(tail), whole.end());
+      TempFile file("cut-table");
+      ASSERT_TRUE(file.Write(bytes));
+      grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
+      EXPECT_FALSE(o.ok) << std::hex << version << std::dec << " cut " << cut;
+      EXPECT_EQ(o.status, GRF_E_BAD_DATA) << std::hex << version << std::dec << " cut " << cut;
+      GrfClose(&o.archive);
+    }
+  }
+}
+
 TEST(Hostile, TablePositionAtTheEndStopsDetection) {
   for (fixture::HeaderKind header : {fixture::HeaderKind::Classic, fixture::HeaderKind::Wide}) {
     fixture::ArchiveSpec spec;
@@ -134,6 +151,16 @@ TEST(Hostile, TablePositionAtTheEndStopsDetection) {
     EXPECT_EQ(o.status, GRF_E_BAD_DATA);
     EXPECT_EQ(o.detail, GRF_DETAIL_TABLE_PAST_END);  // no other reader tried
   }
+}
+
+// The probes on bytes a caller has read: a signature with its terminator, the trailer's last byte.
+TEST(Probe, SignaturesAndTheTrailerMarker) {
+  const std::pair<std::string, bool> heads[] = {{std::string("Master of Magic\0x", 17), true}, {std::string("Master of Magic\0", 16), true},
+                                                {"Master of Magic", false}, {"Master of Magix", false},
+                                                {std::string("Event Horizon\0", 14), true}, {"Event Horizon", false}, {"", false}};
+  for (const auto& [bytes, is] : heads) EXPECT_EQ(GrfProbeHead(bytes.data(), static_cast<uint32_t>(bytes.size())), is) << bytes;
+  const std::pair<std::string, bool> tails[] = {{"ab\x12", true}, {"\x12", true}, {"\x12" "b", false}, {"", false}};
+  for (const auto& [bytes, is] : tails) EXPECT_EQ(GrfProbeTail(bytes.data(), static_cast<uint32_t>(bytes.size())), is) << bytes;
 }
 
 TEST(Lzss, KnownStreamsAndBadReferences) {
@@ -161,17 +188,30 @@ TEST(Lzss, KnownStreamsAndBadReferences) {
   }
 }
 
-TEST(Stream, CreatedAlwaysOverAnExistingFileStartsEmpty) {
-  TempFile path("create-always");
-  ASSERT_TRUE(path.Write(fixture::ToBytes("old contents")));
-  GrfStream* stream = nullptr;
-  ASSERT_TRUE(FileStreamCreate(path.c_str(), fileio::kGenericRead | fileio::kGenericWrite, 0, nullptr,
-                               fileio::kCreateAlways, fileio::kAttributeNormal, kInvalidFile, nullptr, &stream));
-  uint64_t size = 1;
-  EXPECT_TRUE(StreamGetSize(stream, &size));
-  EXPECT_EQ(size, 0u);
-  StreamRelease(&stream);
-  EXPECT_TRUE(path.Read().empty());
+// The measuring stream: sizes and positions beyond 4 GiB for nothing, the header's bytes kept,
+// reads past its end empty, past the header refused, a cut end read back as zeros.
+TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
+  GrfArchive* ar = nullptr;
+  ASSERT_TRUE(GrfOpenMeasuring(0, nullptr, &ar));
+  GrfStream* s = ar->stream;
+  const uint64_t far = (uint64_t{5} << 32) + 3;
+  uint32_t moved = 9, size32 = 7;
+  uint64_t size = 0;
+  unsigned char head[60] = {}, back[60];
+  for (int i = 0; i < 60; ++i) head[i] = static_cast<unsigned char>(i + 1);
+  EXPECT_TRUE(StreamWriteAt(s, far, head, 10, &moved) && moved == 10 && StreamGetSize(s, &size) && size == far + 10);
+  for (const uint64_t at : {uint64_t{INT64_MAX} - 4, UINT64_MAX - 4}) EXPECT_FALSE(StreamWriteAt(s, at, head, 10, &moved) || moved);
+  EXPECT_FALSE(s->ops->getSize32(StreamState(s), &size32) || size32 != 7) << "beyond 4 GiB";
+  EXPECT_TRUE(StreamReadAt(s, far + 10, back, 8, &moved) && moved == 0) << "past the end";
+  EXPECT_FALSE(StreamReadAt(s, far, back, 8, &moved)) << "past the kept head";
+  EXPECT_TRUE(StreamWriteAtExact(s, 0, head, 60) && StreamReadAtExact(s, 0, back, 54) && !std::memcmp(back, head, 54));
+  EXPECT_FALSE(StreamReadAtExact(s, 0, back, 55));
+  EXPECT_TRUE(StreamSetSize(s, INT64_MAX) && !StreamSetSize(s, uint64_t{INT64_MAX} + 1));
+  EXPECT_TRUE(StreamSetSize(s, 20) && StreamGetSize(s, &size) && size == 20 && StreamSetSize(s, 54));
+  EXPECT_TRUE(StreamReadAtExact(s, 10, back, 44) && !std::memcmp(back, head + 10, 10) &&
+              std::count(back + 10, back + 44, 0) == 34) << "a cut end comes back as zeros";
+  EXPECT_TRUE(s->ops->getSize32(StreamState(s), &size32) && size32 == 54);
+  GrfClose(&ar);
 }
 
 int RefusingEventHook(GrfArchive*, uint32_t, void*, uint32_t) { return 1; }

@@ -74,14 +74,6 @@ TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive)
       teststream::Plan plan;
       GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, c.flags);
       ASSERT_NE(ar, nullptr);
-      GrfBlockInfo info;
-      unsigned char block[4096];
-      const GrfBlockInfo* infos[] = {&info};
-      void* blocks[] = {block};
-      uint32_t status = GRF_S_OK;
-      ASSERT_TRUE(GrfGetEntryInfo(ar, "a.txt", &info) && info.alignedSize <= sizeof block);
-      GrfReadBlocksShared(ar, infos, blocks, 1, &status);
-      EXPECT_EQ(status, GRF_E_IO) << "a stream without shared reads";
       Contents contents = ExpectedOf(source);
       if (c.change == Change::Finalize) {
         ASSERT_TRUE(GrfPutData(ar, "b.txt", "beta", 4));
@@ -100,6 +92,59 @@ TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive)
       ASSERT_TRUE(GrfFinalize(ar));
       GrfClose(&ar);
       EXPECT_EQ(grftest::ReadAll(file.path()), contents);
+    }
+  }
+}
+
+// Each read in turn failing or moving half: the open, an entry read or a block read fails with
+// a status, or gives the right bytes; a batch read that comes up short reads its blocks alone.
+TEST(FaultMatrix, EveryReadFailingOrShortIsAStatusNeverWrongBytes) {
+  fixture::ArchiveSpec spec;
+  spec.header = fixture::HeaderKind::Wide;
+  for (uint32_t i = 0; i < 4; ++i)
+    spec.entries.push_back(fixture::Entry(std::to_string(i) + ".txt", fixture::MakeContent(3000 + i, i, i % 2),
+                                          i < 2 ? fixture::Storage::Zlib : fixture::Storage::Stored, fixture::Cipher::Mixed));
+  const fixture::BuiltArchive built = fixture::BuildArchive(spec);
+  TempFile file("fm-read");
+  ASSERT_TRUE(file.Write(built.bytes));
+  for (const Fault fault : {Fault::Fail, Fault::Short}) {
+    for (uint32_t nth = 1, injected = 1; injected; ++nth) {
+      teststream::Plan plan;
+      plan.Arm(Op::Read, nth, fault);
+      uint32_t status = 0;
+      GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, GRF_OPEN_READ_ONLY, &status);
+      const std::string what = std::to_string(nth) + (fault == Fault::Short ? " short" : " failing");
+      EXPECT_TRUE(ar || GrfFailed(status)) << what;
+      uint32_t failures = ar ? 0 : 1;
+      std::vector<GrfBlockInfo> infos(built.expected.size());
+      std::vector<Bytes> blocks;
+      std::vector<const GrfBlockInfo*> each;
+      std::vector<void*> into;
+      for (size_t i = 0; ar && i < infos.size(); ++i) {
+        const fixture::ExpectedEntry& e = built.expected[i];
+        bool ok = false;
+        const Bytes content = grftest::ReadWhole(ar, e.name, &ok);
+        EXPECT_TRUE(ok ? content == e.content : GrfGetLastStatus(ar) == GRF_E_IO) << what << e.name;
+        failures += !ok;
+        ASSERT_TRUE(GrfGetEntryInfo(ar, e.name.c_str(), &infos[i]));
+        blocks.emplace_back(infos[i].alignedSize);
+        each.push_back(&infos[i]);
+        into.push_back(blocks.back().data());
+      }
+      const uint32_t beforeBatch = plan.calls[static_cast<uint32_t>(Op::Read)];
+      std::vector<uint32_t> statuses(infos.size(), 0);
+      if (ar) GrfReadBlocksShared(ar, each.data(), into.data(), static_cast<uint32_t>(infos.size()), statuses.data());
+      for (size_t i = 0; ar && i < infos.size(); ++i) {
+        Bytes content(infos[i].realSize);
+        const bool ok = statuses[i] == GRF_S_OK;
+        EXPECT_TRUE(ok ? GrfDecodeBlock(ar, &infos[i], blocks[i].data(), content.data(), infos[i].realSize) &&
+                             content == built.expected[i].content
+                       : statuses[i] == GRF_E_IO) << what << " block " << i;
+        failures += !ok;
+      }
+      GrfClose(&ar);
+      injected = plan.injected;
+      EXPECT_EQ(failures, injected && nth <= beforeBatch ? 1u : 0u) << what;  // the batch falls back
     }
   }
 }

@@ -11,11 +11,12 @@ using fixture::Bytes;
 using grftest::Archive;
 using grftest::TempFile;
 
+int g_refusals = 0;
 bool FinalizeInside(uint32_t, uint32_t, const EntryView*, void* user) {
   auto* archive = static_cast<GrfArchive*>(user);
-  const bool finalized = GrfFinalize(archive) || GrfGetLastStatus(archive) != GRF_E_READ_ONLY;
-  const bool put = GrfPutData(archive, "b", "b", 1) || GrfGetLastStatus(archive) != GRF_E_READ_ONLY;
-  return !finalized && !put;
+  g_refusals += !GrfFinalize(archive) && GrfGetLastStatus(archive) == GRF_E_READ_ONLY;
+  g_refusals += !GrfPutData(archive, "b", "b", 1) && GrfGetLastStatus(archive) == GRF_E_READ_ONLY;
+  return true;
 }
 
 TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
@@ -23,18 +24,25 @@ TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
   ASSERT_TRUE(file.Write({}));
   Archive ar = grftest::OpenWritable(file);
   ASSERT_TRUE(GrfPutData(ar.a, "a", "a", 1));
-  EXPECT_TRUE(GrfForEachEntry(ar.a, FinalizeInside, ar.a));
+  EXPECT_TRUE(GrfForEachEntry(ar.a, FinalizeInside, ar.a) && g_refusals == 2);
+  bool read = false;
+  EXPECT_TRUE(grftest::ReadWhole(ar.a, "a", &read) == fixture::ToBytes("a") && read) << "read back before the finalize";
+  GrfSetCompressHook(ar.a, [](unsigned char*, unsigned long*, const unsigned char*, unsigned long) { return -3; });
+  EXPECT_TRUE(!GrfPutData(ar.a, "c", "c", 1) && GrfGetLastStatus(ar.a) == GRF_E_CODEC) << "a failed compression";
+  GrfSetCompressHook(ar.a, nullptr);
   EXPECT_TRUE(GrfFinalize(ar.a));
 }
 
-TEST(Finalize, FlushesTwiceUnlessTheCallerMakesTheFileDurable) {
-  for (const uint32_t flags : {0u, GRF_OPEN_CALLER_FLUSHES}) {
+TEST(Finalize, FlushesTwiceUnlessTheCallerMakesTheFileDurableAndNamesKeepTheirLimit) {
+  for (const uint32_t flags : {0u, GRF_OPEN_CALLER_FLUSHES | GRF_OPEN_LIMIT_NAMES}) {
     TempFile file("fin-flush");
     ASSERT_TRUE(file.Write({}));
     teststream::Plan plan;
     GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, flags);
     ASSERT_TRUE(ar && GrfPutData(ar, "a", "alpha", 5) && GrfFinalize(ar));
     EXPECT_EQ(plan.calls[static_cast<uint32_t>(teststream::Op::Flush)], flags ? 0u : 2u);
+    EXPECT_EQ(GrfPutData(ar, std::string(252, 'n').c_str(), "x", 1), flags == 0) << "a name past 251 under the limit";
+    EXPECT_TRUE(GrfLinkEntry(ar, "a", std::string(251, 'n').c_str()));  // changes after the finalize: discarded
     GrfClose(&ar);
     EXPECT_EQ(grftest::ReadAll(file.path()).size(), 1u);
   }

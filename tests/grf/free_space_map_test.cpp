@@ -25,13 +25,11 @@ TEST(FreeSpaceMap, BestFitTakesTheShortestLongEnoughRangeFirstOfEquals) {
 }
 
 TEST(FreeSpaceMap, RandomOperationsMatchAByteModel) {
-  constexpr uint64_t kSpace = 600;
+  constexpr uint64_t kSpace = 3000;
   std::mt19937 random(12345);
   Map map;
   std::vector<bool> model(kSpace, false);
-  for (int step = 0; step < 3000; ++step) {
-    const uint64_t a = random() % kSpace, b = std::min(kSpace, a + random() % 40);
-    const bool add = random() % 2 == 0;
+  const auto apply = [&](bool add, uint64_t a, uint64_t b) {
     ASSERT_TRUE(add ? FreeSpaceAdd(map.m, a, b - a) : FreeSpaceRemove(map.m, a, b - a));
     for (uint64_t i = a; i < b; ++i) model[i] = add;
     std::vector<std::pair<uint64_t, uint64_t>> expected, got;
@@ -40,7 +38,15 @@ TEST(FreeSpaceMap, RandomOperationsMatchAByteModel) {
       else if (model[i]) expected.emplace_back(i, i + 1);
     }
     for (uint32_t i = 0; i < map.m->count; ++i) got.emplace_back(map.m->ranges[i].start, map.m->ranges[i].end);
-    ASSERT_EQ(got, expected) << "step " << step;
+    ASSERT_EQ(got, expected) << "seed 12345, " << (add ? "add " : "remove ") << a << "-" << b;
+    ASSERT_LE(map.m->count, map.m->capacity);
+  };
+  for (uint64_t k = 0; k < 32; ++k) apply(true, 10 * k, 10 * k + 5);
+  apply(false, 1, 2);  // splits a range of the full array
+  for (int step = 0; step < 3000; ++step) {
+    const uint64_t a = random() % kSpace, b = std::min(kSpace, a + random() % 40);
+    apply(random() % 2 == 0, a, b);
+    if (HasFatalFailure()) return;
   }
 }
 

@@ -33,23 +33,32 @@ bool Hit(State* s, Op op, Fault* fault) {
   return true;
 }
 
-bool WriteFault(void* st, uint32_t* length, uint32_t* moved) {
+// True when the call fails; a short one goes on with half the length (a short read leaves
+// the rest of the buffer as no file holds it).
+bool Faulty(const void* st, Op op, uint32_t* length, uint32_t* moved, void* buffer = nullptr) {
   Fault fault{};
   *moved = 0;
-  if (!Hit(S(st), Op::Write, &fault)) return false;
+  if (!Hit(const_cast<State*>(static_cast<const State*>(st)), op, &fault)) return false;
+  if (buffer) std::memset(static_cast<char*>(buffer) + *length / 2, 0xEE, *length - *length / 2);
   *length /= 2;
   return fault == Fault::Fail;
 }
 
-bool Read(void* st, void* b, uint32_t n, uint32_t* moved) { return StreamRead(In(st), b, n, moved); }
+bool Read(void* st, void* b, uint32_t n, uint32_t* moved) {
+  return !Faulty(st, Op::Read, &n, moved, b) && StreamRead(In(st), b, n, moved);
+}
 bool Write(void* st, const void* b, uint32_t n, uint32_t* moved) {
-  return !WriteFault(st, &n, moved) && StreamWrite(In(st), b, n, moved);
+  return !Faulty(st, Op::Write, &n, moved) && StreamWrite(In(st), b, n, moved);
 }
 bool ReadAt64(void* st, uint32_t low, uint32_t high, void* b, uint32_t n, uint32_t* moved) {
-  return StreamReadAt(In(st), (uint64_t{high} << 32) | low, b, n, moved);
+  return !Faulty(st, Op::Read, &n, moved, b) && StreamReadAt(In(st), (uint64_t{high} << 32) | low, b, n, moved);
+}
+bool ReadShared(const void* st, uint64_t at, void* b, uint32_t n, uint32_t* moved) {
+  const GrfStream* inner = static_cast<const State*>(st)->c.inner;
+  return !Faulty(st, Op::Read, &n, moved, b) && inner->ops->readShared(StreamState(inner), at, b, n, moved);
 }
 bool WriteAt64(void* st, uint32_t low, uint32_t high, const void* b, uint32_t n, uint32_t* moved) {
-  return !WriteFault(st, &n, moved) &&
+  return !Faulty(st, Op::Write, &n, moved) &&
          StreamWriteAt(In(st), (uint64_t{high} << 32) | low, const_cast<void*>(b), n, moved);
 }
 bool ReadAt32(void* st, uint32_t at, void* b, uint32_t n, uint32_t* moved) { return ReadAt64(st, at, 0, b, n, moved); }
@@ -99,7 +108,7 @@ bool Control(void* st, uint32_t direction, uint32_t kind, void* data, uint32_t d
 }
 
 constexpr GrfStreamOps kOps = {Close, Read, Write, ReadAt32, WriteAt32, SetSize32,
-                               GetSize32, Flush, Control, ReadAt64, WriteAt64, nullptr};
+                               GetSize32, Flush, Control, ReadAt64, WriteAt64, ReadShared};
 const bool g_registered = StreamRegisterType(kTag, &kOps);
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
-// A file stream whose nth write fails (Short: half moves), size query fails, or flush fails.
+// A file stream whose nth write or read fails (Short: half moves, reported as done), size query
+// fails, or flush fails. Reads count every kind: sequential, positioned and shared.
 
 #include <cstdint>
 #include <string>
@@ -8,17 +9,17 @@ struct GrfArchive;
 
 namespace teststream {
 
-enum class Op : uint32_t { Write = 0, SizeQuery, Flush };
+enum class Op : uint32_t { Write = 0, SizeQuery, Flush, Read };
 enum class Fault : uint32_t { Fail, Short };
 
 struct Plan {
-  uint32_t nth[3] = {}, calls[3] = {}, injected = 0;  // nth: 1-based call counted from Arm; 0: never
-  Fault fault[3] = {};
+  uint32_t nth[4] = {}, calls[4] = {}, injected = 0;  // nth: 1-based call counted from Arm; 0: never
+  Fault fault[4] = {};
   void Arm(Op op, uint32_t n, Fault f = Fault::Fail) {
     const auto i = static_cast<uint32_t>(op);
     nth[i] = n, fault[i] = f, calls[i] = 0;
   }
-  void Disarm() { nth[0] = nth[1] = nth[2] = 0; }
+  void Disarm() { nth[0] = nth[1] = nth[2] = nth[3] = 0; }
 };
 
 // Opens (or creates) the file through the faulty stream; a null plan injects nothing.

@@ -1,25 +1,68 @@
+// The dialog template read back field by field as the extended template format lays it out,
+// with and without the font; cut short, whole records up to the cut and nothing past it.
+
 #include "support/dialog_template.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <string>
+#include <vector>
 
-TEST(DialogTemplate, NothingIsWrittenPastTheBuffer) {
-  const DialogItemSpec items[] = {{dlg::kStaticClass, 0, 0, 1000, 7, 7, 186, 8},
-                                  {dlg::kProgressClass, 0, 0, 1001, 7, 22, 186, 15},
-                                  {dlg::kStaticClass, 0, 0, 1003, 7, 45, 186, 8}};
-  const DialogSpec spec = {dlg::kSetFont, 0, 3, 0, 0, 0, 200, 100, items};
-  const DialogFont font = FallbackDialogFont();
-  size_t length = 0;
-  EXPECT_FALSE(BuildDialogTemplateFor(&spec, &font, nullptr, &length));
-  std::vector<uint8_t> full(length);
-  EXPECT_TRUE(BuildDialogTemplateFor(&spec, &font, full.data(), &length));
-  // Cut short anywhere: whole records (ending at 64, 96, 160) up to the cut, then nothing.
-  for (size_t given : {size_t{0}, size_t{63}, size_t{95}, size_t{136}, full.size() - 1}) {
-    std::vector<uint8_t> b(given + 16, 0xCC);
-    length = given;
-    EXPECT_FALSE(BuildDialogTemplateFor(&spec, &font, b.data(), &length));
-    EXPECT_EQ(length, full.size());
-    const size_t whole = given < 64 ? 0 : given < 96 ? 64 : given < 160 ? 96 : 160;
-    EXPECT_TRUE(std::equal(b.begin(), b.begin() + whole, full.begin())) << given;
-    EXPECT_EQ(std::count(b.begin() + whole, b.end(), 0xCC), b.end() - b.begin() - whole) << given;
+namespace {
+struct Reader {
+  const std::vector<uint8_t>& b;
+  size_t at = 0;
+  uint32_t U8() { return b.at(at++); }
+  uint32_t U16() { return U8() | U8() << 8; }
+  uint32_t U32() { return U16() | U16() << 16; }
+  std::u16string Sz() {
+    std::u16string s;
+    for (uint32_t c; (c = U16()) != 0;) s += static_cast<char16_t>(c);
+    return s;
+  }
+  void Align() { at = (at + 3) & ~size_t{3}; }
+};
+
+TEST(DialogTemplate, FieldsWhereTheFormatPutsThemAndNothingPastTheBuffer) {
+  const DialogItemSpec items[] = {{dlg::kStaticClass, 0x1, 0x20, 1000, 7, -7, 186, 8},
+                                  {dlg::kProgressClass, dlg::kPopup, 0, 1001, 7, 22, 186, 15},
+                                  {dlg::kButtonClass, dlg::kChild | 0x1, 0, 1003, -1, 45, 186, 8}};
+  DialogFont font{u"Tahoma", 9, 700, 1, 0xEE};
+  for (const uint32_t style : {dlg::kSetFont | 0x80u, 0x80u}) {
+    const DialogSpec spec = {style, 0x100, 3, 0, 10, -20, 200, 100, items};
+    size_t length = 0;
+    EXPECT_FALSE(BuildDialogTemplateFor(&spec, &font, nullptr, &length));
+    std::vector<uint8_t> full(length);
+    ASSERT_TRUE(BuildDialogTemplateFor(&spec, &font, full.data(), &length));
+    Reader r{full};
+    EXPECT_EQ(std::vector<uint32_t>({r.U16(), r.U16(), r.U32(), r.U32(), r.U32(), r.U16(), r.U16(), r.U16(), r.U16(),
+                                     r.U16(), r.U16(), r.U16(), r.U16()}),
+              std::vector<uint32_t>({1, 0xFFFF, 0, 0x100, style | dlg::kVisible, 3, 10, 0xFFEC, 200, 100, 0, 0, 0}));
+    if (style & dlg::kSetFont) {
+      EXPECT_EQ(std::vector<uint32_t>({r.U16(), r.U16(), r.U8(), r.U8()}), std::vector<uint32_t>({9, 700, 1, 0xEE}));
+      EXPECT_EQ(r.Sz(), u"Tahoma");
+    }
+    std::vector<size_t> ends = {(r.Align(), r.at)};  // where the header and each item end
+    for (const DialogItemSpec& item : items) {
+      const uint32_t added = dlg::kVisible | (item.style & (dlg::kChild | dlg::kPopup) ? 0 : dlg::kChild);
+      EXPECT_EQ(std::vector<uint32_t>({r.U32(), r.U32(), r.U32(), r.U16(), r.U16(), r.U16(), r.U16(), r.U32()}),
+                std::vector<uint32_t>({0, item.exStyle, item.style | added, static_cast<uint16_t>(item.x),
+                                       static_cast<uint16_t>(item.y), static_cast<uint16_t>(item.cx),
+                                       static_cast<uint16_t>(item.cy), item.id}));
+      if (item.className[0] == 0xFFFF) EXPECT_TRUE(r.U16() == 0xFFFF && r.U16() == item.className[1]);
+      else EXPECT_EQ(r.Sz(), item.className);
+      EXPECT_EQ(r.U32(), 0u) << "no title, no extra data";
+      ends.push_back((r.Align(), r.at));
+    }
+    EXPECT_EQ(ends.back(), full.size());
+    for (size_t given : {size_t{0}, ends[0] - 1, ends[1], ends[2] - 1, full.size() - 1}) {
+      std::vector<uint8_t> b(given + 16, 0xCC);
+      length = given;
+      EXPECT_FALSE(BuildDialogTemplateFor(&spec, &font, b.data(), &length));
+      EXPECT_EQ(length, full.size());
+      const size_t whole = given < ends[0] ? 0 : *(std::upper_bound(ends.begin(), ends.end(), given) - 1);
+      EXPECT_TRUE(std::equal(b.begin(), b.begin() + whole, full.begin())) << given;
+      EXPECT_EQ(std::count(b.begin() + whole, b.end(), 0xCC), b.end() - b.begin() - whole) << given;
+    }
   }
 }
+}  // namespace

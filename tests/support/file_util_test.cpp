@@ -69,6 +69,8 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   EXPECT_TRUE(ReadFromFileAt(handle, 0, two, 4, &moved) && moved == 2 && two[1] == '1');
   EXPECT_TRUE(ReadFromFileAt(handle, 9, two, 4, &moved) && moved == 0) << "past the end";
   EXPECT_TRUE(CloseFileHandle(&handle));
+  EXPECT_EQ(CreateFileChecked(name.c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile), kInvalidFile);
+  EXPECT_EQ(GetSystemError(), syserr::kFileExists) << "create-new never opens an existing file";
   handle = CreateAlways(name);
   EXPECT_EQ(State(handle), "0/0") << "an existing file is emptied";
   ASSERT_TRUE(WriteToFileAt(handle, 3, "abc", 3, &moved) && moved == 3);
@@ -86,5 +88,8 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   EXPECT_EQ(size32, 77u);
   EXPECT_TRUE(GetFileSize32(name.c_str(), nullptr)) << "the file exists";
   EXPECT_FALSE(GetFileSize32(dir.File("absent").c_str(), nullptr));
+  SetSystemError(0);
+  EXPECT_FALSE(OpenExistingForRead(dir.File("absent").c_str(), 0, &handle));
+  EXPECT_TRUE(handle == kInvalidFile && GetSystemError() == syserr::kFileNotFound);
 }
 }  // namespace
