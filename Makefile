@@ -35,9 +35,9 @@ test-win64: win64
 test: deps
 	bash scripts/run-all-tests.sh
 
-# Release packages into build/packages: the .deb (program, libslimgrf static
-# and shared, grf/grf.h, man page) and the Windows zip (slimwick.exe,
-# slimwick-x64.exe, slimwick-cli.exe).
+# Release packages into build/packages: the .deb (programs, libslimgrf static
+# and shared, grf/grf.h, man pages) and the Windows zip (slimwick.exe,
+# slimwick-x64.exe, slimwick-cli.exe, slimgrf.exe).
 package: deps
 	cmake --preset native >/dev/null
 	cmake --build --preset native -j $(JOBS) --target installables

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/json_writer.h"
+#include "console/json_writer.h"
 
 int ExitStatusFor(JobOutcome outcome) {
   switch (outcome) {

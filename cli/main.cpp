@@ -7,7 +7,6 @@
 // nothing (no copy left behind), 2 when any archive failed. A dry run answers
 // the same for the copies it measured.
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,7 +14,8 @@
 
 #include "cli/batch.h"
 #include "cli/options.h"
-#include "cli/terminal_host.h"
+#include "console/stop_signals.h"
+#include "console/terminal_host.h"
 #include "engine/codec_library.h"
 #include "engine/consolidation_job.h"
 #include "engine/format.h"
@@ -28,44 +28,10 @@
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
-#ifdef _WIN32
-#include <io.h>
-#define SLIM_ISATTY _isatty
-#define SLIM_FILENO _fileno
-#else
-#include <unistd.h>
-#define SLIM_ISATTY isatty
-#define SLIM_FILENO fileno
-#endif
 
 namespace {
 
 constexpr const char kVersion[] = SLIMWICK_VERSION;
-
-void OnStopSignal(int) { TerminalHost::stopRequested.store(true); }
-
-// Ctrl-C, a closed terminal (SIGHUP) and SIGTERM stop the run the same way:
-// the job notices at its next check and keeps no copy. Output into a closed
-// pipe is dropped instead of ending the run. Calls the stop interrupts go on
-// (a write to stdout is not lost); the wait for an answer is ended by it.
-void InstallSignalHandlers() {
-#ifdef _WIN32
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
-#else
-  struct sigaction stop {};
-  stop.sa_handler = OnStopSignal;
-  stop.sa_flags = SA_RESTART;
-  sigemptyset(&stop.sa_mask);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stop, nullptr);
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, nullptr);
-#endif
-}
-
-bool IsTerminal(FILE* stream) { return SLIM_ISATTY(SLIM_FILENO(stream)) != 0; }
 
 // Checks the codec library each job will load; false (with the error
 // printed) when it is not one.
@@ -233,7 +199,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> destinations;
   if (!PlanDestinations(options, &destinations)) return kExitFailure;
 
-  InstallSignalHandlers();
+  InstallStopSignalHandlers();
   const bool batch = options.archives.size() > 1;
   FILE* text = options.json ? stderr : stdout;
   int status = kExitKept;

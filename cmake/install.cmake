@@ -4,16 +4,17 @@ include(GNUInstallDirs)
 # Installing and packaging take what is built; they do not build the whole
 # tree (tests included) first. `make package` builds the installed targets.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
-set(SLIM_INSTALLED_TARGETS slimwick-cli)
+set(SLIM_INSTALLED_TARGETS slimwick-cli slimgrf-tool)
 
-install(TARGETS slimwick-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS slimwick-cli slimgrf-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET slim_app)
   install(TARGETS ${APP_NAME} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   list(APPEND SLIM_INSTALLED_TARGETS ${APP_NAME})
 endif()
 
 if(NOT WIN32)
-  install(FILES ${CMAKE_SOURCE_DIR}/doc/slimwick-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${CMAKE_SOURCE_DIR}/doc/slimwick-cli.1 ${CMAKE_SOURCE_DIR}/doc/slimgrf.1
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${CMAKE_SOURCE_DIR}/LICENSE
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/slimwick RENAME copyright)
 else()
@@ -69,7 +70,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "the Slimwick developers")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "slimwick-cli writes a consolidated copy of a GRF archive: entries with\n identical content become links, enciphered entries are deciphered. The\n package also holds libslimgrf, the archive library, with its header.")
+    "slimwick-cli writes a consolidated copy of a GRF archive: entries with\n identical content become links, enciphered entries are deciphered. slimgrf\n lists, verifies and extracts archives. The package also holds libslimgrf,\n the archive library, with its header.")
   find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
   if(DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

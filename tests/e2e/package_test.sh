@@ -20,13 +20,22 @@ trap 'rm -rf "$scratch"' EXIT
 deb=$(ls "$scratch"/pkg/*.deb)
 dpkg-deb -x "$deb" "$scratch/root"
 usr=$scratch/root/usr
-for f in bin/slimwick-cli include/grf/grf.h share/man/man1/slimwick-cli.1 \
+for f in bin/slimwick-cli bin/slimgrf include/grf/grf.h share/man/man1/slimwick-cli.1 \
+         share/man/man1/slimgrf.1 \
          share/doc/slimwick/copyright; do
   [ -f "$usr/$f" ] || { echo "missing from the package: /usr/$f"; exit 1; }
 done
 libdir=$(dirname "$(find "$usr" -name libslimgrf.a)")
 
-"$make_sample" "$scratch/sample.grf" --entries 200 --megabytes 2 --duplicates 25 >/dev/null
+"$make_sample" "$scratch/sample.grf" --entries 200 --megabytes 2 --duplicates 25 \
+  --contents "$scratch/contents" >/dev/null
+# The installed slimgrf lists and verifies the sample and gives every entry
+# back byte for byte.
+[ "$("$usr/bin/slimgrf" list "$scratch/sample.grf" | wc -l)" = 200 ]
+"$usr/bin/slimgrf" verify -q "$scratch/sample.grf"
+"$usr/bin/slimgrf" extract -q "$scratch/sample.grf" -C "$scratch/extracted"
+diff -r "$scratch/contents" "$scratch/extracted" ||
+  { echo "installed slimgrf extracted other contents than the archive holds"; exit 1; }
 "$usr/bin/slimwick-cli" --json "$scratch/sample.grf" >"$scratch/out.json" 2>"$scratch/err.txt" ||
   { echo "installed slimwick-cli failed:"; cat "$scratch/err.txt"; exit 1; }
 python3 - "$scratch/out.json" "$scratch/sample-cleaned.grf" <<'PY'

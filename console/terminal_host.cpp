@@ -1,4 +1,4 @@
-#include "cli/terminal_host.h"
+#include "console/terminal_host.h"
 
 #include <cerrno>
 #include <cstring>

@@ -22,6 +22,7 @@ class JsonObjectWriter {
   // Fixed-point with `decimals` digits after the point.
   JsonObjectWriter& Number(std::string_view name, double value, int decimals);
   JsonObjectWriter& Null(std::string_view name);
+  JsonObjectWriter& Bool(std::string_view name, bool value);
   // The object, closed ("{}" when nothing was added).
   std::string Finish() const { return text_ + "}"; }
 

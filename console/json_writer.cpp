@@ -1,4 +1,4 @@
-#include "cli/json_writer.h"
+#include "console/json_writer.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -107,5 +107,11 @@ JsonObjectWriter& JsonObjectWriter::Number(std::string_view name, double value, 
 JsonObjectWriter& JsonObjectWriter::Null(std::string_view name) {
   Key(name);
   text_ += "null";
+  return *this;
+}
+
+JsonObjectWriter& JsonObjectWriter::Bool(std::string_view name, bool value) {
+  Key(name);
+  text_ += value ? "true" : "false";
   return *this;
 }

@@ -1,0 +1,9 @@
+#pragma once
+// The subcommands; each returns the program's exit status.
+
+struct ToolOptions;
+
+int RunList(const ToolOptions& options);
+int RunVerify(const ToolOptions& options);
+int RunExtract(const ToolOptions& options);
+

@@ -1,0 +1,86 @@
+#pragma once
+// Runs a slimgrf subcommand in this process, its stdout and stderr caught.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "slimgrf/options.h"
+#include "tests/fixtures/archive_builder.h"
+
+#ifdef _WIN32
+#include <io.h>
+inline int DupFd(int fd) { return _dup(fd); }
+inline int Dup2Fd(int from, int to) { return _dup2(from, to); }
+inline int CloseFd(int fd) { return _close(fd); }
+inline int FileNumber(FILE* file) { return _fileno(file); }
+#else
+#include <unistd.h>
+inline int DupFd(int fd) { return dup(fd); }
+inline int Dup2Fd(int from, int to) { return dup2(from, to); }
+inline int CloseFd(int fd) { return close(fd); }
+inline int FileNumber(FILE* file) { return fileno(file); }
+#endif
+
+namespace tooltest {
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+  // Whether one line of stdout holds every piece.
+  bool HasLine(std::initializer_list<std::string> pieces) const {
+    size_t start = 0;
+    while (start < out.size()) {
+      const size_t end = std::min(out.find('\n', start), out.size());
+      const std::string line = out.substr(start, end - start);
+      bool all = true;
+      for (const std::string& piece : pieces) all = all && line.find(piece) != std::string::npos;
+      if (all) return true;
+      start = end + 1;
+    }
+    return false;
+  }
+};
+
+inline std::string Caught(int fd, const std::string& path, int saved) {
+  std::fflush(fd == 1 ? stdout : stderr);
+  Dup2Fd(saved, fd);
+  CloseFd(saved);
+  fixture::Bytes bytes;
+  fixture::ReadBytesFromFile(path, &bytes);
+  std::remove(path.c_str());
+  return std::string(bytes.begin(), bytes.end());
+}
+
+inline ToolRun RunTool(std::vector<std::string> args) {
+  args.insert(args.begin(), "slimgrf");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  const Subcommand* subcommand = nullptr;
+  ToolOptions options;
+  std::string error;
+  ToolRun run;
+  if (ParseToolCommandLine(static_cast<int>(argv.size()), argv.data(), &subcommand, &options,
+                           &error) != ToolCommand::Run) {
+    run.err = error;
+    return run;
+  }
+  const std::string outPath = fixture::TempPath("tool-out"), errPath = fixture::TempPath("tool-err");
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const int savedOut = DupFd(1), savedErr = DupFd(2);
+  FILE* out = std::fopen(outPath.c_str(), "wb");
+  FILE* err = std::fopen(errPath.c_str(), "wb");
+  Dup2Fd(FileNumber(out), 1);
+  Dup2Fd(FileNumber(err), 2);
+  std::fclose(out);
+  std::fclose(err);
+  run.status = subcommand->run(options);
+  run.out = Caught(1, outPath, savedOut);
+  run.err = Caught(2, errPath, savedErr);
+  return run;
+}
+
+}  // namespace tooltest
