@@ -53,7 +53,7 @@ struct DecodeItem {
       problem = kOutOfMemory;
     } else {
       const uint32_t status =
-          GrfDecodeBlockShared(archive, &info, block, content, info.realSize, nullptr);
+          GrfDecodeBlockShared(archive, &info, block, content, info.realSize);
       if (status != GRF_S_OK)
         problem = status == GRF_E_OUT_OF_MEMORY ? kOutOfMemory : "undecodable stream";
     }
