@@ -214,8 +214,12 @@ struct EntryWork {
 struct EntryBatch final : PipelineBatch<EntryWork> {
   EntryWork::Stage stage = EntryWork::Stage::kDecode;
   void Run() noexcept override {
-    if (stage == EntryWork::Stage::kDecode && count > 0)
-      ReadBatchBlocks(items[0]->source, items, count);
+    // A batch may span the end of one source and the start of the next.
+    for (uint32_t first = 0, end = 0; stage == EntryWork::Stage::kDecode && first < count;
+         first = end) {
+      for (end = first + 1; end < count && items[end]->source == items[first]->source;) ++end;
+      ReadBatchBlocks(items[first]->source, items + first, end - first);
+    }
     PipelineBatch<EntryWork>::Run();
   }
   bool NeedsRun() const {
