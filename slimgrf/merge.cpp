@@ -8,7 +8,6 @@
 #include <string>
 
 #include "console/json_writer.h"
-#include "console/stop_signals.h"
 #include "console/terminal_host.h"
 #include "engine/consolidation_job.h"
 #include "engine/job_summary.h"
@@ -43,13 +42,7 @@ int RunMerge(const ToolOptions& options) {
     return kExitNotOpened;
   }
   const char* base = options.operands[0];
-  TerminalSettings settings;
-  settings.text = options.json ? stderr : stdout;
-  settings.ask = IsTerminal(settings.text) && IsTerminal(stdin);
-  settings.assumeYes = options.yes;
-  settings.quiet = options.quiet;
-  settings.progress = !options.quiet && !options.json;
-  settings.redraw = IsTerminal(settings.text);
+  TerminalSettings settings = CommandLineSettings(options.json, options.quiet, options.yes);
   GetFileSize64(base, &settings.sourceBytes);
   TerminalHost host(settings);
 
