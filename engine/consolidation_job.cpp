@@ -234,13 +234,13 @@ struct SourceSet {
   }
 };
 
-// The merge's report: what became of the entries, and the sizes.
+// The report of a merge (or removal): what became of the entries, and the sizes.
 void ComposeMergeReport(const ReportFacts& facts, const PassCounts& counts, char* text,
                         size_t capacity) {
   FormatBounded(text, capacity,
-                "Merge complete: %u entries added, %u replaced, %u unchanged, %u linked.\r\n"
+                "Done: %u entries added, %u replaced, %u removed, %u unchanged, %u linked.\r\n"
                 "The archive was %llu bytes and is now %llu bytes.",
-                counts.added, counts.replaced, counts.unchanged, counts.linked,
+                counts.added, counts.replaced, counts.removed, counts.unchanged, counts.linked,
                 static_cast<unsigned long long>(facts.sourceSize),
                 static_cast<unsigned long long>(facts.destinationSize));
 }
@@ -266,6 +266,8 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, SourceSet* sources, Destinatio
   options.workerStart = job->workerStart;
   options.workerStartContext = job->workerStartContext;
   options.expectations = expectations.get();
+  options.keepsEntry = job->keepsEntry;
+  options.keepsEntryContext = job->keepsEntryContext;
   const std::optional<PassCounts> counts =
       ConsolidateEntries(destination->archive, sources->archives, sources->count, options);
   if (!counts) return JobOutcome::PassFailed;
@@ -296,6 +298,7 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, SourceSet* sources, Destinatio
     summary->unchanged = counts->unchanged;
     summary->replaced = counts->replaced;
     summary->added = counts->added;
+    summary->removed = counts->removed;
   }
   closing.Close(&destination->archive);
   const bool keep = job->merge || KeepsCleanedCopy(KindOfReport(facts));

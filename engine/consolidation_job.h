@@ -33,6 +33,8 @@ struct ConsolidationJob {
   uint32_t patchCount;            // name, a later one's an earlier one's (owned by the caller)
   uint32_t merge;  // 1: the copy is kept whatever its size, with the merge report; with an
                    // empty destinationPath it replaces the source (renamed over it when read back)
+  bool (*keepsEntry)(const char* name, void* context);  // if not null: an entry it refuses
+  void* keepsEntryContext;                               // is left out of the copy
 };
 
 // How a job ended.

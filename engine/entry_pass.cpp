@@ -527,6 +527,11 @@ bool ProcessEntry(uint32_t current, uint32_t, const EntryView* view, void* conte
     OnEntryProgress(pass->walked + current, pass->entries, pass->options->progress);
 
   const char* name = view->name;
+  if (pass->options->keepsEntry &&
+      !pass->options->keepsEntry(name, pass->options->keepsEntryContext)) {
+    ++pass->counts.removed;
+    return true;
+  }
   bool lookupFailed = false;
   if (!Wins(pass, name, &lookupFailed))
     return lookupFailed ? OutOfMemory(pass, kNoMemoryForBuffer) : true;

@@ -23,6 +23,9 @@ struct PassOptions {
   WorkerStartHook workerStart = nullptr;  // called first on each worker thread, if not null
   void* workerStartContext = nullptr;
   CopyExpectations* expectations = nullptr;  // when given: every name written, as it must read back
+  // When given: an entry whose name it refuses is left out.
+  bool (*keepsEntry)(const char* name, void* context) = nullptr;
+  void* keepsEntryContext = nullptr;
 };
 
 struct PassCounts {
@@ -31,6 +34,7 @@ struct PassCounts {
   uint32_t unchanged = 0;   // entries of the first source written
   uint32_t replaced = 0;    // entries of a later source that replaced an earlier one's
   uint32_t added = 0;       // entries of a later source whose name no earlier one has
+  uint32_t removed = 0;     // entries left out by keepsEntry
 };
 
 // The entries in an archive's table.

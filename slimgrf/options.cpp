@@ -15,6 +15,8 @@ const Subcommand kSubcommands[] = {
      "extract ARCHIVE [PATTERN...]   write entries as files under -C DIR"},
     {"merge", &RunMerge, option::kJson | option::kQuiet | option::kJobs | option::kOutput | option::kBest | option::kYes, true,
      "merge BASE PATCH...            fold patch archives into BASE (later ones win)"},
+    {"rm", &RunRemove, option::kJson | option::kQuiet | option::kJobs, false,
+     "rm ARCHIVE PATTERN...          remove the entries the patterns match"},
     {nullptr, nullptr, 0, false, nullptr},
 };
 
@@ -22,9 +24,9 @@ std::string ToolUsageText() {
   std::string text =
       "Usage: slimgrf COMMAND [options] OPERANDS\n"
       "\n"
-      "Lists, verifies, extracts and merges GRF archives. list, verify and extract\n"
-      "only read the archive; merge writes its result beside the target, reads it\n"
-      "back and only then renames it into place.\n"
+      "Lists, verifies, extracts, merges and prunes GRF archives. list, verify and\n"
+      "extract only read the archive; merge and rm write the result beside the\n"
+      "target, read it back and only then rename it into place.\n"
       "\n"
       "Commands:\n";
   for (const Subcommand* s = kSubcommands; s->name; ++s) text += std::string("  ") + s->synopsis + "\n";
@@ -35,7 +37,7 @@ std::string ToolUsageText() {
       "\n"
       "Options:\n"
       "  -l, --long        list: add compressed size and offset; verify: name every link\n"
-      "  --json            list, verify, merge: one JSON object per line on stdout\n"
+      "  --json            list, verify, merge, rm: one JSON object per line on stdout\n"
       "  -o, --output PATH merge: write the result to PATH (default: replace BASE)\n"
       "  --best            merge: recompress every entry at the smallest level\n"
       "  -y, --yes         merge: replace an existing --output without asking\n"
@@ -51,7 +53,8 @@ std::string ToolUsageText() {
       "\n"
       "Exit status: 0 every entry read, 1 some entry unreadable or not extracted,\n"
       "2 an archive could not be opened (extract: or DIR could not be used;\n"
-      "merge: nothing was merged, the target is as it was).\n";
+      "merge, rm: nothing was changed, the target is as it was; rm: 1 no entry\n"
+      "matched).\n";
   return text;
 }
 
@@ -115,7 +118,7 @@ bool Apply(const OptionName& o, const char* value, ToolOptions* options, std::st
 ToolCommand ParseToolCommandLine(int argc, char** argv, const Subcommand** subcommand,
                                  ToolOptions* options, std::string* error) {
   if (argc < 2) {
-    *error = "Name a command: list, verify, extract or merge.";
+    *error = "Name a command: list, verify, extract, merge or rm.";
     return ToolCommand::Error;
   }
   const char* command = argv[1];

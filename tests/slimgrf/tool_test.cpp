@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 
 #include "grf/grf.h"
 #include "slimgrf/name_conversion.h"
@@ -323,7 +324,7 @@ TEST(ToolMerge, LaterArchivesWinUnderTheLibrarysNamesAndIdenticalContentsLink) {
     args.insert(args.end(), mode.begin(), mode.end());
     const tooltest::ToolRun run = RunTool(args);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(run.HasLine({"\"added\":2,\"replaced\":2,\"unchanged\":3,\"linked\":1,\"unreadable\":0"})) << run.out;
+    EXPECT_TRUE(run.HasLine({"\"added\":2,\"replaced\":2,\"removed\":0,\"unchanged\":3,\"linked\":1,\"unreadable\":0"})) << run.out;
     EXPECT_EQ(EntriesOf(args[1]), expected);
     EXPECT_EQ(RunTool({"verify", args[1]}).status, 0);
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch.root), fs::directory_iterator()), 3);
@@ -357,6 +358,39 @@ TEST(ToolMerge, APatchThatCannotBeMergedLeavesTheBaseAsItWas) {
     EXPECT_EQ(std::distance(fs::directory_iterator(scratch.root), fs::directory_iterator()),
               (what == "missing" ? 1 : 2) + (row.status == 0)) << what;  // no leftover
     EXPECT_TRUE(run.HasLine({"\"unreadable\":" + std::to_string(what == "undecodable")}) || row.status) << what << run.out;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ToolRemove, LeavesOutWhatThePatternsMatchAndNothingElse) {
+  fixture::ArchiveSpec spec;
+  spec.entries = {Entry("data\\a.txt", fixture::MakeContent(3000, 1)), Entry("data\\b.TXT", fixture::MakeContent(2000, 2)),
+                  Entry("c.gat", fixture::MakeContent(1000, 3), Storage::Zlib, Cipher::Header),
+                  Entry("keep.bin", fixture::MakeContent(3000, 1), Storage::Stored)};
+  const struct {
+    std::vector<std::string> patterns;
+    std::set<std::string> removed;
+    int status;
+  } rows[] = {{{"*.txt"}, {"data\\a.txt", "data\\b.TXT"}, 0},
+              {{"DATA/A.*", "c.gat"}, {"data\\a.txt", "c.gat"}, 0},
+              {{"nothing*"}, {}, 1}};
+  for (const auto& row : rows) {
+    Scratch scratch;
+    const Bytes original = fixture::BuildArchiveBytes(spec);
+    const std::string path = scratch.Archive(original);
+    std::map<std::string, Bytes> expected = EntriesOf(path);
+    for (const std::string& name : row.removed) expected.erase(name);
+    std::vector<std::string> args = {"rm", path, "-q"};
+    args.insert(args.end(), row.patterns.begin(), row.patterns.end());
+    EXPECT_EQ(RunTool(args).status, row.status) << row.patterns[0];
+    EXPECT_EQ(EntriesOf(path), expected) << row.patterns[0];
+    if (row.status) {
+      EXPECT_EQ(ReadPath(path), original);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.root), fs::directory_iterator()), 1);
   }
 }
 
