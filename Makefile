@@ -1,5 +1,5 @@
 # Entry points for people and CI. See README.md.
-.PHONY: demo test deps package native asan win32 win64 test-native test-asan test-win64 clean
+.PHONY: demo test deps package native asan win32 win64 test-native test-asan test-win32 test-win64 clean
 
 JOBS ?= 2
 
@@ -27,6 +27,10 @@ test-native: native
 
 test-asan: asan
 	ctest --preset asan
+
+# Skipped, with the reason, where the kernel does not run i386 programs.
+test-win32: win32
+	ctest --preset win32
 
 test-win64: win64
 	ctest --preset win64

@@ -22,12 +22,21 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# Prepare the wine prefix once, so the first Windows test does not pay for it.
-prefix="${WINEPREFIX:-$HOME/.wine}"
-if [ ! -f "$prefix/system.reg" ]; then
-  echo "install-deps: initialising wine prefix $prefix"
-  WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
-  wineserver -w 2>/dev/null || true
+# The 32-bit Windows lane: wine32 comes from the i386 architecture, added only
+# where the kernel runs i386 programs. Elsewhere it stays out: installed, the
+# `wine` launcher prefers its 32-bit loader, which cannot start there. The test
+# scripts name their loader and prefix themselves, so nothing is prepared here.
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  if reason=$("$(dirname "$0")/i386-probe.sh"); then
+    echo "install-deps: this machine runs i386 programs; installing wine32:i386"
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends wine32:i386 >/dev/null
+  else
+    echo "install-deps: no wine32, the 32-bit Windows tests will be skipped: $reason"
+  fi
 fi
 
 # libdeflate for the two mingw targets: Debian ships no mingw build, so its

@@ -209,6 +209,8 @@ TEST(MainWindow, RefusesOrRemembersWhatIsNoSingleArchive) {
   std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
       {{text, sound}, "Please drop only one fatty archive at a time. The window could break otherwise."},
       {{text}, "This does not look like a supported GRF archive. The extension is usually .grf, .gpf, .gef or .gsf ..."},
+      {{fixture::TestCodecLibraryPath(fixture::CodecVariant::OtherArchitecture)},  // not a crash
+       "This does not look like a supported GRF archive. The extension is usually .grf, .gpf, .gef or .gsf ..."},
       {{g_dir->File(std::string(kPathCapacity - g_dir->File("").size(), 'x'))},  // 260: unread
        "Cannot pull the dropped archive from that location. Please move it elsewhere and try again."},
       {{sound}, "Fine, will play this once the archive is ready."},

@@ -14,7 +14,8 @@ shift
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$(dirname "$exe")" && pwd)
 
-export WINEPREFIX=${SLIMWICK_GUI_WINEPREFIX:-$build/wineprefix-gui}
+export SLIMWICK_WINEPREFIX=${SLIMWICK_GUI_WINEPREFIX:-$build/wineprefix-gui}
+export WINEPREFIX=$SLIMWICK_WINEPREFIX
 # Test binaries sit in <build>/tests, the libraries they load in <build>.
 export SLIMWICK_TEST_BIN=${SLIMWICK_TEST_BIN:-$(cd "$build/.." && pwd)}
 
