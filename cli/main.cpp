@@ -133,13 +133,7 @@ std::string CleanArchive(const CliOptions& options, const char* archive, const c
   CopyBounded(summary->sourcePath, archive, sizeof summary->sourcePath);
   summary->outcome = JobOutcome::SourceNotOpened;
 
-  TerminalSettings settings;
-  settings.text = options.json ? stderr : stdout;
-  settings.ask = IsTerminal(settings.text) && IsTerminal(stdin);
-  settings.assumeYes = options.yes;
-  settings.quiet = options.quiet;
-  settings.progress = !options.quiet && !options.json;
-  settings.redraw = IsTerminal(settings.text);
+  TerminalSettings settings = CommandLineSettings(options.json, options.quiet, options.yes);
   if (batch) settings.errorPrefix = RenderForConsole(archive) + ": ";
   GetFileSize64(archive, &settings.sourceBytes);
   // A file the job could not open still counts with its size on disk.

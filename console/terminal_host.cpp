@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include "console/stop_signals.h"
 #include "support/clock.h"
 #include "support/text.h"
 
@@ -216,3 +217,14 @@ void TerminalHost::PlaySoundFile(const char*) {
 }
 
 bool TerminalHost::IsStopRequested() { return stopRequested.load(); }
+
+TerminalSettings CommandLineSettings(bool json, bool quiet, bool assumeYes) {
+  TerminalSettings settings;
+  settings.text = json ? stderr : stdout;
+  settings.ask = IsTerminal(settings.text) && IsTerminal(stdin);
+  settings.assumeYes = assumeYes;
+  settings.quiet = quiet;
+  settings.progress = !quiet && !json;
+  settings.redraw = IsTerminal(settings.text);
+  return settings;
+}

@@ -21,6 +21,11 @@ struct TerminalSettings {
   uint64_t sourceBytes = 0;      // for the throughput shown in the redrawn line
 };
 
+// The settings of a job run from the command line: texts on stdout, or on
+// stderr when stdout carries JSON; the question asked when both ends are a
+// terminal; progress redrawn on a terminal, none with --json or --quiet.
+TerminalSettings CommandLineSettings(bool json, bool quiet, bool assumeYes);
+
 class TerminalHost : public JobHost {
  public:
   explicit TerminalHost(TerminalSettings settings);

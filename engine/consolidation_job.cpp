@@ -122,19 +122,6 @@ bool BuildDestinationNameIn(const char* sourcePath, const char* folder, char* na
 
 namespace {
 
-uint32_t CountEntries(GrfArchive* archive) {
-  uint32_t count = 0;
-  // The total comes with the first entry; no need to visit the others.
-  GrfForEachEntry(
-      archive,
-      [](uint32_t, uint32_t total, const EntryView*, void* user) {
-        *static_cast<uint32_t*>(user) = total;
-        return false;
-      },
-      &count);
-  return count;
-}
-
 // The copy being written: a held temporary file beside the cleaned name.
 struct Destination {
   const char* name;                // the cleaned name
@@ -223,10 +210,46 @@ class BackgroundClose {
   std::thread thread_;
 };
 
-// Steps between a created destination and its report. The archive is
+// The job's open archives: the source, then its patches.
+struct SourceSet {
+  GrfArchive* alone = nullptr;  // a job without patches allocates no list
+  GrfArchive** archives = &alone;
+  uint32_t count = 0;
+  SourceSet() = default;
+  SourceSet(const SourceSet&) = delete;
+  SourceSet& operator=(const SourceSet&) = delete;
+  ~SourceSet() {
+    ClosePatches();
+    GrfClose(&archives[0]);
+    if (archives != &alone) PoolFree(archives);
+  }
+  bool Reserve(uint32_t patches) {
+    if (patches == 0) return true;
+    archives = static_cast<GrfArchive**>(PoolAllocZeroed((1 + patches) * sizeof(GrfArchive*)));
+    if (!archives) archives = &alone;
+    return archives != &alone;
+  }
+  void ClosePatches() {
+    for (uint32_t i = 1; i < count; ++i) GrfClose(&archives[i]);
+  }
+};
+
+// The report of a merge (or removal): what became of the entries, and the sizes.
+void ComposeMergeReport(const ReportFacts& facts, const PassCounts& counts, char* text,
+                        size_t capacity) {
+  FormatBounded(text, capacity,
+                "Done: %u entries added, %u replaced, %u removed, %u unchanged, %u linked.\r\n"
+                "The archive was %llu bytes and is now %llu bytes.",
+                counts.added, counts.replaced, counts.removed, counts.unchanged, counts.linked,
+                static_cast<unsigned long long>(facts.sourceSize),
+                static_cast<unsigned long long>(facts.destinationSize));
+}
+
+// Steps between a created destination and its report. The archives are
 // closed here; the temporary file is renamed onto the cleaned name when the
 // copy is kept, and otherwise left to the caller to discard.
-JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destination* destination) {
+JobOutcome ConsolidateInto(ConsolidationJob* job, SourceSet* sources, Destination* destination) {
+  GrfArchive** source = &sources->archives[0];
   JobHost* host = job->host;
   host->SetStatusText("Consolidating...");
   const uint64_t start = ReadSystemTime();
@@ -243,9 +266,12 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destinati
   options.workerStart = job->workerStart;
   options.workerStartContext = job->workerStartContext;
   options.expectations = expectations.get();
+  options.keepsEntry = job->keepsEntry;
+  options.keepsEntryContext = job->keepsEntryContext;
   const std::optional<PassCounts> counts =
-      ConsolidateEntries(destination->archive, *source, options);
+      ConsolidateEntries(destination->archive, sources->archives, sources->count, options);
   if (!counts) return JobOutcome::PassFailed;
+  sources->ClosePatches();
   ReportFacts facts{};
   facts.sourceSize = GrfGetFileSize(*source);
   facts.linkedCount = counts->linked;
@@ -269,9 +295,13 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destinati
     summary->destinationBytes = facts.destinationSize;
     summary->linked = facts.linkedCount;
     summary->unreadable = facts.unreadableCount;
+    summary->unchanged = counts->unchanged;
+    summary->replaced = counts->replaced;
+    summary->added = counts->added;
+    summary->removed = counts->removed;
   }
   closing.Close(&destination->archive);
-  const bool keep = KeepsCleanedCopy(KindOfReport(facts));
+  const bool keep = job->merge || KeepsCleanedCopy(KindOfReport(facts));
   if (!job->dryRun) {
     // Only a copy that reads back as the pass wrote it is kept.
     if (keep && expectations && !VerifyCopy(destination->partialName, *expectations, job->threads,
@@ -293,7 +323,10 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, GrfArchive** source, Destinati
   // The time includes the read-back.
   facts.seconds = ElapsedSeconds(start, ReadSystemTime());
   char report[kMessageCapacity];
-  ComposeReport(facts, report, sizeof report);
+  if (job->merge)
+    ComposeMergeReport(facts, *counts, report, sizeof report);
+  else
+    ComposeReport(facts, report, sizeof report);
   if (job->dryRun) {
     char text[kMessageCapacity];
     FormatBounded(text, sizeof text,
@@ -314,15 +347,35 @@ JobOutcome RunSteps(ConsolidationJob* job) {
   // Declared first: the library outlives every archive its hooks are on.
   CodecLibrary codec;
   codec.Load(job->codecLibraryPath);
-  GrfArchive* source = nullptr;
-  if (!OpenSourceArchive(job->sourcePath, codec, &source)) {
+  SourceSet sources;
+  if (!sources.Reserve(job->patchCount)) {
+    host->ShowError(kNoMemoryForBuffer);
+    return JobOutcome::SourceNotOpened;
+  }
+  sources.count = 1;
+  if (!OpenSourceArchive(job->sourcePath, codec, &sources.archives[0])) {
     host->ShowError("Failed to open source archive.");
     return JobOutcome::SourceNotOpened;
   }
+  // Every patch opens before anything is written.
+  for (; sources.count <= job->patchCount; ++sources.count) {
+    const char* patch = job->patchPaths[sources.count - 1];
+    if (!OpenSourceArchive(patch, codec, &sources.archives[sources.count])) {
+      char text[kMessageCapacity];
+      FormatBounded(text, sizeof text, "Failed to open patch archive '%s'.", patch);
+      host->ShowError(text);
+      return JobOutcome::SourceNotOpened;
+    }
+  }
+  GrfArchive* source = sources.archives[0];
 
   char destinationName[kPathCapacity];
   bool named = true;
-  if (!job->destinationPath[0]) {
+  const bool replacesSource = job->merge && !job->destinationPath[0];
+  if (replacesSource) {
+    named = CopyNameFits(job->sourcePath);
+    CopyBounded(destinationName, named ? job->sourcePath : "", sizeof destinationName);
+  } else if (!job->destinationPath[0]) {
     named = BuildDestinationName(job->sourcePath, destinationName, sizeof destinationName);
   } else {
     // A given name must leave room for its temporary sibling too.
@@ -333,7 +386,6 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     host->ShowError(
         "The slim version's name would be too long in this folder. Please move the archive to "
         "a shorter path and try again.");
-    GrfClose(&source);
     return JobOutcome::DestinationRefused;
   }
   if (JobSummary* summary = job->summary) {
@@ -343,11 +395,11 @@ JobOutcome RunSteps(ConsolidationJob* job) {
   }
   bool discard = false;
   if (const JobOutcome checked =
-          CheckDestination(host, job->sourcePath, destinationName, !job->dryRun, &discard);
-      checked != JobOutcome::CleanedCopyKept) {
-    GrfClose(&source);
+          replacesSource ? JobOutcome::CleanedCopyKept
+                         : CheckDestination(host, job->sourcePath, destinationName, !job->dryRun,
+                                            &discard);
+      checked != JobOutcome::CleanedCopyKept)
     return checked;
-  }
 
   Destination destination{};
   destination.name = destinationName;
@@ -355,18 +407,16 @@ JobOutcome RunSteps(ConsolidationJob* job) {
   if (job->dryRun ? !GrfOpenMeasuring(0, nullptr, &destination.archive) || !destination.archive
                   : !CreateDestination(&destination)) {
     host->ShowError("Failed to create destination archive.");
-    GrfClose(&source);
     return JobOutcome::DestinationFailed;
   }
 
-  const JobOutcome outcome = ConsolidateInto(job, &source, &destination);
+  const JobOutcome outcome = ConsolidateInto(job, &sources, &destination);
   GrfClose(&destination.archive);
   if (outcome != JobOutcome::CleanedCopyKept)
     DiscardHeldFile(&destination.held, destination.partialName);
   // The old copy was to go: a run that completes without a new one removes it
   // (a link, not what it leads to). A failed or stopped run keeps it.
   if (outcome == JobOutcome::NothingSaved && discard) RemoveFile(destinationName);
-  GrfClose(&source);
   return outcome;
 }
 

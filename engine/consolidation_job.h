@@ -1,6 +1,6 @@
 #pragma once
 // One consolidation job: a source archive becomes its "-cleaned" copy beside
-// it. The job talks to whoever started it only through its JobHost.
+// it, or, merged with patch archives, one archive that replaces it. The job talks to whoever started it only through its JobHost.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,11 +29,17 @@ struct ConsolidationJob {
                               // tells what a copy would weigh; no file is made, nothing asked
   char destinationPath[kPathCapacity];   // the copy's name; empty: the cleaned name beside it
   char codecLibraryPath[kPathCapacity];  // the codec library that reads the source, or empty
+  const char* const* patchPaths;  // archives whose entries replace the source's of the same
+  uint32_t patchCount;            // name, a later one's an earlier one's (owned by the caller)
+  uint32_t merge;  // 1: the copy is kept whatever its size, with the merge report; with an
+                   // empty destinationPath it replaces the source (renamed over it when read back)
+  bool (*keepsEntry)(const char* name, void* context);  // if not null: an entry it refuses
+  void* keepsEntryContext;                               // is left out of the copy
 };
 
 // How a job ended.
 enum class JobOutcome {
-  SourceNotOpened,     // "Failed to open source archive."
+  SourceNotOpened,     // "Failed to open source archive." (or a patch archive)
   OverwriteDeclined,   // an existing cleaned copy was kept
   DestinationRefused,  // the cleaned name is too long, is the source, or is not a file
   DestinationFailed,   // "Failed to create destination archive."

@@ -146,7 +146,7 @@ struct EntryWork {
     spanChecksum = key.checksum;
     if (TakeEarlier(key)) return;
     if (!DecodeContent()) return;
-    memo->File(key, StreamDecode{sequence, info, checksum, digest});
+    memo->File(key, StreamDecode{sequence, source, info, checksum, digest});
   }
 
   // Decodes into a new content buffer and sums it; false when that failed.
@@ -167,10 +167,10 @@ struct EntryWork {
   bool TakeEarlier(const StreamKey& key) noexcept {
     StreamDecode earlier;
     if (!memo->Find(key, &earlier) || earlier.sequence >= sequence) return false;
-    if (earlier.info.offset != info.offset) {
+    if (earlier.source != source || earlier.info.offset != info.offset) {
       PoolBuffer other;
       if (!other.Allocate(info.alignedSize) ||
-          GrfReadBlockShared(source, &earlier.info, other.bytes(), info.alignedSize) !=
+          GrfReadBlockShared(earlier.source, &earlier.info, other.bytes(), info.alignedSize) !=
               GRF_S_OK ||
           std::memcmp(other.bytes(), block, info.decodeSpan) != 0)
         return false;
@@ -214,8 +214,12 @@ struct EntryWork {
 struct EntryBatch final : PipelineBatch<EntryWork> {
   EntryWork::Stage stage = EntryWork::Stage::kDecode;
   void Run() noexcept override {
-    if (stage == EntryWork::Stage::kDecode && count > 0)
-      ReadBatchBlocks(items[0]->source, items, count);
+    // A batch may span the end of one source and the start of the next.
+    for (uint32_t first = 0, end = 0; stage == EntryWork::Stage::kDecode && first < count;
+         first = end) {
+      for (end = first + 1; end < count && items[end]->source == items[first]->source;) ++end;
+      ReadBatchBlocks(items[first]->source, items + first, end - first);
+    }
     PipelineBatch<EntryWork>::Run();
   }
   bool NeedsRun() const {
@@ -235,7 +239,11 @@ using EntryFeeder = BatchFeeder<EntryBatch, EntryPass>;
 
 struct EntryPass {
   GrfArchive* destination = nullptr;
-  GrfArchive* source = nullptr;
+  GrfArchive* const* sources = nullptr;  // in order: a later one's entries win
+  uint32_t sourceCount = 0;
+  uint32_t current = 0;       // the source being walked
+  uint32_t walked = 0;        // entries of the sources before it
+  uint32_t entries = 0;       // entries of all sources
   const PassOptions* options = nullptr;
   PassCounts counts;
   ContentIndex* index = nullptr;
@@ -288,15 +296,29 @@ bool Expect(EntryPass* pass, const char* name, const CopyExpectation& expectatio
   return OutOfMemory(pass, kNoMemoryForHashMap);
 }
 
+// The source `name` is written from: the last one that has it; null when none
+// has it or the lookup ran out of memory (*outOfMemory is then set).
+GrfArchive* FindSource(const EntryPass* pass, const char* name, uint32_t from, uint32_t to,
+                       bool* outOfMemory) {
+  GrfBlockInfo info;
+  for (uint32_t i = to; i-- > from;) {
+    if (GrfGetEntryInfo(pass->sources[i], name, &info)) return pass->sources[i];
+    if (GrfGetLastStatus(pass->sources[i]) == GRF_E_OUT_OF_MEMORY) *outOfMemory = true;
+  }
+  return nullptr;
+}
+
 // Whether a candidate holds the entry's content: equal stored streams of the
 // same kind prove it without decoding; otherwise the candidate is decoded.
 // A failed allocation counts as no match: the entry is then stored, not linked.
 bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& work) {
+  bool outOfMemory = false;
+  GrfArchive* source = FindSource(pass, candidate, 0, pass->sourceCount, &outOfMemory);
   GrfBlockInfo info;
-  if (!GrfGetEntryInfo(pass->source, candidate, &info) || !info.inFile) return false;
+  if (!source || !GrfGetEntryInfo(source, candidate, &info) || !info.inFile) return false;
   PoolBuffer block;
   if (!block.Allocate(info.alignedSize ? info.alignedSize : 1)) return false;
-  if (GrfReadBlockShared(pass->source, &info, block.bytes(), info.alignedSize) != GRF_S_OK)
+  if (GrfReadBlockShared(source, &info, block.bytes(), info.alignedSize) != GRF_S_OK)
     return false;
   const uint32_t span = info.decodeSpan;
   if (SameKind(info, work.info) && span == work.info.decodeSpan &&
@@ -304,7 +326,7 @@ bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& w
     return true;
   PoolBuffer content;
   if (!content.Allocate(info.realSize)) return false;
-  return DecodeBlockTurnwise(pass->source, &info, block.bytes(), content.bytes(), pass->hookLock) ==
+  return DecodeBlockTurnwise(source, &info, block.bytes(), content.bytes(), pass->hookLock) ==
              GRF_S_OK &&
          CompareBuffers(content.bytes(), info.realSize, work.content, work.info.realSize) == 0;
 }
@@ -483,24 +505,49 @@ uint64_t EntryCost(const GrfBlockInfo& info, bool best) {
   return uint64_t{info.alignedSize} + info.realSize + (best ? info.realSize : 0);
 }
 
-bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void* context) {
+// Counts the entry as unchanged, replacing or added; false when a later
+// source replaces it (or a lookup ran out of memory: *outOfMemory).
+bool Wins(EntryPass* pass, const char* name, bool* outOfMemory) {
+  const uint32_t current = pass->current;
+  if (FindSource(pass, name, current + 1, pass->sourceCount, outOfMemory) || *outOfMemory)
+    return false;
+  if (current == 0)
+    ++pass->counts.unchanged;
+  else if (FindSource(pass, name, 0, current, outOfMemory))
+    ++pass->counts.replaced;
+  else
+    ++pass->counts.added;
+  return !*outOfMemory;
+}
+
+bool ProcessEntry(uint32_t current, uint32_t, const EntryView* view, void* context) {
   auto* pass = static_cast<EntryPass*>(context);
   if (pass->options->host->IsStopRequested()) return false;
-  if (pass->options->progress) OnEntryProgress(current, total, pass->options->progress);
+  if (pass->options->progress)
+    OnEntryProgress(pass->walked + current, pass->entries, pass->options->progress);
 
   const char* name = view->name;
+  if (pass->options->keepsEntry &&
+      !pass->options->keepsEntry(name, pass->options->keepsEntryContext)) {
+    ++pass->counts.removed;
+    return true;
+  }
+  bool lookupFailed = false;
+  if (!Wins(pass, name, &lookupFailed))
+    return lookupFailed ? OutOfMemory(pass, kNoMemoryForBuffer) : true;
+  GrfArchive* source = pass->sources[pass->current];
   auto work = std::unique_ptr<EntryWork>(new (std::nothrow) EntryWork());
   if (!work) return OutOfMemory(pass, kNoMemoryForBuffer);
-  work->source = pass->source;
+  work->source = source;
   work->name = name;
   work->memo = pass->memo;
   work->sequence = pass->placed.size();
   try {
     if (pass->placed.empty()) {
-      pass->placed.reserve(total);
-      pass->index->Reserve(total);
-      pass->memo->Reserve(total);
-      if (pass->options->expectations) pass->options->expectations->Reserve(total);
+      pass->placed.reserve(pass->entries);
+      pass->index->Reserve(pass->entries);
+      pass->memo->Reserve(pass->entries);
+      if (pass->options->expectations) pass->options->expectations->Reserve(pass->entries);
     }
     pass->placed.push_back(kNotPlaced);
   } catch (...) {
@@ -510,7 +557,7 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
   work->hookLock = pass->hookLock;
   work->isolated = GrfIsHeaderCipherName(name);
   GrfBlockInfo& info = work->info;
-  if (!GrfGetEntryInfo(pass->source, name, &info))
+  if (!GrfGetEntryInfo(source, name, &info))
     return Report(pass, "Failed to copy item '%s'.", name);
   work->pending = info.realSize != 0 && info.inFile;
 
@@ -523,7 +570,21 @@ bool ProcessEntry(uint32_t current, uint32_t total, const EntryView* view, void*
 
 }  // namespace
 
-std::optional<PassCounts> ConsolidateEntries(GrfArchive* destination, GrfArchive* source,
+uint32_t CountEntries(GrfArchive* archive) {
+  uint32_t count = 0;
+  // The total comes with the first entry; no need to visit the others.
+  GrfForEachEntry(
+      archive,
+      [](uint32_t, uint32_t total, const EntryView*, void* user) {
+        *static_cast<uint32_t*>(user) = total;
+        return false;
+      },
+      &count);
+  return count;
+}
+
+std::optional<PassCounts> ConsolidateEntries(GrfArchive* destination,
+                                             GrfArchive* const* sources, uint32_t sourceCount,
                                              const PassOptions& options) {
   std::unique_ptr<ContentIndex> index = ContentIndex::Create();
   if (!index) {
@@ -533,7 +594,13 @@ std::optional<PassCounts> ConsolidateEntries(GrfArchive* destination, GrfArchive
   // What running tasks use outlives the workers.
   const DigestKey digestKey = MakeRunDigestKey();
   std::mutex hookLock;
-  const uint64_t budget = PipelineBudget(GrfGetMaxRealSize(source));
+  uint32_t largest = 0;
+  uint64_t entries = 0;
+  for (uint32_t i = 0; i < sourceCount; ++i) {
+    largest = std::max(largest, GrfGetMaxRealSize(sources[i]));
+    entries += CountEntries(sources[i]);
+  }
+  const uint64_t budget = PipelineBudget(largest);
   RecentContents recent(std::min<uint64_t>(budget / 4, 32u << 20));
   StreamMemo memo(kMemoEntries);
   OrderedPipeline pipeline(PipelineWorkers(options.threads), budget, options.workerStart,
@@ -541,7 +608,9 @@ std::optional<PassCounts> ConsolidateEntries(GrfArchive* destination, GrfArchive
   EntryPass pass;
   EntryFeeder feeder(&pipeline, &pass);
   pass.destination = destination;
-  pass.source = source;
+  pass.sources = sources;
+  pass.sourceCount = sourceCount;
+  pass.entries = static_cast<uint32_t>(std::min<uint64_t>(entries, UINT32_MAX));
   pass.options = &options;
   pass.index = index.get();
   pass.digestKey = &digestKey;
@@ -551,8 +620,15 @@ std::optional<PassCounts> ConsolidateEntries(GrfArchive* destination, GrfArchive
   pass.recent = &recent;
   pass.memo = &memo;
 
-  if (GrfForEachEntry(source, &ProcessEntry, &pass) && feeder.Finish()) return pass.counts;
-  if (!pass.failed && !options.host->IsStopRequested() && GrfGetLastStatus(source) != GRF_E_ABORTED)
+  bool walked = true;
+  for (; pass.current < sourceCount; ++pass.current) {
+    if (!(walked = GrfForEachEntry(sources[pass.current], &ProcessEntry, &pass))) break;
+    pass.walked += CountEntries(sources[pass.current]);
+  }
+  if (walked && feeder.Finish()) return pass.counts;
+  const GrfArchive* stopped = sources[std::min(pass.current, sourceCount - 1)];
+  if (!pass.failed && !options.host->IsStopRequested() &&
+      GrfGetLastStatus(stopped) != GRF_E_ABORTED)
     options.host->ShowError(kNoMemoryForIterator);
   return std::nullopt;
 }

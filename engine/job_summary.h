@@ -15,5 +15,9 @@ struct JobSummary {
   uint32_t entries;           // entries in the source's table
   uint32_t linked;            // entries stored as links (complete pass only)
   uint32_t unreadable;        // entries copied undecoded (complete pass only)
+  uint32_t unchanged;         // a merge's entries of the source written (complete pass only)
+  uint32_t replaced;          // entries of a patch that replaced an earlier one's
+  uint32_t added;             // entries of a patch whose name no earlier archive has
+  uint32_t removed;           // entries left out by the job's keepsEntry
   double seconds;             // the job's whole duration
 };

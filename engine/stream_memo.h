@@ -31,6 +31,7 @@ struct StreamKeyHash {
 // What a decode of the block found.
 struct StreamDecode {
   uint64_t sequence = 0;  // the entry's position in the pass
+  const GrfArchive* source = nullptr;  // the archive its block is in
   GrfBlockInfo info{};    // where its block is, what a copy carries
   uint32_t checksum = 0;  // of the content
   uint64_t digest = 0;

@@ -13,6 +13,10 @@ const Subcommand kSubcommands[] = {
     {"extract", &RunExtract,
      option::kQuiet | option::kJobs | option::kDirectory | option::kForce | option::kNames, false,
      "extract ARCHIVE [PATTERN...]   write entries as files under -C DIR"},
+    {"merge", &RunMerge, option::kJson | option::kQuiet | option::kJobs | option::kOutput | option::kBest | option::kYes, true,
+     "merge BASE PATCH...            fold patch archives into BASE (later ones win)"},
+    {"rm", &RunRemove, option::kJson | option::kQuiet | option::kJobs, false,
+     "rm ARCHIVE PATTERN...          remove the entries the patterns match"},
     {nullptr, nullptr, 0, false, nullptr},
 };
 
@@ -20,7 +24,9 @@ std::string ToolUsageText() {
   std::string text =
       "Usage: slimgrf COMMAND [options] OPERANDS\n"
       "\n"
-      "Lists, verifies and extracts GRF archives. The source archive is only read.\n"
+      "Lists, verifies, extracts, merges and prunes GRF archives. list, verify and\n"
+      "extract only read the archive; merge and rm write the result beside the\n"
+      "target, read it back and only then rename it into place.\n"
       "\n"
       "Commands:\n";
   for (const Subcommand* s = kSubcommands; s->name; ++s) text += std::string("  ") + s->synopsis + "\n";
@@ -31,7 +37,10 @@ std::string ToolUsageText() {
       "\n"
       "Options:\n"
       "  -l, --long        list: add compressed size and offset; verify: name every link\n"
-      "  --json            list, verify: one JSON object per line on stdout\n"
+      "  --json            list, verify, merge, rm: one JSON object per line on stdout\n"
+      "  -o, --output PATH merge: write the result to PATH (default: replace BASE)\n"
+      "  --best            merge: recompress every entry at the smallest level\n"
+      "  -y, --yes         merge: replace an existing --output without asking\n"
       "  -C, --directory DIR\n"
       "                    extract: write under DIR (created when missing; default .)\n"
       "  -f, --force       extract: replace files that exist (kept otherwise)\n"
@@ -43,7 +52,9 @@ std::string ToolUsageText() {
       "  --version         show the version\n"
       "\n"
       "Exit status: 0 every entry read, 1 some entry unreadable or not extracted,\n"
-      "2 an archive could not be opened (extract: or DIR could not be used).\n";
+      "2 an archive could not be opened (extract: or DIR could not be used;\n"
+      "merge, rm: nothing was changed, the target is as it was; rm: 1 no entry\n"
+      "matched).\n";
   return text;
 }
 
@@ -65,6 +76,9 @@ constexpr OptionName kOptionNames[] = {
     {"-f", "--force", option::kForce, false},
     {nullptr, "--encoding", option::kNames, true},
     {nullptr, "--raw-names", option::kNames, false},
+    {"-o", "--output", option::kOutput, true},
+    {nullptr, "--best", option::kBest, false},
+    {"-y", "--yes", option::kYes, false},
 };
 
 const OptionName* FindOption(const char* arg) {
@@ -84,6 +98,9 @@ bool Apply(const OptionName& o, const char* value, ToolOptions* options, std::st
   if (name == "--raw-names") options->rawNames = true;
   if (name == "--encoding") options->encoding = value;
   if (name == "--directory") options->directory = value;
+  if (name == "--output") options->output = value;
+  if (name == "--best") options->best = true;
+  if (name == "--yes") options->yes = true;
   if (name == "--jobs") {
     char* end = nullptr;
     const unsigned long jobs = std::strtoul(value, &end, 10);
@@ -101,7 +118,7 @@ bool Apply(const OptionName& o, const char* value, ToolOptions* options, std::st
 ToolCommand ParseToolCommandLine(int argc, char** argv, const Subcommand** subcommand,
                                  ToolOptions* options, std::string* error) {
   if (argc < 2) {
-    *error = "Name a command: list, verify or extract.";
+    *error = "Name a command: list, verify, extract, merge or rm.";
     return ToolCommand::Error;
   }
   const char* command = argv[1];

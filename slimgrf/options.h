@@ -14,6 +14,9 @@ constexpr uint32_t kJobs = 1u << 3;
 constexpr uint32_t kDirectory = 1u << 4;
 constexpr uint32_t kForce = 1u << 5;
 constexpr uint32_t kNames = 1u << 6;  // --encoding, --raw-names
+constexpr uint32_t kOutput = 1u << 7;
+constexpr uint32_t kBest = 1u << 8;
+constexpr uint32_t kYes = 1u << 9;
 }  // namespace option
 
 struct ToolOptions {
@@ -22,9 +25,12 @@ struct ToolOptions {
   bool quiet = false;
   bool force = false;
   bool rawNames = false;
+  bool best = false;                 // merge: recompress every entry at the smallest level
+  bool yes = false;                  // merge: replace an existing --output without asking
   unsigned jobs = 0;                 // 0: one thread per hardware thread
   const char* encoding = nullptr;    // the archive names' code page (default CP949)
   const char* directory = ".";       // -C: where extract writes
+  const char* output = nullptr;      // merge: the result's name; none: it replaces the base
   std::vector<const char*> operands;  // archives, or an archive and patterns
 };
 
@@ -53,4 +59,5 @@ std::string ToolUsageText();
 // Exit statuses of every subcommand.
 constexpr int kExitAllDone = 0;       // every entry read (listed, extracted)
 constexpr int kExitSomeSkipped = 1;   // some entry unreadable, refused or kept
-constexpr int kExitNotOpened = 2;     // an archive (or the target folder) could not be used
+constexpr int kExitNotOpened = 2;     // an archive (or the target folder) could not be used;
+                                      // merge: nothing was merged

@@ -6,4 +6,6 @@ struct ToolOptions;
 int RunList(const ToolOptions& options);
 int RunVerify(const ToolOptions& options);
 int RunExtract(const ToolOptions& options);
+int RunMerge(const ToolOptions& options);
+int RunRemove(const ToolOptions& options);
 
