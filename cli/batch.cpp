@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "console/json_writer.h"
+#include "cli/console/json_writer.h"
 
 int ExitStatusFor(JobOutcome outcome) {
   switch (outcome) {

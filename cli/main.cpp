@@ -14,8 +14,8 @@
 
 #include "cli/batch.h"
 #include "cli/options.h"
-#include "console/stop_signals.h"
-#include "console/terminal_host.h"
+#include "cli/console/stop_signals.h"
+#include "cli/console/terminal_host.h"
 #include "engine/codec_library.h"
 #include "engine/consolidation_job.h"
 #include "engine/format.h"

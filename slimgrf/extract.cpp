@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "console/terminal_host.h"
+#include "cli/console/terminal_host.h"
 #include "slimgrf/catalog.h"
 #include "slimgrf/entry_decoder.h"
 #include "slimgrf/operands.h"

@@ -3,8 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "console/json_writer.h"
-#include "console/terminal_host.h"
+#include "cli/console/json_writer.h"
+#include "cli/console/terminal_host.h"
 #include "slimgrf/catalog.h"
 #include "slimgrf/operands.h"
 #include "slimgrf/options.h"

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "console/stop_signals.h"
-#include "console/terminal_host.h"
+#include "cli/console/stop_signals.h"
+#include "cli/console/terminal_host.h"
 #include "slimgrf/options.h"
 #include "support/pool.h"
 #include "version.h"

@@ -1,6 +1,6 @@
 #include "slimgrf/operands.h"
 
-#include "console/terminal_host.h"
+#include "cli/console/terminal_host.h"
 #include "slimgrf/output.h"
 #include "slimgrf/pattern.h"
 

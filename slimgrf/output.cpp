@@ -1,7 +1,7 @@
 #include "slimgrf/output.h"
 
-#include "console/json_writer.h"
-#include "console/terminal_host.h"
+#include "cli/console/json_writer.h"
+#include "cli/console/terminal_host.h"
 #include "slimgrf/name_conversion.h"
 
 namespace {

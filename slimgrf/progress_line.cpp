@@ -1,7 +1,7 @@
 #include "slimgrf/progress_line.h"
 
-#include "console/stop_signals.h"
-#include "console/terminal_host.h"
+#include "cli/console/stop_signals.h"
+#include "cli/console/terminal_host.h"
 #include "support/text.h"
 
 ProgressLine::ProgressLine(const std::string& status, uint64_t bytes, bool quiet, bool json) {

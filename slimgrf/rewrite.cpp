@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "console/json_writer.h"
-#include "console/terminal_host.h"
+#include "cli/console/json_writer.h"
+#include "cli/console/terminal_host.h"
 #include "engine/consolidation_job.h"
 #include "engine/job_summary.h"
 #include "slimgrf/options.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "console/json_writer.h"
-#include "console/terminal_host.h"
+#include "cli/console/json_writer.h"
+#include "cli/console/terminal_host.h"
 #include "slimgrf/catalog.h"
 #include "slimgrf/entry_decoder.h"
 #include "slimgrf/operands.h"

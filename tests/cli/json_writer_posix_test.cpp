@@ -1,7 +1,7 @@
 // The JSON writer's strings as a real parser, python3's json module, reads them back.
 
 #include <gtest/gtest.h>
-#include "console/json_writer.h"
+#include "cli/console/json_writer.h"
 #include "tests/fixtures/archive_builder.h"
 
 namespace {

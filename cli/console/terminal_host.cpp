@@ -1,4 +1,4 @@
-#include "console/terminal_host.h"
+#include "cli/console/terminal_host.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,7 @@
 #include <unistd.h>
 #endif
 
-#include "console/stop_signals.h"
+#include "cli/console/stop_signals.h"
 #include "support/clock.h"
 #include "support/text.h"
 

@@ -1,8 +1,8 @@
-#include "console/stop_signals.h"
+#include "cli/console/stop_signals.h"
 
 #include <csignal>
 
-#include "console/terminal_host.h"
+#include "cli/console/terminal_host.h"
 
 #ifdef _WIN32
 #include <io.h>

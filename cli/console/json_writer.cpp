@@ -1,4 +1,4 @@
-#include "console/json_writer.h"
+#include "cli/console/json_writer.h"
 
 #include <cinttypes>
 #include <cstdio>
