@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include "tests/e2e/e2e_util.h"
+#include "tests/support/file_util_scratch.h"
 
 namespace {
 using fixture::Bytes;
@@ -71,9 +72,7 @@ Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = fals
 struct CliTest : ::testing::Test {
   // Enough work at the best level for a signal to find the run busy, and a duplicate.
   void SetUp() override {
-    char pattern[] = "/tmp/slimwick-cli-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = scratch_.Folder();
     source_ = dir_ + "/data.grf";
     cleaned_ = dir_ + "/data-cleaned.grf";
     fixture::ArchiveSpec spec;
@@ -82,11 +81,11 @@ struct CliTest : ::testing::Test {
     spec.entries.push_back(fixture::Entry("again", fixture::MakeContent(32 * 1024, 0)));
     Write(spec);
   }
-  void TearDown() override { fs::remove_all(dir_); }
   void Write(const fixture::ArchiveSpec& spec) {
     original_ = fixture::BuildArchiveBytes(spec);
     ASSERT_TRUE(fixture::WriteBytesToFile(source_, original_));
   }
+  ScratchDir scratch_;
   std::string dir_, source_, cleaned_;
   Bytes original_;
 };

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include "tests/e2e/e2e_util.h"
+#include "tests/support/file_util_scratch.h"
 
 namespace {
 using fixture::Bytes;
@@ -15,9 +16,7 @@ namespace fs = std::filesystem;
 class DestinationSafety : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/slimwick-dest-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = scratch_.Folder();
     source_ = dir_ + "/data.grf";
     cleaned_ = dir_ + "/data-cleaned.grf";
     fixture::ArchiveSpec spec;
@@ -28,7 +27,6 @@ class DestinationSafety : public ::testing::Test {
   }
   void TearDown() override {
     for (int fd : {ready_[0], ready_[1], go_[0], go_[1]}) close(fd);
-    fs::remove_all(dir_);
   }
   // A run in a child process, held at its pass until a byte comes on go_; exit status = outcome.
   pid_t HeldRun() {
@@ -57,6 +55,7 @@ class DestinationSafety : public ::testing::Test {
     ExpectBytes(source_, original_);
     EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
   }
+  ScratchDir scratch_;
   std::string dir_, source_, cleaned_;
   Bytes original_;
   int ready_[2] = {-1, -1}, go_[2] = {-1, -1};

@@ -14,6 +14,7 @@
 #include "slimgrf/path_safety.h"
 #include "slimgrf/pattern.h"
 #include "tests/slimgrf/run_tool.h"
+#include "tests/support/file_util_scratch.h"
 
 namespace {
 
@@ -47,13 +48,8 @@ std::map<std::string, Bytes> FilesUnder(const fs::path& root) {
   return files;
 }
 
-struct Scratch {  // a fresh folder, removed when the object goes
-  const fs::path root = fs::path(fixture::TempPath("slimgrf"));
-  Scratch() { fs::create_directories(root); }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-  }
+struct Scratch : ScratchDir {
+  const fs::path root = Folder();
   std::string Archive(const Bytes& bytes, const char* name = "a.grf") const {
     const std::string path = (root / name).string();
     EXPECT_TRUE(fixture::WriteBytesToFile(path, bytes));
