@@ -130,34 +130,76 @@ struct Destination {
   GrfArchive* archive;
 };
 
-// Checks what is at the cleaned name before any work: nothing, or an old
-// copy the user agrees to discard (*discard is then set; a dry run does not
-// ask). CleanedCopyKept means the job goes on; any other outcome ends it
+// The texts that name the job's result: a clean's slim version beside its
+// source, or the new archive of a merge (or removal) that replaces its base.
+struct ResultTexts {
+  const char* sourceNotOpened;  // a format, given the source's path
+  const char* inTheWay;
+  const char* takesAnInputsPlace;
+  const char* askReplace;
+  const char* nameTooLong;
+  const char* readBackFailed;
+};
+
+constexpr ResultTexts kCleanTexts = {
+    "Failed to open source archive.",
+    "Something that is not an archive is in the way of the slim version. Please move it away "
+    "and try again.",
+    "The slim version would take the place of the archive itself. Please rename the archive and "
+    "try again.",
+    "There already seems to be slim version of this archive around. Do you want to discard it?",
+    "The slim version's name would be too long in this folder. Please move the archive to a "
+    "shorter path and try again.",
+    "The slim copy did not read back as it was written, so it was removed. Your archive is "
+    "untouched.",
+};
+
+constexpr ResultTexts kMergeTexts = {
+    "Failed to open archive '%s'.",
+    "Something that is not an archive is in the way of the merged archive. Please move it away "
+    "and try again.",
+    "The merged archive would take the place of one of its patch archives. Please give it "
+    "another name and try again.",
+    "There already seems to be an archive where the merged one goes. Do you want to replace it?",
+    "The new archive's name would be too long in this folder. Please move the archive to a "
+    "shorter path and try again.",
+    "The new archive did not read back as it was written, so it was removed. Your archive is "
+    "untouched.",
+};
+
+const ResultTexts& TextsOf(const ConsolidationJob& job) {
+  return job.merge ? kMergeTexts : kCleanTexts;
+}
+
+// Checks what is at the result's name before any work: nothing, or an old
+// file the user agrees to discard (*discard is then set; a dry run does not
+// ask). The job's inputs are never replaced: a clean's source, a merge's
+// patches (its base is what a merge replaces). CleanedCopyKept means the job goes on; any other outcome ends it
 // (with its message shown).
-JobOutcome CheckDestination(JobHost* host, const char* sourcePath, const char* name, bool ask,
+JobOutcome CheckDestination(const ConsolidationJob& job, const char* name, bool ask,
                             bool* discard) {
+  JobHost* host = job.host;
+  const ResultTexts& texts = TextsOf(job);
   PathKind kind = PathKind::kMissing;
   if (!QueryPathKind(name, &kind) || kind == PathKind::kOther) {
-    host->ShowError(
-        "Something that is not an archive is in the way of the slim version. Please move it "
-        "away and try again.");
+    host->ShowError(texts.inTheWay);
     return JobOutcome::DestinationRefused;
   }
   if (kind == PathKind::kMissing) return JobOutcome::CleanedCopyKept;
-  FileIdentity source{}, existing{};
-  if (!QueryFileIdentity(sourcePath, &source) ||
-      (QueryFileIdentity(name, &existing) && SameFile(source, existing))) {
-    host->ShowError(
-        "The slim version would take the place of the archive itself. Please rename the archive "
-        "and try again.");
-    return JobOutcome::DestinationRefused;
+  const char* source = job.sourcePath;
+  const char* const* inputs = job.merge ? job.patchPaths : &source;
+  const uint32_t inputCount = job.merge ? job.patchCount : 1;
+  for (uint32_t i = 0; i < inputCount; ++i) {
+    FileIdentity input{}, existing{};
+    if (!QueryFileIdentity(inputs[i], &input) ||
+        (QueryFileIdentity(name, &existing) && SameFile(input, existing))) {
+      host->ShowError(texts.takesAnInputsPlace);
+      return JobOutcome::DestinationRefused;
+    }
   }
-  // The old copy (or a link, which is never followed) is replaced only when
+  // The old file (or a link, which is never followed) is replaced only when
   // the new one is complete.
-  if (ask && !host->AskYesNo(
-          "There already seems to be slim version of this archive around. Do you want to "
-          "discard it?"))
-    return JobOutcome::OverwriteDeclined;
+  if (ask && !host->AskYesNo(texts.askReplace)) return JobOutcome::OverwriteDeclined;
   *discard = ask;
   return JobOutcome::CleanedCopyKept;
 }
@@ -232,17 +274,32 @@ struct SourceSet {
   void ClosePatches() {
     for (uint32_t i = 1; i < count; ++i) GrfClose(&archives[i]);
   }
+  uint64_t PatchBytes() const {
+    uint64_t bytes = 0;
+    for (uint32_t i = 1; i < count; ++i) bytes += archives[i] ? GrfGetFileSize(archives[i]) : 0;
+    return bytes;
+  }
 };
 
-// The report of a merge (or removal): what became of the entries, and the sizes.
-void ComposeMergeReport(const ReportFacts& facts, const PassCounts& counts, char* text,
-                        size_t capacity) {
+// The report of a merge (or removal): what became of the entries, and the
+// sizes: the base's and its patches' before, the new archive's after.
+void ComposeMergeReport(const ReportFacts& facts, const PassCounts& counts, uint64_t patchBytes,
+                        char* text, size_t capacity) {
+  char sizes[kMessageCapacity];
+  const auto before = static_cast<unsigned long long>(facts.sourceSize);
+  const auto after = static_cast<unsigned long long>(facts.destinationSize);
+  if (patchBytes)
+    FormatBounded(sizes, sizeof sizes,
+                  "The base archive was %llu bytes and its patches %llu bytes; the merged archive "
+                  "is %llu bytes.",
+                  before, static_cast<unsigned long long>(patchBytes), after);
+  else
+    FormatBounded(sizes, sizeof sizes, "The archive was %llu bytes and is now %llu bytes.", before,
+                  after);
   FormatBounded(text, capacity,
-                "Done: %u entries added, %u replaced, %u removed, %u unchanged, %u linked.\r\n"
-                "The archive was %llu bytes and is now %llu bytes.",
+                "Done: %u entries added, %u replaced, %u removed, %u unchanged, %u linked.\r\n%s",
                 counts.added, counts.replaced, counts.removed, counts.unchanged, counts.linked,
-                static_cast<unsigned long long>(facts.sourceSize),
-                static_cast<unsigned long long>(facts.destinationSize));
+                sizes);
 }
 
 // Steps between a created destination and its report. The archives are
@@ -271,6 +328,7 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, SourceSet* sources, Destinatio
   const std::optional<PassCounts> counts =
       ConsolidateEntries(destination->archive, sources->archives, sources->count, options);
   if (!counts) return JobOutcome::PassFailed;
+  const uint64_t patchBytes = sources->PatchBytes();
   sources->ClosePatches();
   ReportFacts facts{};
   facts.sourceSize = GrfGetFileSize(*source);
@@ -306,9 +364,7 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, SourceSet* sources, Destinatio
     // Only a copy that reads back as the pass wrote it is kept.
     if (keep && expectations && !VerifyCopy(destination->partialName, *expectations, job->threads,
                                            job->workerStart, job->workerStartContext)) {
-      host->ShowError(
-          "The slim copy did not read back as it was written, so it was removed. Your archive is "
-          "untouched.");
+      host->ShowError(TextsOf(*job).readBackFailed);
       return JobOutcome::VerificationFailed;
     }
     closing.Wait();
@@ -324,7 +380,7 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, SourceSet* sources, Destinatio
   facts.seconds = ElapsedSeconds(start, ReadSystemTime());
   char report[kMessageCapacity];
   if (job->merge)
-    ComposeMergeReport(facts, *counts, report, sizeof report);
+    ComposeMergeReport(facts, *counts, patchBytes, report, sizeof report);
   else
     ComposeReport(facts, report, sizeof report);
   if (job->dryRun) {
@@ -353,19 +409,19 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     return JobOutcome::SourceNotOpened;
   }
   sources.count = 1;
-  if (!OpenSourceArchive(job->sourcePath, codec, &sources.archives[0])) {
-    host->ShowError("Failed to open source archive.");
+  const auto failedToOpen = [host](const char* format, const char* path) {
+    char text[kMessageCapacity];
+    FormatBounded(text, sizeof text, format, path);
+    host->ShowError(text);
     return JobOutcome::SourceNotOpened;
-  }
+  };
+  if (!OpenSourceArchive(job->sourcePath, codec, &sources.archives[0]))
+    return failedToOpen(TextsOf(*job).sourceNotOpened, job->sourcePath);
   // Every patch opens before anything is written.
   for (; sources.count <= job->patchCount; ++sources.count) {
     const char* patch = job->patchPaths[sources.count - 1];
-    if (!OpenSourceArchive(patch, codec, &sources.archives[sources.count])) {
-      char text[kMessageCapacity];
-      FormatBounded(text, sizeof text, "Failed to open patch archive '%s'.", patch);
-      host->ShowError(text);
-      return JobOutcome::SourceNotOpened;
-    }
+    if (!OpenSourceArchive(patch, codec, &sources.archives[sources.count]))
+      return failedToOpen("Failed to open patch archive '%s'.", patch);
   }
   GrfArchive* source = sources.archives[0];
 
@@ -383,21 +439,19 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     CopyBounded(destinationName, named ? job->destinationPath : "", sizeof destinationName);
   }
   if (!named) {
-    host->ShowError(
-        "The slim version's name would be too long in this folder. Please move the archive to "
-        "a shorter path and try again.");
+    host->ShowError(TextsOf(*job).nameTooLong);
     return JobOutcome::DestinationRefused;
   }
   if (JobSummary* summary = job->summary) {
     summary->sourceBytes = GrfGetFileSize(source);
+    summary->patchBytes = sources.PatchBytes();
     summary->entries = CountEntries(source);
     CopyBounded(summary->destinationPath, destinationName, sizeof summary->destinationPath);
   }
   bool discard = false;
   if (const JobOutcome checked =
           replacesSource ? JobOutcome::CleanedCopyKept
-                         : CheckDestination(host, job->sourcePath, destinationName, !job->dryRun,
-                                            &discard);
+                         : CheckDestination(*job, destinationName, !job->dryRun, &discard);
       checked != JobOutcome::CleanedCopyKept)
     return checked;
 

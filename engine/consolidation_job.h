@@ -39,7 +39,7 @@ struct ConsolidationJob {
 
 // How a job ended.
 enum class JobOutcome {
-  SourceNotOpened,     // "Failed to open source archive." (or a patch archive)
+  SourceNotOpened,     // "Failed to open source archive." (a merge's base or a patch)
   OverwriteDeclined,   // an existing cleaned copy was kept
   DestinationRefused,  // the cleaned name is too long, is the source, or is not a file
   DestinationFailed,   // "Failed to create destination archive."

@@ -11,6 +11,7 @@ struct JobSummary {
   char destinationPath[kPathCapacity];  // the cleaned copy's name; empty: the source did not open
   JobOutcome outcome;
   uint64_t sourceBytes;       // source file size; 0 when it did not open
+  uint64_t patchBytes;        // a merge's patch archives' file sizes, summed
   uint64_t destinationBytes;  // finalized copy's size (kept or not); 0 before a finalize
   uint32_t entries;           // entries in the source's table
   uint32_t linked;            // entries stored as links (complete pass only)

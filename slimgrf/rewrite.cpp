@@ -23,7 +23,7 @@
 
 namespace {
 
-std::string MergeJson(const JobSummary& s, const char* error) {
+std::string MergeJson(const JobSummary& s, bool merge, const char* error) {
   JsonObjectWriter json;
   json.String("base", s.sourcePath).String("output", s.destinationPath);
   json.String("outcome", s.outcome == JobOutcome::CleanedCopyKept ? "done" : "failed")
@@ -33,9 +33,9 @@ std::string MergeJson(const JobSummary& s, const char* error) {
       .Unsigned("unchanged", s.unchanged)
       .Unsigned("linked", s.linked)
       .Unsigned("unreadable", s.unreadable)
-      .Unsigned("bytesBefore", s.sourceBytes)
-      .Unsigned("bytesAfter", s.destinationBytes)
-      .Number("seconds", s.seconds, 3);
+      .Unsigned("bytesBefore", s.sourceBytes);
+  if (merge) json.Unsigned("patchBytes", s.patchBytes);
+  json.Unsigned("bytesAfter", s.destinationBytes).Number("seconds", s.seconds, 3);
   if (error) json.String("error", error);
   return json.Finish();
 }
@@ -45,6 +45,9 @@ int Rewrite(const ToolOptions& options, const char* base, const std::vector<cons
             bool (*keeps)(const char*, void*), void* keepsContext) {
   TerminalSettings settings = CommandLineSettings(options.json, options.quiet, options.yes);
   GetFileSize64(base, &settings.sourceBytes);
+  const uint64_t baseBytes = settings.sourceBytes;
+  for (const char* patch : patches)  // the throughput counts every archive read
+    if (uint64_t bytes = 0; GetFileSize64(patch, &bytes)) settings.sourceBytes += bytes;
   TerminalHost host(settings);
 
   JobSummary summary{};
@@ -72,11 +75,11 @@ int Rewrite(const ToolOptions& options, const char* base, const std::vector<cons
   if (!summary.destinationPath[0])
     CopyBounded(summary.destinationPath, options.output ? options.output : base,
                 sizeof summary.destinationPath);
-  if (!summary.sourceBytes) summary.sourceBytes = settings.sourceBytes;
+  if (!summary.sourceBytes) summary.sourceBytes = baseBytes;
   if (options.json) {
     std::string why = host.lastError();
     if (!merged && why.empty()) why = TerminalHost::stopRequested.load() ? "stopped" : "failed";
-    std::printf("%s\n", MergeJson(summary, merged ? nullptr : why.c_str()).c_str());
+    std::printf("%s\n", MergeJson(summary, !patches.empty(), merged ? nullptr : why.c_str()).c_str());
   }
   return merged ? kExitAllDone : kExitNotOpened;
 }
