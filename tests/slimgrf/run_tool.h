@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "slimgrf/options.h"
 #include "tests/fixtures/archive_builder.h"
+#include "tests/support/file_util_scratch.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -52,6 +55,36 @@ inline std::string Caught(int fd, const std::string& path, int saved) {
   fixture::ReadBytesFromFile(path, &bytes);
   std::remove(path.c_str());
   return std::string(bytes.begin(), bytes.end());
+}
+
+inline fixture::Bytes ReadPath(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return fixture::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Scratch : ScratchDir {
+  const std::filesystem::path root = Folder();
+  std::string Archive(const fixture::Bytes& bytes, const char* name = "a.grf") const {
+    const std::string path = (root / name).string();
+    EXPECT_TRUE(fixture::WriteBytesToFile(path, bytes));
+    return path;
+  }
+};
+
+inline fixture::ArchiveSpec LayoutSpec(const fixture::Layout& l) {
+  fixture::ArchiveSpec spec;
+  std::tie(spec.version, spec.header, spec.tableFirst, spec.reverseDataOrder) =
+      std::tie(l.version, l.header, l.tableFirst, l.reverseData);
+  using namespace fixture;
+  const Storage z = l.version == 0x12 ? Storage::Lzss : Storage::Zlib;
+  const Cipher mixed = l.version >= 0x200 ? Cipher::Mixed : Cipher::None;
+  spec.entries = {Entry("data\\texture\\\xC0\xDF\xB1\xE2.bmp", MakeContent(6000, 1), z),
+                  Entry("data\\big.txt", MakeContent(70000, 2), z, mixed),
+                  Entry("data\\model.gat", MakeContent(3000, 3), z, Cipher::Header),
+                  Entry("stored.bin", MakeContent(777, 4, false), Storage::Stored),
+                  Entry("empty.txt", "", Storage::Stored),
+                  fixture::Link("data/alias.txt", 1)};
+  return spec;
 }
 
 inline ToolRun RunTool(std::vector<std::string> args) {

@@ -4,17 +4,13 @@
 // exist, CP949 names, glob patterns.
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <set>
 
 #include "grf/grf.h"
 #include "slimgrf/name_conversion.h"
 #include "slimgrf/path_safety.h"
 #include "slimgrf/pattern.h"
 #include "tests/slimgrf/run_tool.h"
-#include "tests/support/file_util_scratch.h"
 
 namespace {
 
@@ -23,13 +19,10 @@ using fixture::Bytes;
 using fixture::Cipher;
 using fixture::Entry;
 using fixture::Storage;
+using tooltest::LayoutSpec;
+using tooltest::ReadPath;
 using tooltest::RunTool;
-
-
-Bytes ReadPath(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using tooltest::Scratch;
 
 std::string Hex(const std::string& bytes) {
   std::string hex;
@@ -46,31 +39,6 @@ std::map<std::string, Bytes> FilesUnder(const fs::path& root) {
       files[std::string(relative.begin(), relative.end())] = ReadPath(item.path());
     }
   return files;
-}
-
-struct Scratch : ScratchDir {
-  const fs::path root = Folder();
-  std::string Archive(const Bytes& bytes, const char* name = "a.grf") const {
-    const std::string path = (root / name).string();
-    EXPECT_TRUE(fixture::WriteBytesToFile(path, bytes));
-    return path;
-  }
-};
-
-fixture::ArchiveSpec LayoutSpec(const fixture::Layout& l) {
-  fixture::ArchiveSpec spec;
-  std::tie(spec.version, spec.header, spec.tableFirst, spec.reverseDataOrder) =
-      std::tie(l.version, l.header, l.tableFirst, l.reverseData);
-  const Storage z = l.version == 0x12 ? Storage::Lzss : Storage::Zlib;
-  const Cipher mixed = l.version >= 0x200 ? Cipher::Mixed : Cipher::None;
-  using fixture::MakeContent;
-  spec.entries = {Entry("data\\texture\\\xC0\xDF\xB1\xE2.bmp", MakeContent(6000, 1), z),
-                  Entry("data\\big.txt", MakeContent(70000, 2), z, mixed),
-                  Entry("data\\model.gat", MakeContent(3000, 3), z, Cipher::Header),
-                  Entry("stored.bin", MakeContent(777, 4, false), Storage::Stored),
-                  Entry("empty.txt", "", Storage::Stored),
-                  fixture::Link("data/alias.txt", 1)};
-  return spec;
 }
 
 class ToolLayout : public testing::TestWithParam<fixture::Layout> {};
@@ -278,116 +246,6 @@ TEST(Glob, MatchesLikeAShellIgnoringCaseAndSlashKind) {
               {"[!a-c]x", "bx", false},         {"*a*b*c", "xaybzc", true},      {"*a*b*c", "xaybzcz", false},
               {"[x", "[x", true},               {"", "", true},                  {"**", "anything", true}};
   for (const auto& row : rows) EXPECT_EQ(GlobMatches(row.pattern, row.name), row.match) << row.pattern << " " << row.name;
-}
-
-// Every entry of an archive as the library reads it: name -> content.
-std::map<std::string, Bytes> EntriesOf(const std::string& path) {
-  std::map<std::string, Bytes> entries;
-  GrfArchive* archive = nullptr;
-  if (!GrfOpen(path.c_str(), GRF_OPEN_READ_ONLY, nullptr, &archive)) return entries;
-  GrfForEachEntry(archive, [](uint32_t, uint32_t, const EntryView* view, void* map) {
-        (*static_cast<std::map<std::string, Bytes>*>(map))[view->name] = Bytes(view->realSize ? view->realSize : 1);
-        return true;
-      }, &entries);
-  for (auto& [name, content] : entries)
-    if (uint32_t size = 0; !GrfReadEntry(archive, name.c_str(), content.data(), static_cast<uint32_t>(content.size()), &size))
-      content = fixture::ToBytes("unreadable");
-  GrfClose(&archive);
-  return entries;
-}
-
-TEST(ToolMerge, LaterArchivesWinUnderTheLibrarysNamesAndIdenticalContentsLink) {
-  using fixture::MakeContent;
-  const Bytes a1 = MakeContent(5000, 1), a2 = MakeContent(5000, 2), a3 = MakeContent(6000, 3),
-              b2 = MakeContent(300, 4, false), same = MakeContent(8000, 5), c1 = MakeContent(2000, 6);
-  fixture::ArchiveSpec base, patch1, patch2;
-  base.entries = {Entry("data\\a.txt", a1), Entry("data\\B.txt", a1), Entry("same.txt", same),
-                  Entry("x/sep.txt", c1), Entry("m.gat", c1, Storage::Zlib, Cipher::Header)};
-  patch1.version = 0x103;
-  patch1.entries = {Entry("DATA\\A.TXT", a2), Entry("data\\b.txt", b2, Storage::Stored),
-                    Entry("dup.txt", same, Storage::Stored)};
-  patch2.version = 0x300;
-  patch2.entries = {Entry("data\\a.txt", a3, Storage::Zlib, Cipher::Mixed), Entry("x\\sep.txt", a2)};
-  // The library folds ASCII case in its lookups, not '/' and '\\'; a gat entry links only within its class.
-  const std::map<std::string, Bytes> expected = {{"data\\a.txt", a3}, {"data\\b.txt", b2},   {"same.txt", same},
-                                                 {"dup.txt", same},    {"x/sep.txt", c1},      {"x\\sep.txt", a2},
-                                                 {"m.gat", c1}};
-  for (const std::vector<std::string>& mode : {std::vector<std::string>{"-j", "1"}, {"--best", "-j", "2"}}) {
-    Scratch scratch;
-    std::vector<std::string> args = {"merge", scratch.Archive(fixture::BuildArchiveBytes(base), "base.grf"),
-                                     scratch.Archive(fixture::BuildArchiveBytes(patch1), "p1.grf"),
-                                     scratch.Archive(fixture::BuildArchiveBytes(patch2), "p2.grf"), "--json"};
-    args.insert(args.end(), mode.begin(), mode.end());
-    const tooltest::ToolRun run = RunTool(args);
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(run.HasLine({"\"added\":2,\"replaced\":2,\"removed\":0,\"unchanged\":3,\"linked\":1,\"unreadable\":0"})) << run.out;
-    EXPECT_EQ(EntriesOf(args[1]), expected);
-    EXPECT_EQ(RunTool({"verify", args[1]}).status, 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.root), fs::directory_iterator()), 3);
-  }
-}
-
-TEST(ToolMerge, APatchThatCannotBeMergedLeavesTheBaseAsItWas) {
-  fixture::ArchiveSpec base, patch;
-  base.entries = {Entry("a.txt", fixture::MakeContent(3000, 1))};
-  patch.entries = {Entry("b.txt", fixture::MakeContent(3000, 2)),
-                   Entry("c.bin", fixture::MakeContent(900, 3, false), Storage::Stored)};
-  const struct {
-    const char* damage;
-    int status;
-  } rows[] = {{"none", 0}, {"missing", 2}, {"not an archive", 2}, {"block outside the file", 2}, {"undecodable", 0}};
-  for (const auto& row : rows) {
-    Scratch scratch;
-    const std::string what = row.damage;
-    fixture::ArchiveSpec damaged = patch;
-    if (what == "block outside the file") damaged.entries[0].offset = 0xF0000000;
-    if (what == "undecodable") damaged.entries[1].flagByte = ENTRY_COMPRESSED, damaged.entries[1].realSize = 9000;
-    const Bytes original = fixture::BuildArchiveBytes(base);
-    const std::string basePath = scratch.Archive(original, "base.grf");
-    std::string patchPath = scratch.Archive(what == "not an archive" ? fixture::ToBytes("no archive")
-                                                                      : fixture::BuildArchiveBytes(damaged), "p.grf");
-    if (what == "missing") fs::remove(patchPath);
-    const tooltest::ToolRun run = RunTool({"merge", basePath, patchPath, "--json", "-o", (scratch.root / "out.grf").string()});
-    EXPECT_EQ(run.status, row.status) << what << run.err;
-    EXPECT_EQ(ReadPath(basePath), original) << what;
-    EXPECT_EQ(fs::exists(scratch.root / "out.grf"), row.status == 0) << what;
-    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.root), fs::directory_iterator()),
-              (what == "missing" ? 1 : 2) + (row.status == 0)) << what;  // no leftover
-    EXPECT_TRUE(run.HasLine({"\"unreadable\":" + std::to_string(what == "undecodable")}) || row.status) << what << run.out;
-  }
-}
-
-}  // namespace
-
-namespace {
-
-TEST(ToolRemove, LeavesOutWhatThePatternsMatchAndNothingElse) {
-  fixture::ArchiveSpec spec;
-  spec.entries = {Entry("data\\a.txt", fixture::MakeContent(3000, 1)), Entry("data\\b.TXT", fixture::MakeContent(2000, 2)),
-                  Entry("c.gat", fixture::MakeContent(1000, 3), Storage::Zlib, Cipher::Header),
-                  Entry("keep.bin", fixture::MakeContent(3000, 1), Storage::Stored)};
-  const struct {
-    std::vector<std::string> patterns;
-    std::set<std::string> removed;
-    int status;
-  } rows[] = {{{"*.txt"}, {"data\\a.txt", "data\\b.TXT"}, 0},
-              {{"DATA/A.*", "c.gat"}, {"data\\a.txt", "c.gat"}, 0},
-              {{"nothing*"}, {}, 1}};
-  for (const auto& row : rows) {
-    Scratch scratch;
-    const Bytes original = fixture::BuildArchiveBytes(spec);
-    const std::string path = scratch.Archive(original);
-    std::map<std::string, Bytes> expected = EntriesOf(path);
-    for (const std::string& name : row.removed) expected.erase(name);
-    std::vector<std::string> args = {"rm", path, "-q"};
-    args.insert(args.end(), row.patterns.begin(), row.patterns.end());
-    EXPECT_EQ(RunTool(args).status, row.status) << row.patterns[0];
-    EXPECT_EQ(EntriesOf(path), expected) << row.patterns[0];
-    if (row.status) {
-      EXPECT_EQ(ReadPath(path), original);
-    }
-    EXPECT_EQ(std::distance(fs::directory_iterator(scratch.root), fs::directory_iterator()), 1);
-  }
 }
 
 }  // namespace

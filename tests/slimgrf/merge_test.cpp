@@ -1,0 +1,200 @@
+// slimgrf merge and rm as a user runs them: later archives win under the
+// library's names, every layout merges into a 0x200 archive of the winners'
+// contents, patches that cannot be merged, --output onto an input, merges
+// killed at seeded moments, patterns that remove entries.
+
+#include <chrono>
+#include <random>
+#include <set>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "tests/grf/grf_test_util.h"
+#include "tests/slimgrf/run_tool.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using fixture::Bytes;
+using fixture::Cipher;
+using fixture::Entry;
+using fixture::Storage;
+using grftest::ReadAll;
+using tooltest::ReadPath;
+using tooltest::RunTool;
+using tooltest::Scratch;
+
+size_t FilesIn(const fs::path& folder) {
+  return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+TEST(ToolMerge, LaterArchivesWinUnderTheLibrarysNamesAndIdenticalContentsLink) {
+  using fixture::MakeContent;
+  const Bytes a1 = MakeContent(5000, 1), a2 = MakeContent(5000, 2), a3 = MakeContent(6000, 3),
+              b2 = MakeContent(300, 4, false), same = MakeContent(8000, 5), c1 = MakeContent(2000, 6);
+  fixture::ArchiveSpec base, patch1, patch2;
+  base.entries = {Entry("data\\a.txt", a1), Entry("data\\B.txt", a1), Entry("same.txt", same),
+                  Entry("x/sep.txt", c1), Entry("m.gat", c1, Storage::Zlib, Cipher::Header)};
+  patch1.version = 0x103;
+  patch1.entries = {Entry("DATA\\A.TXT", a2), Entry("data\\b.txt", b2, Storage::Stored),
+                    Entry("dup.txt", same, Storage::Stored)};
+  patch2.version = 0x300;
+  patch2.entries = {Entry("data\\a.txt", a3, Storage::Zlib, Cipher::Mixed), Entry("x\\sep.txt", a2)};
+  // The library folds ASCII case in its lookups, not '/' and '\\'; a gat entry links only within its class.
+  const grftest::Contents expected = {{"data\\a.txt", a3}, {"data\\b.txt", b2}, {"same.txt", same}, {"dup.txt", same},
+                                      {"x/sep.txt", c1},   {"x\\sep.txt", a2},  {"m.gat", c1}};
+  for (const std::vector<std::string>& mode : {std::vector<std::string>{"-j", "1"}, {"--best", "-j", "2"}}) {
+    Scratch scratch;
+    std::vector<std::string> args = {"merge", scratch.Archive(fixture::BuildArchiveBytes(base), "base.grf"),
+                                     scratch.Archive(fixture::BuildArchiveBytes(patch1), "p1.grf"),
+                                     scratch.Archive(fixture::BuildArchiveBytes(patch2), "p2.grf"), "--json"};
+    args.insert(args.end(), mode.begin(), mode.end());
+    const tooltest::ToolRun run = RunTool(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.HasLine({"\"added\":2,\"replaced\":2,\"removed\":0,\"unchanged\":3,\"linked\":1,\"unreadable\":0"})) << run.out;
+    EXPECT_EQ(ReadAll(args[1]), expected);
+    EXPECT_EQ(RunTool({"verify", args[1]}).status, 0);
+    EXPECT_EQ(FilesIn(scratch.root), 3u);
+  }
+}
+
+// Each layout the library reads adds its own entries (their equal contents link across archives);
+// all hold "shared.txt", which the last one wins. The sizes before are the base's and the patches'.
+TEST(ToolMerge, EveryLayoutMergesIntoA0x200ArchiveOfTheWinnersContents) {
+  Scratch scratch;
+  std::vector<std::string> args = {"merge", "--json", "-j", "2"};
+  grftest::Contents expected;
+  uint64_t patchBytes = 0;
+  const std::vector<fixture::Layout> layouts = fixture::AllLayouts();
+  for (size_t i = 0; i < layouts.size(); ++i) {
+    fixture::ArchiveSpec spec = tooltest::LayoutSpec(layouts[i]);
+    for (fixture::EntrySpec& e : spec.entries) e.name = std::to_string(i) + "\\" + e.name;
+    spec.entries.push_back(Entry("shared.txt", "from layout " + std::to_string(i), spec.entries[0].storage));
+    const fixture::BuiltArchive built = fixture::BuildArchive(spec);
+    for (const fixture::ExpectedEntry& e : built.expected) expected[e.name] = e.content;
+    args.push_back(scratch.Archive(built.bytes, (std::to_string(i) + ".grf").c_str()));
+    patchBytes += i ? built.bytes.size() : 0;
+  }
+  const uint64_t baseBytes = fs::file_size(args[4]);
+  const tooltest::ToolRun run = RunTool(args);
+  ASSERT_EQ(run.status, 0) << run.err;
+  const size_t n = layouts.size();
+  EXPECT_TRUE(run.HasLine({"\"added\":" + std::to_string(6 * (n - 1)) + ",\"replaced\":1,\"removed\":0,\"unchanged\":6,"
+                           "\"linked\":" + std::to_string(5 * n - 4) + ",\"unreadable\":0,\"bytesBefore\":" +
+                           std::to_string(baseBytes) + ",\"patchBytes\":" + std::to_string(patchBytes) +
+                           ",\"bytesAfter\":" + std::to_string(fs::file_size(args[4])) + ","})) << run.out;
+  EXPECT_EQ(fixture::ParseWrittenArchive(ReadPath(args[4])).version, 0x200u);
+  EXPECT_EQ(ReadAll(args[4]), expected);
+}
+
+TEST(ToolMerge, APatchThatCannotBeMergedOrAnOutputOntoAPatchLeavesEveryArchiveAsItWas) {
+  fixture::ArchiveSpec base, patch;
+  base.entries = {Entry("a.txt", fixture::MakeContent(3000, 1))};
+  patch.entries = {Entry("b.txt", fixture::MakeContent(3000, 2)),
+                   Entry("c.bin", fixture::MakeContent(900, 3, false), Storage::Stored)};
+  const struct {
+    const char* damage;
+    int status;
+    const char* output = "out.grf";  // base.grf: merged into the base
+  } rows[] = {{"none", 0},        {"missing", 2},   {"not an archive", 2}, {"block outside the file", 2},
+              {"undecodable", 0}, {"none", 0, "base.grf"}, {"none", 2, "p.grf"}};
+  for (const auto& row : rows) {
+    Scratch scratch;
+    const std::string what = std::string(row.damage) + " -o " + row.output;
+    fixture::ArchiveSpec damaged = patch;
+    if (what.starts_with("block")) damaged.entries[0].offset = 0xF0000000;
+    if (what.starts_with("undecodable")) damaged.entries[1].flagByte = ENTRY_COMPRESSED, damaged.entries[1].realSize = 9000;
+    const Bytes original = fixture::BuildArchiveBytes(base);
+    const Bytes patchBytes = what.starts_with("not") ? fixture::ToBytes("no archive") : fixture::BuildArchiveBytes(damaged);
+    const std::string basePath = scratch.Archive(original, "base.grf"), patchPath = scratch.Archive(patchBytes, "p.grf");
+    if (what.starts_with("missing")) fs::remove(patchPath);
+    const tooltest::ToolRun run = RunTool({"merge", basePath, patchPath, "--json", "-y", "-o", (scratch.root / row.output).string()});
+    EXPECT_EQ(run.status, row.status) << what << run.err;
+    const bool intoBase = row.status == 0 && row.output == std::string("base.grf");
+    EXPECT_EQ(ReadPath(basePath) == original, !intoBase) << what;
+    EXPECT_EQ(ReadAll(basePath).size(), intoBase ? 3u : 1u) << what;
+    EXPECT_TRUE(what.starts_with("missing") || ReadPath(patchPath) == patchBytes) << what;
+    EXPECT_EQ(fs::exists(scratch.root / "out.grf"), row.status == 0 && !intoBase) << what;
+    EXPECT_EQ(FilesIn(scratch.root), (what.starts_with("missing") ? 1u : 2u) + fs::exists(scratch.root / "out.grf"))
+        << what;  // no leftover
+    EXPECT_TRUE(row.status || run.HasLine({"\"unreadable\":" + std::to_string(what.starts_with("undecodable")) +
+                                           ",\"bytesBefore\":" + std::to_string(original.size()) +
+                                           ",\"patchBytes\":" + std::to_string(patchBytes.size())})) << what << run.out;
+  }
+  EXPECT_NE(RunTool({"merge", "a.grf", "a.grf", "-o", "a.grf"}).err.find("Failed to open archive 'a.grf'."), std::string::npos);
+}
+
+#ifndef _WIN32
+// SIGKILL at seeded moments of a merge: BASE is as it was (or, killed after its rename, wholly
+// merged), and the next run takes a killed run's leftover.
+TEST(ToolMerge, AMergeKilledAnywhereLeavesTheBaseWholeAndTheNextRunNoLeftover) {
+  fixture::ArchiveSpec base, patch;
+  for (uint32_t i = 0; i < 300; ++i) {
+    base.entries.push_back(Entry(std::to_string(i), fixture::MakeContent(30000, i, i % 4 != 0)));
+    if (i % 3 == 0) patch.entries.push_back(Entry(std::to_string(i * 2), fixture::MakeContent(20000, ~i)));
+  }
+  Scratch scratch;
+  const Bytes original = fixture::BuildArchiveBytes(base);
+  const std::string basePath = scratch.Archive(original, "base.grf");
+  const std::string patchPath = scratch.Archive(fixture::BuildArchiveBytes(patch), "p.grf");
+  const std::string merged = (scratch.root / "merged.grf").string();
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunTool({"merge", basePath, patchPath, "-q", "-o", merged}).status, 0);
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  const grftest::Contents want = ReadAll(merged);
+  const unsigned seed = std::random_device()();
+  std::printf("kill seed %u, an uninterrupted merge %lld us\n", seed, static_cast<long long>(took.count()));
+  std::fflush(stdout);
+  std::mt19937 random(seed);
+  for (int round = 0; round < 10; ++round) {
+    const auto delay = std::uniform_int_distribution<useconds_t>(0, static_cast<useconds_t>(took.count()))(random);
+    const pid_t pid = fork();
+    if (pid == 0) _exit(RunTool({"merge", basePath, patchPath, "-q"}).status);
+    usleep(delay);
+    kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const bool same = ReadPath(basePath) == original;
+    EXPECT_TRUE(same || ReadAll(basePath) == want) << "seed " << seed << ", killed after " << delay << " us";
+    ASSERT_TRUE(same || fixture::WriteBytesToFile(basePath, original));
+  }
+  ASSERT_EQ(RunTool({"merge", basePath, patchPath, "-q"}).status, 0);
+  EXPECT_EQ(ReadAll(basePath), want);
+  EXPECT_EQ(FilesIn(scratch.root), 3u) << "a leftover beside the base";
+}
+#endif
+
+TEST(ToolRemove, LeavesOutWhatThePatternsMatchAndNothingElse) {
+  fixture::ArchiveSpec spec;
+  spec.entries = {Entry("data\\a.txt", fixture::MakeContent(3000, 1)), Entry("data\\b.TXT", fixture::MakeContent(2000, 2)),
+                  Entry("c.gat", fixture::MakeContent(1000, 3), Storage::Zlib, Cipher::Header),
+                  Entry("keep.bin", fixture::MakeContent(3000, 1), Storage::Stored)};
+  const struct {
+    std::vector<std::string> patterns;
+    std::set<std::string> removed;
+    int status;
+  } rows[] = {{{"*.txt"}, {"data\\a.txt", "data\\b.TXT"}, 0},
+              {{"DATA/A.*", "c.gat"}, {"data\\a.txt", "c.gat"}, 0},
+              {{"nothing*"}, {}, 1}};
+  for (const auto& row : rows) {
+    Scratch scratch;
+    const Bytes original = fixture::BuildArchiveBytes(spec);
+    const std::string path = scratch.Archive(original);
+    grftest::Contents expected = ReadAll(path);
+    for (const std::string& name : row.removed) expected.erase(name);
+    std::vector<std::string> args = {"rm", path, "-q"};
+    args.insert(args.end(), row.patterns.begin(), row.patterns.end());
+    EXPECT_EQ(RunTool(args).status, row.status) << row.patterns[0];
+    EXPECT_EQ(ReadAll(path), expected) << row.patterns[0];
+    if (row.status) {
+      EXPECT_EQ(ReadPath(path), original);
+    }
+    EXPECT_EQ(FilesIn(scratch.root), 1u);
+  }
+}
+
+}  // namespace
