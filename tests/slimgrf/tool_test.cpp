@@ -19,10 +19,7 @@ using fixture::Bytes;
 using fixture::Cipher;
 using fixture::Entry;
 using fixture::Storage;
-using tooltest::LayoutSpec;
-using tooltest::ReadPath;
-using tooltest::RunTool;
-using tooltest::Scratch;
+using namespace tooltest;
 
 std::string Hex(const std::string& bytes) {
   std::string hex;
