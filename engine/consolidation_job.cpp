@@ -174,8 +174,8 @@ const ResultTexts& TextsOf(const ConsolidationJob& job) {
 // Checks what is at the result's name before any work: nothing, or an old
 // file the user agrees to discard (*discard is then set; a dry run does not
 // ask). The job's inputs are never replaced: a clean's source, a merge's
-// patches (its base is what a merge replaces). CleanedCopyKept means the job goes on; any other outcome ends it
-// (with its message shown).
+// patches (its base is what a merge replaces). CleanedCopyKept means the job
+// goes on; any other outcome ends it (with its message shown).
 JobOutcome CheckDestination(const ConsolidationJob& job, const char* name, bool ask,
                             bool* discard) {
   JobHost* host = job.host;

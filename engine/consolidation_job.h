@@ -41,7 +41,8 @@ struct ConsolidationJob {
 enum class JobOutcome {
   SourceNotOpened,     // "Failed to open source archive." (a merge's base or a patch)
   OverwriteDeclined,   // an existing cleaned copy was kept
-  DestinationRefused,  // the cleaned name is too long, is the source, or is not a file
+  DestinationRefused,  // the cleaned name is too long, is the source (a merge's: a patch), or
+                       // is not a file
   DestinationFailed,   // "Failed to create destination archive."
   PassFailed,          // an entry could not be transferred, or a stop was requested
   FinalizeFailed,      // the table could not be written
