@@ -6,6 +6,10 @@
 #include <fstream>
 #include <map>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "grf/grf.h"
 #include "tests/slimgrf/run_tool.h"
 #include "tests/support/file_util_scratch.h"
@@ -113,5 +117,22 @@ TEST(ToolAdd, ARefusedNameOrClashLeavesTheArchiveAsItWas) {
     EXPECT_EQ(FilesIn(scratch), present) << row.why;
   }
 }
+
+#ifndef _WIN32
+TEST(ToolAdd, LinksAndOtherFilesAreReportedNeverFollowedAndDotsNameFromTheFolder) {
+  ScratchDir scratch;
+  fs::create_directories(scratch.File("tree/sub"));
+  scratch.Write("secret.txt", "secret");
+  scratch.Write("tree/sub/a.txt", "a");
+  fs::create_symlink("../secret.txt", scratch.File("tree/link.txt"));
+  fs::create_directory_symlink("..", scratch.File("tree/sub/up"));
+  ASSERT_EQ(mkfifo(scratch.File("tree/fifo").c_str(), 0600), 0);  // opened, it would wait for a writer
+  const tooltest::ToolRun run = RunTool({"add", scratch.File("a.grf"), scratch.File("tree/sub/.."), "-q"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Contents(scratch.File("a.grf")), (std::map<std::string, Bytes>{{"sub\\a.txt", fixture::ToBytes("a")}}));
+  for (const char* left : {"link.txt: not added: a symbolic link", "up: not added: a symbolic link", "fifo: not added: neither"})
+    EXPECT_NE(run.err.find(left), std::string::npos) << left << run.err;
+}
+#endif
 
 }  // namespace
