@@ -177,7 +177,8 @@ int RunAdd(const ToolOptions& options) {
   for (const std::string& notice : walk.notices) std::fprintf(stderr, "%s\n", notice.c_str());
   for (const std::string& problem : walk.problems) std::fprintf(stderr, "%s\n", problem.c_str());
   std::vector<PlannedEntry> plan;
-  if (!PlanEntries(options, &names, walk, &plan) || !walk.problems.empty()) {
+  if (TerminalHost::stopRequested.load() || !PlanEntries(options, &names, walk, &plan) ||
+      !walk.problems.empty()) {
     PrintProblem(shown, "nothing was added; the archive is as it was.");
     return kExitNotOpened;
   }

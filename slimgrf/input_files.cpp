@@ -49,6 +49,7 @@ void Walk(const std::string& path, std::vector<std::string>* components,
   folders->push_back(probe.identity);
   const std::string prefix = IsSeparator(path.back()) ? path : path + kInputSeparator;
   for (const std::string& name : names) {
+    if (TerminalHost::stopRequested.load()) break;  // the add then stops
     components->push_back(name);
     Walk(prefix + name, components, folders, walk);
     components->pop_back();
