@@ -26,9 +26,9 @@ std::string ToolUsageText() {
   std::string text =
       "Usage: slimgrf COMMAND [options] OPERANDS\n"
       "\n"
-      "Lists, verifies, extracts, merges and prunes GRF archives. list, verify and\n"
-      "extract only read the archive; merge, add and rm write the result beside\n"
-      "the target, read it back and only then rename it into place.\n"
+      "Lists, verifies, extracts, merges, adds to and prunes GRF archives. list,\n"
+      "verify and extract only read the archive; merge, add and rm write the\n"
+      "result beside the target, read it back and only then rename it into place.\n"
       "\n"
       "Commands:\n";
   for (const Subcommand* s = kSubcommands; s->name; ++s) text += std::string("  ") + s->synopsis + "\n";
