@@ -61,6 +61,10 @@ void Walk(const std::string& path, std::vector<std::string>* components,
 
 void CollectInputFiles(const char* operand, InputWalk* walk) {
   const std::string path = InputPathOf(operand);
+  if (path.empty()) {
+    walk->problems.push_back("'': cannot be read: an empty path.");
+    return;
+  }
   size_t end = path.size();
   while (end > 1 && IsSeparator(path[end - 1])) --end;
   size_t start = end;
@@ -69,11 +73,7 @@ void CollectInputFiles(const char* operand, InputWalk* walk) {
     --start;
   const std::string last = path.substr(start, end - start);
   std::vector<std::string> components;
-  if (!last.empty() && last != "." && last != ".." && !IsSeparator(last[0])) components.push_back(last);
+  if (!last.empty() && last != "." && last != "..") components.push_back(last);
   std::vector<FileIdentity> folders;
-  if (path.empty()) {
-    walk->problems.push_back("'': cannot be read: an empty path.");
-    return;
-  }
   Walk(path, &components, &folders, walk);
 }
