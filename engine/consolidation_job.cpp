@@ -257,6 +257,7 @@ struct SourceSet {
   GrfArchive* alone = nullptr;  // a job without patches allocates no list
   GrfArchive** archives = &alone;
   uint32_t count = 0;
+  bool created = false;  // the source did not exist: it is an empty archive of no bytes
   SourceSet() = default;
   SourceSet(const SourceSet&) = delete;
   SourceSet& operator=(const SourceSet&) = delete;
@@ -274,6 +275,7 @@ struct SourceSet {
   void ClosePatches() {
     for (uint32_t i = 1; i < count; ++i) GrfClose(&archives[i]);
   }
+  uint64_t SourceBytes() const { return created ? 0 : GrfGetFileSize(archives[0]); }
   uint64_t PatchBytes() const {
     uint64_t bytes = 0;
     for (uint32_t i = 1; i < count; ++i) bytes += archives[i] ? GrfGetFileSize(archives[i]) : 0;
@@ -304,8 +306,10 @@ void ComposeMergeReport(const ReportFacts& facts, const PassCounts& counts, uint
 
 // Steps between a created destination and its report. The archives are
 // closed here; the temporary file is renamed onto the cleaned name when the
-// copy is kept, and otherwise left to the caller to discard.
-JobOutcome ConsolidateInto(ConsolidationJob* job, SourceSet* sources, Destination* destination) {
+// copy is kept, and otherwise left to the caller to discard. `patchBytes` is
+// the patches' size, for the report.
+JobOutcome ConsolidateInto(ConsolidationJob* job, SourceSet* sources, Destination* destination,
+                           uint64_t patchBytes) {
   GrfArchive** source = &sources->archives[0];
   JobHost* host = job->host;
   host->SetStatusText("Consolidating...");
@@ -328,10 +332,9 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, SourceSet* sources, Destinatio
   const std::optional<PassCounts> counts =
       ConsolidateEntries(destination->archive, sources->archives, sources->count, options);
   if (!counts) return JobOutcome::PassFailed;
-  const uint64_t patchBytes = sources->PatchBytes();
   sources->ClosePatches();
   ReportFacts facts{};
-  facts.sourceSize = GrfGetFileSize(*source);
+  facts.sourceSize = sources->SourceBytes();
   facts.linkedCount = counts->linked;
   facts.unreadableCount = counts->unreadable;
   // Joined before the copy is committed or discarded.
@@ -415,7 +418,12 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     host->ShowError(text);
     return JobOutcome::SourceNotOpened;
   };
-  if (!OpenSourceArchive(job->sourcePath, codec, &sources.archives[0]))
+  // A source the job creates starts as an empty archive that keeps nothing.
+  PathKind kind = PathKind::kFile;
+  sources.created = job->createsSource && QueryPathKind(job->sourcePath, &kind) &&
+                    kind == PathKind::kMissing;
+  if (sources.created ? !GrfOpenMeasuring(0, nullptr, &sources.archives[0])
+                      : !OpenSourceArchive(job->sourcePath, codec, &sources.archives[0]))
     return failedToOpen(TextsOf(*job).sourceNotOpened, job->sourcePath);
   // Every patch opens before anything is written.
   for (; sources.count <= job->patchCount; ++sources.count) {
@@ -424,6 +432,9 @@ JobOutcome RunSteps(ConsolidationJob* job) {
       return failedToOpen("Failed to open patch archive '%s'.", patch);
   }
   GrfArchive* source = sources.archives[0];
+  // The patches' size, reported apart; a job that may create its source (add)
+  // merges its own staged files, not archives the user named, and reports none.
+  const uint64_t patchBytes = job->createsSource ? 0 : sources.PatchBytes();
 
   char destinationName[kPathCapacity];
   bool named = true;
@@ -443,8 +454,8 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     return JobOutcome::DestinationRefused;
   }
   if (JobSummary* summary = job->summary) {
-    summary->sourceBytes = GrfGetFileSize(source);
-    summary->patchBytes = sources.PatchBytes();
+    summary->sourceBytes = sources.SourceBytes();
+    summary->patchBytes = patchBytes;
     summary->entries = CountEntries(source);
     CopyBounded(summary->destinationPath, destinationName, sizeof summary->destinationPath);
   }
@@ -464,7 +475,7 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     return JobOutcome::DestinationFailed;
   }
 
-  const JobOutcome outcome = ConsolidateInto(job, &sources, &destination);
+  const JobOutcome outcome = ConsolidateInto(job, &sources, &destination, patchBytes);
   GrfClose(&destination.archive);
   if (outcome != JobOutcome::CleanedCopyKept)
     DiscardHeldFile(&destination.held, destination.partialName);

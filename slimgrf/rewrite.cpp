@@ -17,6 +17,7 @@
 #include "engine/job_summary.h"
 #include "slimgrf/options.h"
 #include "slimgrf/pattern.h"
+#include "slimgrf/rewrite.h"
 #include "slimgrf/subcommands.h"
 #include "support/file_util.h"
 #include "support/text.h"
@@ -40,9 +41,10 @@ std::string MergeJson(const JobSummary& s, bool merge, const char* error) {
   return json.Finish();
 }
 
-// Rewrites `base` with its patches, leaving out what `keeps` refuses.
+}  // namespace
+
 int Rewrite(const ToolOptions& options, const char* base, const std::vector<const char*>& patches,
-            bool (*keeps)(const char*, void*), void* keepsContext) {
+            bool (*keeps)(const char*, void*), void* keepsContext, bool createsBase) {
   TerminalSettings settings = CommandLineSettings(options.json, options.quiet, options.yes);
   GetFileSize64(base, &settings.sourceBytes);
   const uint64_t baseBytes = settings.sourceBytes;
@@ -67,6 +69,7 @@ int Rewrite(const ToolOptions& options, const char* base, const std::vector<cons
     job->patchCount = static_cast<uint32_t>(patches.size());
     job->keepsEntry = keeps;
     job->keepsEntryContext = keepsContext;
+    job->createsSource = createsBase;
     if (options.output) CopyBounded(job->destinationPath, options.output, sizeof job->destinationPath);
     ExecuteConsolidationJob(job);
   }
@@ -79,12 +82,10 @@ int Rewrite(const ToolOptions& options, const char* base, const std::vector<cons
   if (options.json) {
     std::string why = host.lastError();
     if (!merged && why.empty()) why = TerminalHost::stopRequested.load() ? "stopped" : "failed";
-    std::printf("%s\n", MergeJson(summary, !patches.empty(), merged ? nullptr : why.c_str()).c_str());
+    std::printf("%s\n", MergeJson(summary, !patches.empty() && !createsBase, merged ? nullptr : why.c_str()).c_str());
   }
   return merged ? kExitAllDone : kExitNotOpened;
 }
-
-}  // namespace
 
 int RunMerge(const ToolOptions& options) {
   if (options.operands.size() < 2) {

@@ -13,7 +13,6 @@
 #include <unistd.h>
 #endif
 
-#include "tests/grf/grf_test_util.h"
 #include "tests/slimgrf/run_tool.h"
 
 namespace {
@@ -21,11 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace fixture;
 using namespace tooltest;
-using grftest::ReadAll;
-
-size_t FilesIn(const fs::path& folder) {
-  return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
-}
 
 TEST(ToolMerge, LaterArchivesWinUnderTheLibrarysNamesAndIdenticalContentsLink) {
   const Bytes a1 = MakeContent(5000, 1), a2 = MakeContent(5000, 2), a3 = MakeContent(6000, 3),
@@ -39,7 +33,7 @@ TEST(ToolMerge, LaterArchivesWinUnderTheLibrarysNamesAndIdenticalContentsLink) {
   patch2.version = 0x300;
   patch2.entries = {Entry("data\\a.txt", a3, Storage::Zlib, Cipher::Mixed), Entry("x\\sep.txt", a2)};
   // The library folds ASCII case in its lookups, not '/' and '\\'; a gat entry links only within its class.
-  const grftest::Contents expected = {{"data\\a.txt", a3}, {"data\\b.txt", b2}, {"same.txt", same}, {"dup.txt", same},
+  const std::map<std::string, Bytes> expected = {{"data\\a.txt", a3}, {"data\\b.txt", b2}, {"same.txt", same}, {"dup.txt", same},
                                       {"x/sep.txt", c1},   {"x\\sep.txt", a2},  {"m.gat", c1}};
   for (const std::vector<std::string>& mode : {std::vector<std::string>{"-j", "1"}, {"--best", "-j", "2"}}) {
     Scratch scratch;
@@ -50,7 +44,7 @@ TEST(ToolMerge, LaterArchivesWinUnderTheLibrarysNamesAndIdenticalContentsLink) {
     const ToolRun run = RunTool(args);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.HasLine({"\"added\":2,\"replaced\":2,\"removed\":0,\"unchanged\":3,\"linked\":1,\"unreadable\":0"})) << run.out;
-    EXPECT_EQ(ReadAll(args[1]), expected);
+    EXPECT_EQ(Contents(args[1]), expected);
     EXPECT_EQ(RunTool({"verify", args[1]}).status, 0);
     EXPECT_EQ(FilesIn(scratch.root), 3u);
   }
@@ -61,7 +55,7 @@ TEST(ToolMerge, LaterArchivesWinUnderTheLibrarysNamesAndIdenticalContentsLink) {
 TEST(ToolMerge, EveryLayoutMergesIntoA0x200ArchiveOfTheWinnersContents) {
   Scratch scratch;
   std::vector<std::string> args = {"merge", "--json", "-j", "2"};
-  grftest::Contents expected;
+  std::map<std::string, Bytes> expected;
   uint64_t patchBytes = 0, baseBytes = 0;
   const size_t n = AllLayouts().size();
   for (size_t i = 0; i < n; ++i) {
@@ -80,7 +74,7 @@ TEST(ToolMerge, EveryLayoutMergesIntoA0x200ArchiveOfTheWinnersContents) {
                            std::to_string(baseBytes) + ",\"patchBytes\":" + std::to_string(patchBytes) +
                            ",\"bytesAfter\":" + std::to_string(fs::file_size(args[4])) + ","})) << run.out;
   EXPECT_EQ(ParseWrittenArchive(ReadPath(args[4])).version, 0x200u);
-  EXPECT_EQ(ReadAll(args[4]), expected);
+  EXPECT_EQ(Contents(args[4]), expected);
 }
 
 TEST(ToolMerge, APatchThatCannotBeMergedOrAnOutputOntoAPatchLeavesEveryArchiveAsItWas) {
@@ -107,7 +101,7 @@ TEST(ToolMerge, APatchThatCannotBeMergedOrAnOutputOntoAPatchLeavesEveryArchiveAs
     EXPECT_EQ(run.status, row.status) << what << run.err;
     const bool intoBase = row.status == 0 && row.output == std::string("base.grf");
     EXPECT_EQ(ReadPath(basePath) == original, !intoBase) << what;
-    EXPECT_EQ(ReadAll(basePath).size(), intoBase ? 3u : 1u) << what;
+    EXPECT_EQ(Contents(basePath).size(), intoBase ? 3u : 1u) << what;
     EXPECT_TRUE(what.starts_with("missing") || ReadPath(patchPath) == patchBytes) << what;
     EXPECT_EQ(fs::exists(scratch.root / "out.grf"), row.status == 0 && !intoBase) << what;
     EXPECT_EQ(FilesIn(scratch.root), 2u - what.starts_with("missing") + fs::exists(scratch.root / "out.grf")) << what;
@@ -145,7 +139,7 @@ TEST(ToolMerge, AMergeKilledAnywhereLeavesTheBaseWholeAndTheNextRunNoLeftover) {
   const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(exitStatus(merge(merged.c_str())), 0) << tool;
   const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
-  const grftest::Contents want = ReadAll(merged);
+  const std::map<std::string, Bytes> want = Contents(merged);
   const unsigned seed = std::random_device()();
   std::printf("kill seed %u, an uninterrupted merge %lld us\n", seed, static_cast<long long>(took.count()));
   std::mt19937 random(seed);
@@ -156,11 +150,11 @@ TEST(ToolMerge, AMergeKilledAnywhereLeavesTheBaseWholeAndTheNextRunNoLeftover) {
     kill(pid, SIGKILL);
     exitStatus(pid);
     const bool same = ReadPath(basePath) == original;
-    EXPECT_TRUE(same || ReadAll(basePath) == want) << "seed " << seed << ", killed after " << delay << " us";
+    EXPECT_TRUE(same || Contents(basePath) == want) << "seed " << seed << ", killed after " << delay << " us";
     ASSERT_TRUE(same || WriteBytesToFile(basePath, original));
   }
   ASSERT_EQ(exitStatus(merge(nullptr)), 0);
-  EXPECT_EQ(ReadAll(basePath), want);
+  EXPECT_EQ(Contents(basePath), want);
   EXPECT_EQ(FilesIn(scratch.root), 3u) << "a leftover beside the base";
 }
 #endif
@@ -181,12 +175,12 @@ TEST(ToolRemove, LeavesOutWhatThePatternsMatchAndNothingElse) {
     Scratch scratch;
     const Bytes original = BuildArchiveBytes(spec);
     const std::string path = scratch.Archive(original);
-    grftest::Contents expected = ReadAll(path);
+    std::map<std::string, Bytes> expected = Contents(path);
     for (const std::string& name : row.removed) expected.erase(name);
     std::vector<std::string> args = {"rm", path, "-q"};
     args.insert(args.end(), row.patterns.begin(), row.patterns.end());
     EXPECT_EQ(RunTool(args).status, row.status) << row.patterns[0];
-    EXPECT_EQ(ReadAll(path), expected) << row.patterns[0];
+    EXPECT_EQ(Contents(path), expected) << row.patterns[0];
     EXPECT_TRUE(!row.status || ReadPath(path) == original);
     EXPECT_EQ(FilesIn(scratch.root), 1u);
   }

@@ -5,10 +5,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "grf/grf.h"
 #include "slimgrf/options.h"
 #include "tests/fixtures/archive_builder.h"
 #include "tests/support/file_util_scratch.h"
@@ -70,6 +72,38 @@ struct Scratch : ScratchDir {
     return path;
   }
 };
+
+// name -> content of every entry of an archive (none when it does not open; an
+// unreadable one reads "unreadable"), or of every file under a folder (its
+// path below the folder in UTF-8, '/' between the parts).
+inline std::map<std::string, fixture::Bytes> Contents(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  std::map<std::string, fixture::Bytes> contents;
+  if (fs::is_directory(path)) {
+    for (const auto& item : fs::recursive_directory_iterator(path))
+      if (item.is_regular_file()) {
+        const std::u8string relative = fs::relative(item.path(), path).generic_u8string();
+        contents[std::string(relative.begin(), relative.end())] = ReadPath(item.path());
+      }
+    return contents;
+  }
+  GrfArchive* archive = nullptr;
+  if (!GrfOpen(path.string().c_str(), GRF_OPEN_READ_ONLY, nullptr, &archive)) return contents;
+  GrfForEachEntry(archive, [](uint32_t, uint32_t, const EntryView* view, void* map) {
+        (*static_cast<std::map<std::string, fixture::Bytes>*>(map))[view->name].resize(view->realSize);
+        return true;
+      }, &contents);
+  for (auto& [name, content] : contents)
+    if (uint32_t size = 0; !GrfReadEntry(archive, name.c_str(), content.data(), static_cast<uint32_t>(content.size()), &size))
+      content = fixture::ToBytes("unreadable");
+  GrfClose(&archive);
+  return contents;
+}
+
+inline size_t FilesIn(const std::filesystem::path& folder) {
+  using std::filesystem::directory_iterator;
+  return static_cast<size_t>(std::distance(directory_iterator(folder), directory_iterator()));
+}
 
 inline fixture::ArchiveSpec LayoutSpec(const fixture::Layout& l) {
   fixture::ArchiveSpec spec;

@@ -27,17 +27,6 @@ std::string Hex(const std::string& bytes) {
   return hex;
 }
 
-// Every file under the folder, by its path relative to it (UTF-8, '/').
-std::map<std::string, Bytes> FilesUnder(const fs::path& root) {
-  std::map<std::string, Bytes> files;
-  for (const auto& item : fs::recursive_directory_iterator(root))
-    if (item.is_regular_file()) {
-      const std::u8string relative = fs::relative(item.path(), root).generic_u8string();
-      files[std::string(relative.begin(), relative.end())] = ReadPath(item.path());
-    }
-  return files;
-}
-
 class ToolLayout : public testing::TestWithParam<fixture::Layout> {};
 
 TEST_P(ToolLayout, ListsVerifiesAndExtractsEveryEntryByteForByte) {
@@ -68,13 +57,13 @@ TEST_P(ToolLayout, ListsVerifiesAndExtractsEveryEntryByteForByte) {
   const fs::path into = scratch.root / "out";
   const tooltest::ToolRun extract = RunTool({"extract", archive, "-C", into.string(), "-q"});
   EXPECT_EQ(extract.status, 0) << extract.err;
-  EXPECT_EQ(FilesUnder(into), expected);
+  EXPECT_EQ(Contents(into), expected);
   // Again: every file exists and is kept; with --force every one is written anew.
   fs::resize_file(into / "stored.bin", 1);
   EXPECT_EQ(RunTool({"extract", archive, "-C", into.string(), "-q"}).status, 1);
   EXPECT_EQ(fs::file_size(into / "stored.bin"), 1u);
   EXPECT_EQ(RunTool({"extract", archive, "-C", into.string(), "-q", "--force"}).status, 0);
-  EXPECT_EQ(FilesUnder(into), expected);
+  EXPECT_EQ(Contents(into), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Archives, ToolLayout, testing::ValuesIn(fixture::AllLayouts()));
@@ -203,8 +192,8 @@ TEST(ToolExtract, HostileCollidingAndUnconvertibleNamesAreReportedNeverWritten) 
   const std::map<std::string, Bytes> expected = {
       {"ok/fine.txt", fixture::ToBytes("ok\\fine.txt")},
       {"\xEB\x8D\xB0\xEC\x9D\xB4\xED\x84\xB0/x.txt", fixture::ToBytes("\xB5\xA5\xC0\xCC\xC5\xCD\\x.txt")}};
-  EXPECT_EQ(FilesUnder(into), expected);
-  EXPECT_EQ(FilesUnder(scratch.root / "deep").size(), expected.size());
+  EXPECT_EQ(Contents(into), expected);
+  EXPECT_EQ(Contents(scratch.root / "deep").size(), expected.size());
   for (const char* reason : {"'..'", "absolute path", "drive letter", "device name", "same file as 'ok\\fine.txt'",
                              "does not convert from CP949"})
     EXPECT_NE(run.err.find(reason), std::string::npos) << reason << "\n" << run.err;
@@ -212,7 +201,7 @@ TEST(ToolExtract, HostileCollidingAndUnconvertibleNamesAreReportedNeverWritten) 
   // Patterns pick entries by glob, case and slashes aside.
   const fs::path picked = scratch.root / "picked";
   EXPECT_EQ(RunTool({"extract", archive, "OK/*.TXT", "-C", picked.string(), "-q"}).status, 1);
-  EXPECT_EQ(FilesUnder(picked).size(), 1u);
+  EXPECT_EQ(Contents(picked).size(), 1u);
 }
 
 TEST(NameConversion, Cp949NamesRoundTripThroughUtf8) {
