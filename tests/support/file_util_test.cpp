@@ -33,6 +33,27 @@ TEST(UniqueTempName, NameIsFormattedOnlyWhenItFitsWithItsTerminator) {
   }
   EXPECT_TRUE(std::filesystem::is_empty(dir.Folder())) << "a given number creates no file";
 }
+// The search for a free name: taken names (a file, a folder) are passed over, the numbers wrap,
+// a full range or a missing folder is a 0 with an error, and the number 0 is a 0 without one.
+TEST(UniqueTempName, SearchPassesOverTakenNamesAndWraps) {
+  ScratchDir dir;
+  dir.Write("zqtFFFF.tmp", "");
+  std::filesystem::create_directory(dir.File("zqt0000.tmp"));
+  const uint32_t missing = kSeparator == '/' ? syserr::kFileNotFound : syserr::kPathNotFound;
+  const struct { std::string folder; const char* prefix; uint32_t tick, candidates, number, error; } rows[] = {
+      {dir.Folder(), "zqt", 0xFFFE, 3, 1, syserr::kSuccess}, {dir.Folder(), "zqt", 0xFFFE, 2, 0, syserr::kFileExists},
+      {dir.File("absent"), "zqt", 0, 9, 0, missing}, {dir.Folder(), "zqu", 0xFFFF, 1, 0, syserr::kSuccess}};
+  char name[kPathCapacity];
+  for (const auto& row : rows) {
+    SetUniqueTempSearchForTest(row.tick, row.candidates);
+    SetSystemError(77);
+    EXPECT_EQ(CreateUniqueTempFile(row.folder.c_str(), row.prefix, 0, name, kPathCapacity), row.number) << row.candidates;
+    EXPECT_EQ(GetSystemError(), row.error) << row.candidates;
+  }
+  SetUniqueTempSearchForTest(0, 0);
+  EXPECT_EQ(std::string(name), dir.File("zqu0000.tmp"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir.File("zqt0001.tmp")));
+}
 FileHandle CreateAlways(const std::string& name) {
   return CreateFileChecked(name.c_str(), fileio::kGenericRead | fileio::kGenericWrite, 0, nullptr,
                            fileio::kCreateAlways, fileio::kAttributeNormal, kInvalidFile);
