@@ -74,6 +74,7 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   char two[4] = {};
   EXPECT_TRUE(ReadFromFileAt(handle, 0, two, 4, &moved) && moved == 2 && two[1] == '1');
   EXPECT_TRUE(ReadFromFileAt(handle, 9, two, 4, &moved) && moved == 0) << "past the end";
+  EXPECT_TRUE(!ReadFromFileAt(handle, UINT64_MAX - 1, two, 4, &(moved = 5)) && !moved && !ReadFromFileAt(handle, INT64_MAX, two, 1, nullptr));
   EXPECT_TRUE(CloseFileHandle(&handle));
   EXPECT_EQ(CreateFileChecked(name.c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile), kInvalidFile);
   EXPECT_EQ(GetSystemError(), syserr::kFileExists) << "create-new never opens an existing file";
