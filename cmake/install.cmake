@@ -70,7 +70,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "the Slimwick developers")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "slimwick-cli writes a consolidated copy of a GRF archive: entries with\n identical content become links, enciphered entries are deciphered. slimgrf\n lists, verifies and extracts archives. The package also holds libslimgrf,\n the archive library, with its header.")
+    "slimwick-cli writes a consolidated copy of a GRF archive: entries with\n identical content become links, enciphered entries are deciphered. slimgrf\n lists, verifies, extracts, merges, adds to and prunes archives. The\n package also holds libslimgrf, the archive library, with its header.")
   find_program(DPKG_SHLIBDEPS dpkg-shlibdeps)
   if(DPKG_SHLIBDEPS)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -215,6 +215,7 @@ struct SourceSet {
   GrfArchive* alone = nullptr;  // a job without patches allocates no list
   GrfArchive** archives = &alone;
   uint32_t count = 0;
+  bool created = false;  // the source did not exist: it is an empty archive of no bytes
   SourceSet() = default;
   SourceSet(const SourceSet&) = delete;
   SourceSet& operator=(const SourceSet&) = delete;
@@ -232,6 +233,7 @@ struct SourceSet {
   void ClosePatches() {
     for (uint32_t i = 1; i < count; ++i) GrfClose(&archives[i]);
   }
+  uint64_t SourceBytes() const { return created ? 0 : GrfGetFileSize(archives[0]); }
 };
 
 // The report of a merge (or removal): what became of the entries, and the sizes.
@@ -273,7 +275,7 @@ JobOutcome ConsolidateInto(ConsolidationJob* job, SourceSet* sources, Destinatio
   if (!counts) return JobOutcome::PassFailed;
   sources->ClosePatches();
   ReportFacts facts{};
-  facts.sourceSize = GrfGetFileSize(*source);
+  facts.sourceSize = sources->SourceBytes();
   facts.linkedCount = counts->linked;
   facts.unreadableCount = counts->unreadable;
   // Joined before the copy is committed or discarded.
@@ -353,7 +355,12 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     return JobOutcome::SourceNotOpened;
   }
   sources.count = 1;
-  if (!OpenSourceArchive(job->sourcePath, codec, &sources.archives[0])) {
+  // A source the job creates starts as an empty archive that keeps nothing.
+  PathKind kind = PathKind::kFile;
+  sources.created = job->createsSource && QueryPathKind(job->sourcePath, &kind) &&
+                    kind == PathKind::kMissing;
+  if (sources.created ? !GrfOpenMeasuring(0, nullptr, &sources.archives[0])
+                      : !OpenSourceArchive(job->sourcePath, codec, &sources.archives[0])) {
     host->ShowError("Failed to open source archive.");
     return JobOutcome::SourceNotOpened;
   }
@@ -389,7 +396,7 @@ JobOutcome RunSteps(ConsolidationJob* job) {
     return JobOutcome::DestinationRefused;
   }
   if (JobSummary* summary = job->summary) {
-    summary->sourceBytes = GrfGetFileSize(source);
+    summary->sourceBytes = sources.SourceBytes();
     summary->entries = CountEntries(source);
     CopyBounded(summary->destinationPath, destinationName, sizeof summary->destinationPath);
   }

@@ -35,6 +35,8 @@ struct ConsolidationJob {
                    // empty destinationPath it replaces the source (renamed over it when read back)
   bool (*keepsEntry)(const char* name, void* context);  // if not null: an entry it refuses
   void* keepsEntryContext;                               // is left out of the copy
+  uint32_t createsSource;  // 1 (merge): a source that does not exist is taken as an empty
+                           // archive, and the result is made under its name
 };
 
 // How a job ended.

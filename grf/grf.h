@@ -100,6 +100,9 @@ constexpr uint32_t GRF_OPEN_READ_ONLY = 0x1;
 constexpr uint32_t GRF_OPEN_SEQUENTIAL = 0x2;
 constexpr uint32_t GRF_OPEN_TRACK_SPACE = 0x4;
 constexpr uint32_t GRF_OPEN_LIMIT_NAMES = 0x8;
+// The longest name (in bytes, terminator aside) a change stores under
+// GRF_OPEN_LIMIT_NAMES (GRF_E_LIMIT beyond).
+constexpr uint32_t GRF_LIMITED_NAME_LENGTH = 251;
 constexpr uint32_t GRF_OPEN_REUSE_GAPS = 0x10;
 constexpr uint32_t GRF_OPEN_DEFER_TABLE = 0x20;
 constexpr uint32_t GRF_OPEN_BACKSLASH_NAMES = 0x40;

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr uint32_t kMaxLimitedName = 251;       // GRF_OPEN_LIMIT_NAMES
 constexpr uint32_t kCompressRetryGrowth = 1024; // per Z_BUF_ERROR answer of the hook
 constexpr uint32_t kMaxCompressRetries = 1024;  // then the hook is given up as broken
 
@@ -29,7 +28,7 @@ bool RefuseChange(GrfArchive* archive) {
 }
 
 bool NameTooLong(const GrfArchive* archive, const char* name) {
-  return (archive->flags & GRF_OPEN_LIMIT_NAMES) && std::strlen(name) > kMaxLimitedName;
+  return (archive->flags & GRF_OPEN_LIMIT_NAMES) && std::strlen(name) > GRF_LIMITED_NAME_LENGTH;
 }
 
 bool UsesGaps(const GrfArchive* archive) {

@@ -22,6 +22,9 @@ class NameConverter {
   // The UTF-8 form of an archive name; false when a byte sequence does not
   // convert.
   bool ToUtf8(std::string_view name, std::string* out);
+  // The archive name of a UTF-8 one (a file's name being added); false when
+  // a character has no exact form in the code page.
+  bool FromUtf8(std::string_view name, std::string* out);
 
  private:
   bool raw_ = false;
@@ -29,6 +32,7 @@ class NameConverter {
   unsigned codePage_ = 0;
 #else
   void* iconv_ = nullptr;
+  void* back_ = nullptr;  // UTF-8 to the code page
 #endif
 };
 

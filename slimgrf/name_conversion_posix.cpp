@@ -6,10 +6,29 @@
 namespace {
 iconv_t Handle(void* state) { return static_cast<iconv_t>(state); }
 const iconv_t kNoIconv = reinterpret_cast<iconv_t>(-1);
+
+// Converts the whole name through one iconv direction; false at the first
+// sequence that does not convert.
+bool Convert(void* state, std::string_view name, std::string* out) {
+  iconv(Handle(state), nullptr, nullptr, nullptr, nullptr);  // a fresh shift state
+  out->assign(name.size() * 4 + 8, '\0');
+  char* in = const_cast<char*>(name.data());
+  size_t inLeft = name.size();
+  char* put = out->data();
+  size_t outLeft = out->size();
+  if (iconv(Handle(state), &in, &inLeft, &put, &outLeft) == static_cast<size_t>(-1) ||
+      iconv(Handle(state), nullptr, nullptr, &put, &outLeft) == static_cast<size_t>(-1)) {
+    out->clear();
+    return false;
+  }
+  out->resize(out->size() - outLeft);
+  return true;
+}
 }  // namespace
 
 NameConverter::~NameConverter() {
   if (iconv_) iconv_close(Handle(iconv_));
+  if (back_) iconv_close(Handle(back_));
 }
 
 bool NameConverter::Open(const char* encoding, bool raw, std::string* error) {
@@ -17,30 +36,25 @@ bool NameConverter::Open(const char* encoding, bool raw, std::string* error) {
   if (raw) return true;
   const char* from = encoding ? encoding : "CP949";
   const iconv_t handle = iconv_open("UTF-8", from);
-  if (handle == kNoIconv) {
+  const iconv_t back = handle == kNoIconv ? kNoIconv : iconv_open(from, "UTF-8");
+  if (back == kNoIconv) {
+    if (handle != kNoIconv) iconv_close(handle);
     *error = std::string("The encoding '") + from + "' is not known here (see iconv -l).";
     return false;
   }
   iconv_ = handle;
+  back_ = back;
   return true;
 }
 
 bool NameConverter::ToUtf8(std::string_view name, std::string* out) {
-  if (raw_) {
-    out->assign(name);
-    return true;
-  }
-  iconv(Handle(iconv_), nullptr, nullptr, nullptr, nullptr);  // a fresh shift state
-  out->assign(name.size() * 4 + 8, '\0');
-  char* in = const_cast<char*>(name.data());
-  size_t inLeft = name.size();
-  char* put = out->data();
-  size_t outLeft = out->size();
-  if (iconv(Handle(iconv_), &in, &inLeft, &put, &outLeft) == static_cast<size_t>(-1) ||
-      iconv(Handle(iconv_), nullptr, nullptr, &put, &outLeft) == static_cast<size_t>(-1)) {
-    out->clear();
-    return false;
-  }
-  out->resize(out->size() - outLeft);
+  if (!raw_) return Convert(iconv_, name, out);
+  out->assign(name);
+  return true;
+}
+
+bool NameConverter::FromUtf8(std::string_view name, std::string* out) {
+  if (!raw_) return Convert(back_, name, out);
+  out->assign(name);
   return true;
 }

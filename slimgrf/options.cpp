@@ -15,6 +15,8 @@ const Subcommand kSubcommands[] = {
      "extract ARCHIVE [PATTERN...]   write entries as files under -C DIR"},
     {"merge", &RunMerge, option::kJson | option::kQuiet | option::kJobs | option::kOutput | option::kBest | option::kYes, true,
      "merge BASE PATCH...            fold patch archives into BASE (later ones win)"},
+    {"add", &RunAdd, option::kJson | option::kQuiet | option::kJobs | option::kBest | option::kNames | option::kPrefix, false,
+     "add ARCHIVE PATH...            store files and folders (made when missing)"},
     {"rm", &RunRemove, option::kJson | option::kQuiet | option::kJobs, false,
      "rm ARCHIVE PATTERN...          remove the entries the patterns match"},
     {nullptr, nullptr, 0, false, nullptr},
@@ -24,22 +26,25 @@ std::string ToolUsageText() {
   std::string text =
       "Usage: slimgrf COMMAND [options] OPERANDS\n"
       "\n"
-      "Lists, verifies, extracts, merges and prunes GRF archives. list, verify and\n"
-      "extract only read the archive; merge and rm write the result beside the\n"
-      "target, read it back and only then rename it into place.\n"
+      "Lists, verifies, extracts, merges, adds to and prunes GRF archives. list,\n"
+      "verify and extract only read the archive; merge, add and rm write the\n"
+      "result beside the target, read it back and only then rename it into place.\n"
       "\n"
       "Commands:\n";
   for (const Subcommand* s = kSubcommands; s->name; ++s) text += std::string("  ") + s->synopsis + "\n";
   text +=
       "\n"
       "PATTERN matches entry names like a shell glob (* ? [...]), ignoring case;\n"
-      "'/' and '\\' are alike.\n"
+      "'/' and '\\' are alike. add walks folders in name order and stores their\n"
+      "files under the folder's own name; symbolic links (Windows: reparse\n"
+      "points) are never followed, only reported.\n"
       "\n"
       "Options:\n"
       "  -l, --long        list: add compressed size and offset; verify: name every link\n"
-      "  --json            list, verify, merge, rm: one JSON object per line on stdout\n"
+      "  --json            list, verify, merge, add, rm: one JSON object per line\n"
       "  -o, --output PATH merge: write the result to PATH (default: replace BASE)\n"
-      "  --best            merge: recompress every entry at the smallest level\n"
+      "  --best            merge, add: recompress every entry at the smallest level\n"
+      "  --prefix NAME     add: store the files under the folder NAME\n"
       "  -y, --yes         merge: replace an existing --output without asking\n"
       "  -C, --directory DIR\n"
       "                    extract: write under DIR (created when missing; default .)\n"
@@ -53,8 +58,8 @@ std::string ToolUsageText() {
       "\n"
       "Exit status: 0 every entry read, 1 some entry unreadable or not extracted,\n"
       "2 an archive could not be opened (extract: or DIR could not be used;\n"
-      "merge, rm: nothing was changed, the target is as it was; rm: 1 no entry\n"
-      "matched).\n";
+      "merge, add, rm: nothing was changed, the target is as it was; rm: 1 no\n"
+      "entry matched; add: 1 nothing to add).\n";
   return text;
 }
 
@@ -79,6 +84,7 @@ constexpr OptionName kOptionNames[] = {
     {"-o", "--output", option::kOutput, true},
     {nullptr, "--best", option::kBest, false},
     {"-y", "--yes", option::kYes, false},
+    {nullptr, "--prefix", option::kPrefix, true},
 };
 
 const OptionName* FindOption(const char* arg) {
@@ -101,6 +107,7 @@ bool Apply(const OptionName& o, const char* value, ToolOptions* options, std::st
   if (name == "--output") options->output = value;
   if (name == "--best") options->best = true;
   if (name == "--yes") options->yes = true;
+  if (name == "--prefix") options->prefix = value;
   if (name == "--jobs") {
     char* end = nullptr;
     const unsigned long jobs = std::strtoul(value, &end, 10);
@@ -118,7 +125,7 @@ bool Apply(const OptionName& o, const char* value, ToolOptions* options, std::st
 ToolCommand ParseToolCommandLine(int argc, char** argv, const Subcommand** subcommand,
                                  ToolOptions* options, std::string* error) {
   if (argc < 2) {
-    *error = "Name a command: list, verify, extract, merge or rm.";
+    *error = "Name a command: list, verify, extract, merge, add or rm.";
     return ToolCommand::Error;
   }
   const char* command = argv[1];

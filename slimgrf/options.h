@@ -17,6 +17,7 @@ constexpr uint32_t kNames = 1u << 6;  // --encoding, --raw-names
 constexpr uint32_t kOutput = 1u << 7;
 constexpr uint32_t kBest = 1u << 8;
 constexpr uint32_t kYes = 1u << 9;
+constexpr uint32_t kPrefix = 1u << 10;
 }  // namespace option
 
 struct ToolOptions {
@@ -31,6 +32,7 @@ struct ToolOptions {
   const char* encoding = nullptr;    // the archive names' code page (default CP949)
   const char* directory = ".";       // -C: where extract writes
   const char* output = nullptr;      // merge: the result's name; none: it replaces the base
+  const char* prefix = nullptr;      // add: the folder the files are stored under
   std::vector<const char*> operands;  // archives, or an archive and patterns
 };
 

@@ -17,6 +17,7 @@
 #include "engine/job_summary.h"
 #include "slimgrf/options.h"
 #include "slimgrf/pattern.h"
+#include "slimgrf/rewrite.h"
 #include "slimgrf/subcommands.h"
 #include "support/file_util.h"
 #include "support/text.h"
@@ -40,9 +41,10 @@ std::string MergeJson(const JobSummary& s, const char* error) {
   return json.Finish();
 }
 
-// Rewrites `base` with its patches, leaving out what `keeps` refuses.
+}  // namespace
+
 int Rewrite(const ToolOptions& options, const char* base, const std::vector<const char*>& patches,
-            bool (*keeps)(const char*, void*), void* keepsContext) {
+            bool (*keeps)(const char*, void*), void* keepsContext, bool createsBase) {
   TerminalSettings settings = CommandLineSettings(options.json, options.quiet, options.yes);
   GetFileSize64(base, &settings.sourceBytes);
   TerminalHost host(settings);
@@ -64,6 +66,7 @@ int Rewrite(const ToolOptions& options, const char* base, const std::vector<cons
     job->patchCount = static_cast<uint32_t>(patches.size());
     job->keepsEntry = keeps;
     job->keepsEntryContext = keepsContext;
+    job->createsSource = createsBase;
     if (options.output) CopyBounded(job->destinationPath, options.output, sizeof job->destinationPath);
     ExecuteConsolidationJob(job);
   }
@@ -80,8 +83,6 @@ int Rewrite(const ToolOptions& options, const char* base, const std::vector<cons
   }
   return merged ? kExitAllDone : kExitNotOpened;
 }
-
-}  // namespace
 
 int RunMerge(const ToolOptions& options) {
   if (options.operands.size() < 2) {

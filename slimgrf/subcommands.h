@@ -8,4 +8,5 @@ int RunVerify(const ToolOptions& options);
 int RunExtract(const ToolOptions& options);
 int RunMerge(const ToolOptions& options);
 int RunRemove(const ToolOptions& options);
+int RunAdd(const ToolOptions& options);
 
