@@ -8,6 +8,7 @@ its own, and runs them. A failing or timed-out run catches the fault; a fault
 that does not compile is skipped and not counted. The file is always put back.
 
     scripts/mutate.py [--seed N] [--count N] [--source DIR] [--build DIR]
+    scripts/mutate.py --retest LOG    (only the survivors an earlier run printed)
 
 The sample is random but seeded; the same seed plants the same faults in the
 lines that did not change. Not part of the test suite: it takes half an hour.
@@ -128,6 +129,19 @@ def sites_of(path, text):
     return found
 
 
+def survivors_in(log):
+    """(file, line number, fault without its column, faulty line) of each survivor a run printed."""
+    with open(log) as f:
+        lines = f.read().split("\n")
+    start = lines.index("survivors:") + 1 if "survivors:" in lines else len(lines)
+    wanted = []
+    for head, faulty in zip(lines[start::2], lines[start + 1::2]):
+        m = re.match(r"\s*([^:\s]+):(\d+): (.*?)( at col \d+)?$", head)
+        if m:
+            wanted.append((m.group(1), int(m.group(2)), m.group(3), faulty.strip()))
+    return wanted
+
+
 def product_files(source):
     files = []
     for layer in LAYERS:
@@ -159,6 +173,9 @@ def main():
     parser.add_argument("--source", default=os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     parser.add_argument("--build", default=None, help="build directory (default SOURCE/build/mutate)")
     parser.add_argument("--list", action="store_true", help="print the sample without running it")
+    parser.add_argument("--retest", metavar="LOG", default=None,
+                        help="plant only the survivors listed in LOG (an earlier run's output), "
+                             "found by file, fault and faulty line, so that moved lines still match")
     args = parser.parse_args()
     # A stopped run still puts the file back (the loop's finally runs on SystemExit).
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
@@ -178,6 +195,19 @@ def main():
     sites.sort(key=lambda site: hashlib.sha256(
         f"{seed}|{site[0]}|{lines_of[site[0]][site[1]].strip()}|{site[2]}".encode()).digest())
     print(f"{len(sites)} sites in {len(product_files(source))} files", flush=True)
+    if args.retest:
+        wanted = survivors_in(args.retest)
+        chosen = []
+        for path, number, what, faulty in wanted:
+            same = [s for s in sites if (s[0], re.sub(r" at col \d+$", "", s[2]), s[3].strip()) ==
+                    (path, what, faulty)]
+            if same:  # a deleted statement leaves ";" only: the nearest line is the one
+                chosen.append(min(same, key=lambda s: abs(s[1] + 1 - number)))
+            else:
+                print(f"  no longer in the code: {path}:{number}: {what}", flush=True)
+        sites = chosen
+        args.count = len(sites)
+        print(f"retesting {len(sites)} of the {len(wanted)} survivors in {args.retest}", flush=True)
     if args.list:
         for path, n, what, _ in sites[:args.count]:
             print(f"{path}:{n + 1}: {what}")

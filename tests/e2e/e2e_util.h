@@ -18,14 +18,6 @@ inline JobOutcome RunJob(RecordingHost* host, const std::string& source, bool be
   CopyBounded(job->codecLibraryPath, codec.c_str(), sizeof job->codecLibraryPath);
   return ExecuteConsolidationJob(job);
 }
-// A dry run: *summary receives the size the copy would have.
-inline JobOutcome DryRunJob(RecordingHost* host, const std::string& source, bool best, JobSummary* summary) {
-  ConsolidationJob* job = CreateConsolidationJob(host, source.c_str(), best, nullptr);
-  EXPECT_NE(job, nullptr);
-  job->dryRun = 1;
-  job->summary = summary;
-  return ExecuteConsolidationJob(job);
-}
 inline void ExpectSameContent(const std::string& source, const std::string& copy) {
   EXPECT_TRUE(grftest::ReadAll(source) == grftest::ReadAll(copy)) << copy;
 }

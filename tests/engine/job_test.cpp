@@ -213,22 +213,6 @@ TEST_F(JobTest, ACopyThatDoesNotReadBackIsRemoved) {
   EXPECT_FALSE(std::filesystem::exists(cleaned_));
 }
 
-TEST_F(JobTest, ALongPathIsCleanedWhenItsCleanedNameFitsAndTheLeftoverBesideGoes) {
-  const std::filesystem::path folder = std::filesystem::path(fixture::TempPath("slimwick-long")) / std::string(100, 'd');
-  ASSERT_TRUE(std::filesystem::create_directories(folder));
-  source_ = (folder / std::string(kPathCapacity - folder.string().size() - 14, 's')).string() + ".grf";
-  cleaned_ = source_.substr(0, source_.size() - 4) + "-cleaned.grf";
-  char prefix[kPathCapacity];
-  ASSERT_TRUE(cleaned_.size() == kPathCapacity - 1 && BuildTemporaryPrefix(cleaned_.c_str(), prefix, sizeof prefix));
-  ASSERT_TRUE(fixture::WriteBytesToFile(std::string(prefix) + "0000ABCD.part", {}));  // a killed run's
-  fixture::ArchiveSpec spec;
-  spec.entries = {Entry("a", fixture::MakeContent(3000, 1)), Entry("b", fixture::MakeContent(3000, 1))};
-  EXPECT_EQ(Run(spec), JobOutcome::CleanedCopyKept);
-  ExpectSameContent(source_, cleaned_);
-  EXPECT_FALSE(std::filesystem::exists(std::string(prefix) + "0000ABCD.part"));
-  std::filesystem::remove_all(folder.parent_path());
-}
-
 TEST(DestinationName, ExtensionFromTheFileNameAndTooLongRefused) {
   const struct { std::string source, cleaned; } rows[] = {
       {"x.y/archive", "x.y/archive-cleaned.grf"},

@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <zlib.h>
 #include "grf/archive.h"
 #include "grf/entry_index.h"
 #include "grf/lzss.h"
 #include "grf/stream.h"
 #include "support/pool.h"
+#include "support/sys_error.h"
 #include "tests/grf/grf_test_util.h"
 
 namespace {
@@ -70,18 +73,57 @@ TEST_P(ArchiveLayout, CopyEntryCarriesOrDeflatesEveryEntryAndReadsBackTheSame) {
   EXPECT_EQ(grftest::ReadAll(out.path()), grftest::ExpectedOf(built));
 }
 
-TEST(Hostile, CompressedDataLongerThanItsBlockIsRefused) {
-  fixture::ArchiveSpec spec;
-  spec.entries.push_back(fixture::Entry("overlong.txt", fixture::MakeContent(100, 3)));
-  spec.entries[0].compressedSize = 4096;
-  TempFile file("hostile");
-  ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
-  grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
-  ASSERT_TRUE(o.ok);
-  uint8_t buffer[200];
-  EXPECT_FALSE(GrfReadEntry(o.archive, "overlong.txt", buffer, 200, nullptr));
-  EXPECT_EQ(GrfGetLastStatus(o.archive), GRF_E_BAD_DATA);
-  GrfClose(&o.archive);
+int g_hookResult = 0;
+int HookGivingUp(unsigned char*, unsigned long*, const unsigned char*, unsigned long) { return g_hookResult; }
+
+// Records no block can satisfy, at and just past each bound the reader checks before it
+// decodes: every read gets its status, with the detail of a decoder only where one ran. Then a
+// codec library's verdicts: out of memory and its own I/O failure are not bad data.
+TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
+  const struct {
+    uint32_t version;
+    Storage storage;
+    std::optional<uint32_t> compressed, real;
+    std::optional<uint64_t> offset;
+    std::optional<uint8_t> flags;
+    uint32_t status, detail;
+  } rows[] = {{0x300, Storage::Zlib, 8, 8 * 1032, {}, {}, GRF_E_BAD_DATA, GRF_DETAIL_INFLATE},  // the zlib bound
+              {0x300, Storage::Zlib, 8, 8 * 1032 + 1, {}, {}, GRF_E_BAD_DATA, 0},
+              {0x300, Storage::Zlib, 4096, {}, {}, {}, GRF_E_BAD_DATA, 0},  // a stream longer than its block
+              {0x300, Storage::Stored, {}, 2000, {}, {}, GRF_S_OK, 0},      // 1999 bytes in a block of 2000
+              {0x300, Storage::Stored, {}, 2001, {}, {}, GRF_E_BAD_DATA, 0},
+              {0x300, Storage::Zlib, {}, {}, UINT64_MAX - 7, {}, GRF_E_IO, 0},  // no file reaches the block
+              {0x300, Storage::Stored, {}, {}, {}, ENTRY_COMPRESSED, GRF_E_BAD_DATA, GRF_DETAIL_INFLATE},
+              {0x12, Storage::Lzss, 8, 68, {}, {}, GRF_E_BAD_DATA, GRF_DETAIL_LZSS},  // the LZSS bound
+              {0x12, Storage::Lzss, 8, 69, {}, {}, GRF_E_BAD_DATA, 0},
+              {0x300, Storage::Zlib, {}, {}, {}, 0x79, GRF_S_OK, 0}};  // unknown bits beside a stream
+  for (const uint32_t version : {0x300u, 0x12u}) {
+    fixture::ArchiveSpec spec;
+    std::tie(spec.version, spec.header) = std::pair(version, version == 0x12 ? fixture::HeaderKind::Tail : fixture::HeaderKind::Wide);
+    for (size_t i = 0; i < std::size(rows); ++i) {
+      if (rows[i].version != version) continue;
+      fixture::EntrySpec& e = spec.entries.emplace_back(fixture::Entry(std::to_string(i), fixture::MakeContent(1999, 5), rows[i].storage));
+      std::tie(e.compressedSize, e.realSize, e.offset, e.flagByte) = std::tie(rows[i].compressed, rows[i].real, rows[i].offset, rows[i].flags);
+    }
+    TempFile file("hostile");
+    ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+    grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
+    for (size_t i = 0; o.ok && i < std::size(rows); ++i) {
+      GrfBlockInfo info{};
+      bool ok = (o.archive->lastDetail = 0, false);
+      const fixture::Bytes got = grftest::ReadWhole(o.archive, std::to_string(i), &ok);
+      EXPECT_TRUE(rows[i].version != version || (ok == (rows[i].status == GRF_S_OK) && GrfGetLastStatus(o.archive) == rows[i].status &&
+          GrfGetLastDetail(o.archive) == rows[i].detail && GrfGetEntryInfo(o.archive, std::to_string(i).c_str(), &info) &&
+          info.inFile == (rows[i].status != GRF_E_IO) && (!ok || std::equal(got.begin(), got.begin() + 1999, fixture::MakeContent(1999, 5).begin())))) << i;
+    }
+    GrfSetUncompressHook(o.archive, HookGivingUp);
+    for (const auto& [result, status] : {std::pair{Z_MEM_ERROR, GRF_E_OUT_OF_MEMORY}, {Z_ERRNO, GRF_E_CODEC_IO}, {Z_BUF_ERROR, GRF_E_BAD_DATA}}) {
+      bool ok = (g_hookResult = result, true);
+      grftest::ReadWhole(o.archive, "9", &ok);
+      EXPECT_TRUE(version == 0x12 || (!ok && GrfGetLastStatus(o.archive) == status)) << result;
+    }
+    GrfClose(&o.archive);
+  }
 }
 
 // Each allocation of an open failing in turn: the open fails with a status, or holds every entry.
@@ -200,18 +242,42 @@ TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
   unsigned char head[60] = {}, back[60];
   for (int i = 0; i < 60; ++i) head[i] = static_cast<unsigned char>(i + 1);
   EXPECT_TRUE(StreamWriteAt(s, far, head, 10, &moved) && moved == 10 && StreamGetSize(s, &size) && size == far + 10);
-  for (const uint64_t at : {uint64_t{INT64_MAX} - 4, UINT64_MAX - 4}) EXPECT_FALSE(StreamWriteAt(s, at, head, 10, &moved) || moved);
+  for (const uint64_t at : {uint64_t{INT64_MAX} - 4, UINT64_MAX - 4}) {
+    SetSystemError(0);  // with the error a file gives
+    EXPECT_FALSE(StreamWriteAt(s, at, head, 10, &moved) || moved || GetSystemError() != syserr::kNegativeSeek);
+  }
   EXPECT_FALSE(s->ops->getSize32(StreamState(s), &size32) || size32 != 7) << "beyond 4 GiB";
   EXPECT_TRUE(StreamReadAt(s, far + 10, back, 8, &moved) && moved == 0) << "past the end";
   EXPECT_FALSE(StreamReadAt(s, far, back, 8, &moved)) << "past the kept head";
   EXPECT_TRUE(StreamWriteAtExact(s, 0, head, 60) && StreamReadAtExact(s, 0, back, 54) && !std::memcmp(back, head, 54));
+  EXPECT_TRUE(StreamReadAtExact(s, 2, back, 2) && StreamReadExact(s, back, 2) && back[0] == head[4]) << "on where the last ended";
   EXPECT_FALSE(StreamReadAtExact(s, 0, back, 55));
-  EXPECT_TRUE(StreamSetSize(s, INT64_MAX) && !StreamSetSize(s, uint64_t{INT64_MAX} + 1));
+  SetSystemError(0);
+  EXPECT_TRUE(StreamSetSize(s, INT64_MAX) && !StreamSetSize(s, uint64_t{INT64_MAX} + 1) && GetSystemError() == syserr::kNegativeSeek);
   EXPECT_TRUE(StreamSetSize(s, 20) && StreamGetSize(s, &size) && size == 20 && StreamSetSize(s, 54));
   EXPECT_TRUE(StreamReadAtExact(s, 10, back, 44) && !std::memcmp(back, head + 10, 10) &&
               std::count(back + 10, back + 44, 0) == 34) << "a cut end comes back as zeros";
   EXPECT_TRUE(s->ops->getSize32(StreamState(s), &size32) && size32 == 54);
   GrfClose(&ar);
+}
+
+// The file stream: positions and sizes past INT64_MAX refused with the seek error (so is the
+// sequential read after such a positioned one), a size past 4 GiB refused by the 32-bit query,
+// and a file that cannot be created gives no stream.
+TEST(Stream, FileRefusesWhatItCannotHold) {
+  TempFile file("file-stream");
+  ASSERT_TRUE(file.Write(fixture::ToBytes("0123456789")));
+  GrfStream* s = nullptr;
+  ASSERT_TRUE(FileStreamCreate(file.c_str(), fileio::kGenericRead | fileio::kGenericWrite, 0, nullptr, fileio::kOpenExisting, 0, kInvalidFile, nullptr, &s));
+  char byte = 0;
+  uint32_t moved = 0, size32 = 0;
+  SetSystemError(0);
+  EXPECT_TRUE(!StreamReadAt(s, UINT64_MAX - 4, &byte, 1, &moved) && !StreamReadExact(s, &byte, 1) && GetSystemError() == syserr::kNegativeSeek);
+  SetSystemError(0);
+  EXPECT_TRUE(!StreamSetSize(s, uint64_t{INT64_MAX} + 1) && GetSystemError() == syserr::kNegativeSeek);
+  EXPECT_FALSE(StreamSetSize(s, uint64_t{1} << 32) && s->ops->getSize32(StreamState(s), &size32)) << "4 GiB (sparse)";
+  StreamRelease(&s);
+  EXPECT_FALSE(FileStreamCreate((file.path() + "/x").c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile, nullptr, &s) || s);
 }
 
 int RefusingEventHook(GrfArchive*, uint32_t, void*, uint32_t) { return 1; }

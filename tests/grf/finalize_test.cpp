@@ -14,8 +14,13 @@ using grftest::TempFile;
 int g_refusals = 0;
 bool FinalizeInside(uint32_t, uint32_t, const EntryView*, void* user) {
   auto* archive = static_cast<GrfArchive*>(user);
-  g_refusals += !GrfFinalize(archive) && GrfGetLastStatus(archive) == GRF_E_READ_ONLY;
-  g_refusals += !GrfPutData(archive, "b", "b", 1) && GrfGetLastStatus(archive) == GRF_E_READ_ONLY;
+  const auto refused = [archive](bool done) { g_refusals += !done && GrfGetLastStatus(archive) == GRF_E_READ_ONLY; };
+  refused(GrfFinalize(archive));
+  refused(GrfPutData(archive, "b", "b", 1));
+  refused(GrfCopyEntry(archive, archive, "absent", nullptr, 0));  // before the name is looked for
+  GrfBlockInfo overlong{};
+  std::tie(overlong.realSize, overlong.carryLength, overlong.flags) = std::tuple(1, 9, ENTRY_COMPRESSED);
+  refused(GrfPutBlock(archive, "c", &overlong, nullptr, nullptr));  // before the block is judged
   return true;
 }
 
@@ -24,7 +29,7 @@ TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
   ASSERT_TRUE(file.Write({}));
   Archive ar = grftest::OpenWritable(file);
   ASSERT_TRUE(GrfPutData(ar.a, "a", "a", 1));
-  EXPECT_TRUE(GrfForEachEntry(ar.a, FinalizeInside, ar.a) && g_refusals == 2);
+  EXPECT_TRUE(GrfForEachEntry(ar.a, FinalizeInside, ar.a) && g_refusals == 4);
   bool read = false;
   EXPECT_TRUE(grftest::ReadWhole(ar.a, "a", &read) == fixture::ToBytes("a") && read) << "read back before the finalize";
   GrfSetCompressHook(ar.a, [](unsigned char*, unsigned long*, const unsigned char*, unsigned long) { return -3; });

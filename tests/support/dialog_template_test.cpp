@@ -25,7 +25,7 @@ struct Reader {
 TEST(DialogTemplate, FieldsWhereTheFormatPutsThemAndNothingPastTheBuffer) {
   const DialogItemSpec items[] = {{dlg::kStaticClass, 0x1, 0x20, 1000, 7, -7, 186, 8},
                                   {dlg::kProgressClass, dlg::kPopup, 0, 1001, 7, 22, 186, 15},
-                                  {dlg::kButtonClass, dlg::kChild | 0x1, 0, 1003, -1, 45, 186, 8}};
+                                  {u"Edit", dlg::kChild | 0x1, 0, 1003, -1, 45, 186, 8}};  // a named class: padded to 4
   DialogFont font{u"Tahoma", 9, 700, 1, 0xEE};
   for (const uint32_t style : {dlg::kSetFont | 0x80u, 0x80u}) {
     const DialogSpec spec = {style, 0x100, 3, 0, 10, -20, 200, 100, items};

@@ -5,33 +5,39 @@
 #include "tests/support/file_util_scratch.h"
 
 namespace {
-TEST(UniqueTempName, NameIsFormattedOnlyWhenItFitsWithItsTerminator) {
+// A given number only formats the name, where it fits with its terminator. Number 0 searches:
+// taken names (a file, a folder) are passed over, the numbers wrap, a full range or a missing
+// folder is a 0 with its error, and the number 0 found is a 0 with none.
+TEST(UniqueTempName, FormattedWhereItFitsAndSearchedPastTakenNames) {
   ScratchDir dir;
-  const std::string sep(1, kSeparator), a247(247, 'a'), a248(248, 'a');
+  dir.Write("zqtFFFF.tmp", "");
+  std::filesystem::create_directory(dir.File("zqt0000.tmp"));
+  const std::string sep(1, kSeparator), a247(247, 'a'), a248(248, 'a'), d = dir.Folder() + sep;
+  const uint32_t missing = kSeparator == '/' ? syserr::kFileNotFound : syserr::kPathNotFound;
   const struct {
     std::string folder;
     const char* prefix;
-    uint32_t number;
-    std::string expected;  // empty: refused as too long
+    uint32_t number, tick, candidates, got;
+    std::string name;  // empty: refused, with `error`
+    uint32_t error = syserr::kBufferOverflow;
   } rows[] = {
-      {dir.Folder(), "zqt", 0xBEEF, dir.Folder() + sep + "zqtBEEF.tmp"},
-      {"", "abcdefgh", 0x1ABCD, "abcdABCD.tmp"},  // prefix cut to 4, low 16 bits
-      {a247 + sep, "zqt", 7, a247 + sep + "zqt0007.tmp"},  // 259 characters
-      {a248 + sep, "zqt", 7, ""},  // 260: no room for the terminator
-      {a247, "zqt", 7, a247 + sep + "zqt0007.tmp"},  // the added separator counts
-      {a247, "zqtzqt", 7, ""},     // so does the prefix cut to 4
-      {a248 + sep, "zqt", 0, ""},  // checked before any search for a free name
-  };
+      {dir.Folder(), "zqt", 0xBEEF, 0, 0, 0xBEEF, d + "zqtBEEF.tmp"}, {"", "abcdefgh", 0x1ABCD, 0, 0, 0x1ABCD, "abcdABCD.tmp"},
+      {a247 + sep, "zqt", 7, 0, 0, 7, a247 + sep + "zqt0007.tmp"},  // 259 characters
+      {a248 + sep, "zqt", 7, 0, 0, 0, ""},                         // 260: no room for the terminator
+      {a247, "zqt", 7, 0, 0, 7, a247 + sep + "zqt0007.tmp"}, {a247, "zqtzqt", 7, 0, 0, 0, ""},  // the separator counts, the cut prefix too
+      {a248 + sep, "zqt", 0, 0xFFFE, 3, 0, ""},  // before any search
+      {dir.Folder(), "zqt", 0, 0xFFFE, 3, 1, d + "zqt0001.tmp"}, {dir.Folder(), "zqt", 0, 0xFFFE, 2, 0, "", syserr::kFileExists},
+      {dir.File("absent"), "zqt", 0, 0, 9, 0, "", missing}, {dir.Folder(), "zqu", 0, 0xFFFF, 1, 0, d + "zqu0000.tmp", 0}};
   char name[kPathCapacity + 8];
   for (const auto& row : rows) {
-    SetSystemError(0);
-    const uint32_t got =
-        CreateUniqueTempFile(row.folder.c_str(), row.prefix, row.number, name, kPathCapacity);
-    EXPECT_EQ(got, row.expected.empty() ? 0u : row.number) << row.folder.size();
-    if (row.expected.empty()) EXPECT_EQ(GetSystemError(), syserr::kBufferOverflow);
-    else EXPECT_EQ(std::string(name), row.expected);
+    SetUniqueTempSearchForTest(row.tick, row.candidates);
+    SetSystemError(77);
+    EXPECT_EQ(CreateUniqueTempFile(row.folder.c_str(), row.prefix, row.number, name, kPathCapacity), row.got) << row.folder.size() << " " << row.tick;
+    EXPECT_TRUE(row.got || GetSystemError() == row.error) << row.folder.size() << " " << row.tick;
+    EXPECT_TRUE(row.name.empty() || std::string(name) == row.name) << row.name;
   }
-  EXPECT_TRUE(std::filesystem::is_empty(dir.Folder())) << "a given number creates no file";
+  SetUniqueTempSearchForTest(0, 0);
+  EXPECT_TRUE(std::filesystem::is_regular_file(d + "zqt0001.tmp") && !std::filesystem::exists(d + "zqtBEEF.tmp"));
 }
 FileHandle CreateAlways(const std::string& name) {
   return CreateFileChecked(name.c_str(), fileio::kGenericRead | fileio::kGenericWrite, 0, nullptr,
@@ -68,6 +74,7 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   char two[4] = {};
   EXPECT_TRUE(ReadFromFileAt(handle, 0, two, 4, &moved) && moved == 2 && two[1] == '1');
   EXPECT_TRUE(ReadFromFileAt(handle, 9, two, 4, &moved) && moved == 0) << "past the end";
+  EXPECT_TRUE(!ReadFromFileAt(handle, UINT64_MAX - 1, two, 4, &(moved = 5)) && !moved && !ReadFromFileAt(handle, INT64_MAX, two, 1, nullptr));
   EXPECT_TRUE(CloseFileHandle(&handle));
   EXPECT_EQ(CreateFileChecked(name.c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile), kInvalidFile);
   EXPECT_EQ(GetSystemError(), syserr::kFileExists) << "create-new never opens an existing file";

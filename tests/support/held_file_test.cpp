@@ -12,10 +12,11 @@ TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   // The other run's duplicate keeps the hold after its first handle closes.
   ASSERT_TRUE(DuplicateFileHandle(held, &duplicate) && CloseFileHandle(&held));
   ASSERT_TRUE(CloseFileHandle(&dropped));
-  const std::string others[] = {dir.Write("data-cleaned.grf.1234567.partial", ""),
+  dir.Write("data-cleaned.grf.09AF09AF.partial", "");  // a killed run's: every hex digit's bounds
+  const std::string others[] = {dir.Write("data-cleaned.grf.1234567.partial", ""), dir.Write("data-cleaned.grf.0000000G.partial", ""),
                                 dir.Write("data-cleaned.grf.12345678.part", ""),
                                 dir.Write("other.grf.12345678.partial", "")};
-  EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial"), 1u);
+  EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial"), 2u);
   EXPECT_FALSE(std::filesystem::exists(droppedName));
   EXPECT_TRUE(std::filesystem::exists(heldName));
   for (const std::string& other : others) EXPECT_TRUE(std::filesystem::exists(other)) << other;
