@@ -23,7 +23,7 @@ struct GrfArchive {
   uint64_t fileSize;          // at open and after every header write
   uint64_t tablePosition;     // absolute
   uint32_t tableSize;         // compressed length (0x2xx/0x3xx) or raw length
-  uint32_t entryCount;        // as the header gives it
+  uint32_t entryCount;        // as the header read at open gives it, for the table loader
   uint32_t version;
   int32_t refCount;
   int32_t enumerationDepth;

@@ -184,7 +184,6 @@ bool WriteHeader(GrfArchive* archive, const WrittenTable& table, uint32_t versio
     // cut into anything it refers to.
     archive->fileSize = std::max(archive->fileSize, table.usedEnd);
   }
-  archive->entryCount = table.entryCount;
   archive->version = version;
   archive->tablePosition = table.position;
   archive->tableSize = table.compressedLength;

@@ -36,6 +36,19 @@ TEST(ContentIndex, OutOfMemoryIsReportedAndLeavesTheIndexIntact) {
   }
 }
 
+// Each byte of every chunk, and the length, change the digest.
+TEST(ContentDigest, EveryByteOfEveryChunkAndTheLengthCount) {
+  const DigestKey key = MakeRunDigestKey();
+  std::vector<unsigned char> data(3 * DigestKey::kChunkWords * 4 + 5, 7);
+  const uint64_t whole = ContentDigest(key, data.data(), data.size());
+  EXPECT_NE(ContentDigest(key, data.data(), data.size() - 1), whole);
+  for (const size_t at : {size_t{0}, data.size() / 2, data.size() - 1}) {
+    data[at] ^= 1;
+    EXPECT_NE(ContentDigest(key, data.data(), data.size()), whole) << at;
+    data[at] ^= 1;
+  }
+}
+
 // Owned contents are freed when let go, lent ones stay their lender's.
 TEST(RecentContents, LetsTheOldestGoAndFreesOnlyWhatItOwns) {
   const auto live = [] { return GetPoolCounters().liveBlocks; };

@@ -72,6 +72,7 @@ TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive)
       TempFile file("fm-change");
       ASSERT_TRUE(file.Write(source.bytes));
       teststream::Plan plan;
+      plan.narrow = fault == Fault::Short;  // and a stream type of 32-bit positions only
       GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, c.flags);
       ASSERT_NE(ar, nullptr);
       Contents contents = ExpectedOf(source);

@@ -109,7 +109,10 @@ bool Control(void* st, uint32_t direction, uint32_t kind, void* data, uint32_t d
 
 constexpr GrfStreamOps kOps = {Close, Read, Write, ReadAt32, WriteAt32, SetSize32,
                                GetSize32, Flush, Control, ReadAt64, WriteAt64, ReadShared};
-const bool g_registered = StreamRegisterType(kTag, &kOps);
+// The same type with 32-bit positions only: the library falls back to readAt32 and writeAt32.
+constexpr GrfStreamOps kNarrowOps = {Close, Read, Write, ReadAt32, WriteAt32, SetSize32,
+                                     GetSize32, Flush, Control, nullptr, nullptr, ReadShared};
+const bool g_registered = StreamRegisterType(kTag, &kOps) && StreamRegisterType(kTag + 1, &kNarrowOps);
 
 }  // namespace
 
@@ -122,7 +125,7 @@ GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uin
     return nullptr;
   }
   Creation creation{inner, plan};
-  StreamCreate(kTag, &creation, sizeof(creation), &stream);
+  StreamCreate(plan && plan->narrow ? kTag + 1 : kTag, &creation, sizeof(creation), &stream);
   StreamRelease(&inner);
   GrfArchive* archive = nullptr;
   if (stream) OpenOnStream(stream, flags, status, nullptr, &archive);

@@ -15,6 +15,7 @@ enum class Fault : uint32_t { Fail, Short };
 struct Plan {
   uint32_t nth[4] = {}, calls[4] = {}, injected = 0;  // nth: 1-based call counted from Arm; 0: never
   Fault fault[4] = {};
+  bool narrow = false;  // a stream type without 64-bit positioned reads and writes
   void Arm(Op op, uint32_t n, Fault f = Fault::Fail) {
     const auto i = static_cast<uint32_t>(op);
     nth[i] = n, fault[i] = f, calls[i] = 0;

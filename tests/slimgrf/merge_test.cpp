@@ -140,7 +140,7 @@ TEST(ToolMerge, AMergeKilledAnywhereLeavesTheBaseWholeAndTheNextRunNoLeftover) {
   ASSERT_EQ(exitStatus(merge(merged.c_str())), 0) << tool;
   const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
   const std::map<std::string, Bytes> want = Contents(merged);
-  const unsigned seed = std::random_device()();
+  const unsigned seed = 20261208;  // the moments still vary with the machine's speed
   std::printf("kill seed %u, an uninterrupted merge %lld us\n", seed, static_cast<long long>(took.count()));
   std::mt19937 random(seed);
   for (int round = 0; round < 10; ++round) {
