@@ -215,7 +215,7 @@ bool FileStreamOpenRead(const char* path, uint32_t flagsAndAttributes, FileHandl
                         GrfStream** stream) {
   *stream = nullptr;
   FileHandle file = kInvalidFile;
-  if (!OpenExistingForRead(path, flagsAndAttributes, &file) || file == kInvalidFile) {
+  if (!OpenExistingForRead(path, flagsAndAttributes, &file)) {
     if (handle) *handle = kInvalidFile;
     return false;
   }

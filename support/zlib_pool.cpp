@@ -104,7 +104,6 @@ int ZlibOnlyCompress(unsigned char* destination, unsigned long* destinationLengt
   if (err != Z_OK) return err;
 
   unsigned long left = *destinationLength;
-  *destinationLength = 0;
   stream.next_out = destination;
   stream.avail_out = 0;
   stream.next_in = const_cast<unsigned char*>(source);

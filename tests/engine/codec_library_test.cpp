@@ -6,6 +6,16 @@
 #include "tests/fixtures/archive_builder.h"
 #include "tests/grf/grf_test_util.h"
 #include "tests/fixtures/test_codec.h"
+#ifdef _WIN32
+#include <windows.h>
+bool IsLoaded(const std::string& path) { return GetModuleHandleA(path.c_str()) != nullptr; }
+#else
+#include <dlfcn.h>
+bool IsLoaded(const std::string& path) {
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  return module && !dlclose(module);
+}
+#endif
 
 TEST(CodecLibrary, EveryVariantsHooksWriteAndReadTheArchiveTheyAreInstalledOn) {
   std::vector<std::string> paths = {fixture::TestCodecLibraryPath(fixture::CodecVariant::CompressAndUncompress),
@@ -18,13 +28,13 @@ TEST(CodecLibrary, EveryVariantsHooksWriteAndReadTheArchiveTheyAreInstalledOn) {
   // The hooks belong to the archive they are installed on: its entries are
   // written in the library's format (not zlib's) and read back through it.
   const fixture::Bytes plain = fixture::MakeContent(3000, 8);
+  CodecLibrary codec;  // each load lets the one before go
   for (const std::string& path : paths) {
     LibraryHandle module = nullptr;
     ASSERT_TRUE(LoadLibraryByName(path.c_str(), &module)) << path;
     EXPECT_TRUE(HasCodecExports(module));
     EXPECT_EQ(GetLibrarySymbol(module, "compress") != nullptr, path == paths[0]) << path;
     FreeLibraryModule(module);
-    CodecLibrary codec;
     codec.Load(path.c_str());
     ASSERT_TRUE(codec.Loaded()) << path;
     grftest::TempFile file("codec-hooks");
@@ -38,7 +48,12 @@ TEST(CodecLibrary, EveryVariantsHooksWriteAndReadTheArchiveTheyAreInstalledOn) {
     uint32_t size = 0;
     EXPECT_TRUE(GrfReadEntry(archive.a, "a.bin", back.data(), static_cast<uint32_t>(back.size()), &size) && back == plain) << path;
   }
-  CodecLibrary none;
-  none.Load("");
-  EXPECT_FALSE(none.Loaded());
+  codec.Load("");
+  EXPECT_FALSE(codec.Loaded());
+  for (const std::string& path : paths) EXPECT_FALSE(IsLoaded(path)) << path;
+  {
+    CodecLibrary last;
+    last.Load(paths[0].c_str());
+  }
+  EXPECT_FALSE(IsLoaded(paths[0]));
 }

@@ -57,7 +57,7 @@ TEST(RecentContents, LetsTheOldestGoAndFreesOnlyWhatItOwns) {
   for (auto& block : c) block = static_cast<unsigned char*>(PoolAlloc(22));
   const uint32_t start = live();
   {
-    RecentContents recent(90);
+    RecentContents recent(88);  // four contents fill it exactly
     ASSERT_TRUE(recent.Lend(key(0), c[0]) && recent.Lend(key(1), c[1]));
     EXPECT_FALSE(recent.Lend(key(1), c[1]));  // held already
     EXPECT_FALSE(recent.Lend(key(9), c[5]));  // over a quarter of the budget

@@ -124,6 +124,13 @@ TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
     }
     GrfClose(&o.archive);
   }
+  TempFile out("hook-put");  // and a compress hook's, which a put gives
+  grftest::Archive w = grftest::OpenWritable(out);
+  GrfSetCompressHook(w.a, HookGivingUp);
+  for (const auto& [result, status] : {std::pair{Z_MEM_ERROR, GRF_E_OUT_OF_MEMORY}, {Z_ERRNO, GRF_E_CODEC_IO}, {Z_BUF_ERROR, GRF_E_CODEC}}) {
+    g_hookResult = result;
+    EXPECT_TRUE(!GrfPutData(w.a, "x", "abc", 3) && GrfGetLastStatus(w.a) == status) << result;
+  }
 }
 
 // Each allocation of an open failing in turn: the open fails with a status, or holds every entry.
@@ -192,6 +199,24 @@ TEST(Hostile, TablePositionAtTheEndStopsDetection) {
     EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.status, GRF_E_BAD_DATA);
     EXPECT_EQ(o.detail, GRF_DETAIL_TABLE_PAST_END);  // no other reader tried
+  }
+}
+
+// The open's own failures, and an 0x12 archive's '/' in names turned into '\\' on request.
+TEST(Open, FailuresHaveTheirStatusAndOld12NamesTheirBackslashes) {
+  TempFile file("names12");
+  const std::string missing = file.path() + ".absent/x.grf";
+  EXPECT_EQ(grftest::OpenPath(missing, GRF_OPEN_READ_ONLY).status, GRF_E_OPEN_FAILED);
+  EXPECT_EQ(grftest::OpenPath(missing, 0).status, GRF_E_CREATE_FAILED);
+  fixture::ArchiveSpec spec;
+  spec.header = fixture::HeaderKind::Tail;
+  spec.entries = {fixture::Entry("data/a.txt", "alpha", fixture::Storage::Lzss)};
+  ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+  for (const uint32_t flags : {0u, GRF_OPEN_BACKSLASH_NAMES}) {
+    grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY | flags);
+    ASSERT_TRUE(o.ok) << std::hex << o.status << " " << o.detail;
+    EXPECT_EQ(grftest::ReadAll(o.archive).begin()->first, flags ? "data\\a.txt" : "data/a.txt");
+    GrfClose(&o.archive);
   }
 }
 

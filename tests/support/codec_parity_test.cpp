@@ -88,6 +88,13 @@ TEST(CodecParity, CompressionKeepsZlibsContractAndCrcIsZlibs) {
   unsigned long smallLength = small.size();
   EXPECT_EQ(ZlibCompressPooled(small.data(), &smallLength, plain.data(), plain.size(), 10), Z_STREAM_ERROR);
   EXPECT_EQ(ZlibCompressPooled(small.data(), &smallLength, plain.data(), plain.size(), 6), Z_BUF_ERROR);
+  // One byte short of an incompressible stream (one stored block, whichever codec): no room for it.
+  const Bytes noise = fixture::MakeContent(10000, 6, false);
+  Bytes packed(compressBound(noise.size()));
+  unsigned long exact = packed.size(), tight = 0;
+  ASSERT_EQ(compress2(packed.data(), &exact, noise.data(), noise.size(), 6), Z_OK);
+  EXPECT_EQ(ZlibCompressPooled(packed.data(), &(tight = exact - 1), noise.data(), noise.size(), 6), Z_BUF_ERROR);
+  EXPECT_EQ(ZlibCompressPooled(packed.data(), &(tight = exact), noise.data(), noise.size(), 6), Z_OK);
   uint32_t sizes[kMaxDeflateLevel + 2] = {};
   auto levels = [&](int first) {
     for (int level = first; level <= kMaxDeflateLevel + 1; level += 2) {

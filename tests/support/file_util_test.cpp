@@ -78,6 +78,10 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   EXPECT_TRUE(CloseFileHandle(&handle));
   EXPECT_EQ(CreateFileChecked(name.c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile), kInvalidFile);
   EXPECT_EQ(GetSystemError(), syserr::kFileExists) << "create-new never opens an existing file";
+  handle = CreateFileChecked(name.c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kOpenExisting, 0, kInvalidFile);
+  EXPECT_FALSE(ReadFromFile(handle, two, 1, &moved)) << "a write-only handle";
+  EXPECT_TRUE(CloseFileHandle(&handle));
+  EXPECT_FALSE(QueryFileSize(kInvalidFile, &at)) << "no handle is no file (nor the standard input)";
   handle = CreateAlways(name);
   EXPECT_EQ(State(handle), "0/0") << "an existing file is emptied";
   ASSERT_TRUE(WriteToFileAt(handle, 3, "abc", 3, &moved) && moved == 3);
