@@ -12,8 +12,6 @@
 #include "tests/e2e/e2e_util.h"
 #include "tests/fixtures/test_codec.h"
 
-extern thread_local int64_t t_allowed;  // failing_new.cpp
-
 namespace {
 using fixture::Bytes;
 using fixture::Entry;
@@ -171,26 +169,6 @@ TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
   for (const auto& e : built_.expected) all->Expect(e.name.c_str(), {e.realSize, Crc(e.content), 0, false, 0});
   for (const uint32_t threads : {1u, 3u}) EXPECT_FALSE(VerifyCopy(source_.c_str(), *all, threads)) << threads;
   EXPECT_FALSE(VerifyCopy((source_ + ".missing").c_str(), *CopyExpectations::Create()));
-}
-
-TEST(CopyExpectations, GrowWithoutAHintAndReplaceByExactName) {
-  std::unique_ptr<CopyExpectations> all = CopyExpectations::Create();
-  for (uint32_t i = 0; i < 500; ++i)
-    ASSERT_TRUE(all->Expect((std::to_string(i) + "n").c_str(), {i, i, 0, false, 0}));
-  ASSERT_TRUE(all->Expect("7n", {1, 2, 0, false, 0}));
-  const std::string longName(1 << 17, 'n');  // a name that finds no memory is not expected
-  t_allowed = 0;
-  const bool expected = all->Expect(longName.c_str(), {});
-  t_allowed = -1;
-  EXPECT_FALSE(expected);
-  EXPECT_EQ(all->Count(), 500u);
-  for (uint32_t i = 0; i < 500; ++i) {
-    const CopyExpectation* found = all->Find(std::to_string(i) + "n");
-    ASSERT_NE(found, nullptr) << i;
-    EXPECT_EQ(found->realSize, i == 7 ? 1u : i);
-  }
-  EXPECT_EQ(all->Find("7N"), nullptr);
-  EXPECT_EQ(all->Find("500n"), nullptr);
 }
 
 TEST_F(JobTest, ACopyThatDoesNotReadBackIsRemoved) {

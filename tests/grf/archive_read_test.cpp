@@ -184,24 +184,6 @@ TEST(Hostile, PlainTablesCutShortAnywhereAreRefused) {
   }
 }
 
-TEST(Hostile, TablePositionAtTheEndStopsDetection) {
-  for (fixture::HeaderKind header : {fixture::HeaderKind::Classic, fixture::HeaderKind::Wide}) {
-    fixture::ArchiveSpec spec;
-    spec.header = header;
-    spec.entries.push_back(fixture::Entry("only.txt", "the only entry"));
-    spec.garbageAfterTable = {0x12};  // a trailer reader would take this file
-    fixture::Bytes bytes = fixture::BuildArchiveBytes(spec);
-    const uint64_t stored = bytes.size() - 46;
-    for (int i = 0; i < 4; ++i) bytes[30 + i] = static_cast<uint8_t>(stored >> (8 * i));
-    TempFile file("table-end");
-    ASSERT_TRUE(file.Write(bytes));
-    grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
-    EXPECT_FALSE(o.ok);
-    EXPECT_EQ(o.status, GRF_E_BAD_DATA);
-    EXPECT_EQ(o.detail, GRF_DETAIL_TABLE_PAST_END);  // no other reader tried
-  }
-}
-
 // The open's own failures, and an 0x12 archive's '/' in names turned into '\\' on request.
 TEST(Open, FailuresHaveTheirStatusAndOld12NamesTheirBackslashes) {
   TempFile file("names12");
