@@ -24,8 +24,8 @@ import sys
 import time
 
 LAYERS = ("grf", "engine", "support")
-BINARIES = ("support", "grf", "engine", "e2e", "cli")
-TARGETS = ["test_" + b for b in BINARIES] + ["slimwick-cli"]
+BINARIES = ("support", "grf", "engine", "e2e", "cli", "slimgrf")
+TARGETS = ["test_" + b for b in BINARIES] + ["slimwick-cli", "slimgrf-tool"]
 
 SWAPS = [
     ("==", "!="), ("!=", "=="), ("<=", "<"), (">=", ">"), (" < ", " <= "), (" > ", " >= "),

@@ -72,9 +72,6 @@ Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = fals
 struct CliTest : ::testing::Test {
   // Enough work at the best level for a signal to find the run busy, and a duplicate.
   void SetUp() override {
-    dir_ = scratch_.Folder();
-    source_ = dir_ + "/data.grf";
-    cleaned_ = dir_ + "/data-cleaned.grf";
     fixture::ArchiveSpec spec;
     for (int i = 0; i < 200; ++i)
       spec.entries.push_back(fixture::Entry("d\\" + std::to_string(i), fixture::MakeContent(32 * 1024, i)));
@@ -86,7 +83,7 @@ struct CliTest : ::testing::Test {
     ASSERT_TRUE(fixture::WriteBytesToFile(source_, original_));
   }
   ScratchDir scratch_;
-  std::string dir_, source_, cleaned_;
+  std::string dir_ = scratch_.Folder(), source_ = dir_ + "/data.grf", cleaned_ = dir_ + "/data-cleaned.grf";
   Bytes original_;
 };
 

@@ -16,9 +16,6 @@ namespace fs = std::filesystem;
 class DestinationSafety : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = scratch_.Folder();
-    source_ = dir_ + "/data.grf";
-    cleaned_ = dir_ + "/data-cleaned.grf";
     fixture::ArchiveSpec spec;
     for (uint32_t i = 0; i < 40; ++i)
       spec.entries.push_back(fixture::Entry(std::to_string(i), fixture::MakeContent(3000, i % 2 ? 1 : i)));
@@ -56,7 +53,7 @@ class DestinationSafety : public ::testing::Test {
     EXPECT_TRUE(PartialFilesBeside(cleaned_).empty());
   }
   ScratchDir scratch_;
-  std::string dir_, source_, cleaned_;
+  std::string dir_ = scratch_.Folder(), source_ = dir_ + "/data.grf", cleaned_ = dir_ + "/data-cleaned.grf";
   Bytes original_;
   int ready_[2] = {-1, -1}, go_[2] = {-1, -1};
 };

@@ -11,10 +11,7 @@
 bool IsLoaded(const std::string& path) { return GetModuleHandleA(path.c_str()) != nullptr; }
 #else
 #include <dlfcn.h>
-bool IsLoaded(const std::string& path) {
-  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-  return module && !dlclose(module);
-}
+bool IsLoaded(const std::string& path) { void* m = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD); return m && !dlclose(m); }
 #endif
 
 TEST(CodecLibrary, EveryVariantsHooksWriteAndReadTheArchiveTheyAreInstalledOn) {
@@ -51,9 +48,6 @@ TEST(CodecLibrary, EveryVariantsHooksWriteAndReadTheArchiveTheyAreInstalledOn) {
   codec.Load("");
   EXPECT_FALSE(codec.Loaded());
   for (const std::string& path : paths) EXPECT_FALSE(IsLoaded(path)) << path;
-  {
-    CodecLibrary last;
-    last.Load(paths[0].c_str());
-  }
+  CodecLibrary().Load(paths[0].c_str());  // let go with its holder
   EXPECT_FALSE(IsLoaded(paths[0]));
 }

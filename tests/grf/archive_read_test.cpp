@@ -200,6 +200,13 @@ TEST(Open, FailuresHaveTheirStatusAndOld12NamesTheirBackslashes) {
     EXPECT_EQ(grftest::ReadAll(o.archive).begin()->first, flags ? "data\\a.txt" : "data/a.txt");
     GrfClose(&o.archive);
   }
+  for (const fixture::Layout& layout : fixture::AllLayouts()) {  // no entries (a 0x1xx table at the end: no table)
+    if (layout.version / 0x100 == 1) continue;
+    fixture::ArchiveSpec none;
+    std::tie(none.version, none.header) = std::tie(layout.version, layout.header);
+    ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(none)));
+    EXPECT_TRUE(grftest::ReadAll(file.path()).empty()) << layout.version;
+  }
 }
 
 // The probes on bytes a caller has read: a signature with its terminator, the trailer's last byte.
@@ -271,6 +278,12 @@ TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
 // The file stream: positions and sizes past INT64_MAX refused with the seek error (so is the
 // sequential read after such a positioned one), a size past 4 GiB refused by the 32-bit query,
 // and a file that cannot be created gives no stream.
+TEST(Stream, ATypeRegistersOnceAndWithItsOperations) {
+  const GrfStreamOps ops{};
+  EXPECT_FALSE(StreamRegisterType(stream::kFileTag, &ops));
+  EXPECT_FALSE(StreamRegisterType(0x7E570002, nullptr));
+}
+
 TEST(Stream, FileRefusesWhatItCannotHold) {
   TempFile file("file-stream");
   ASSERT_TRUE(file.Write(fixture::ToBytes("0123456789")));

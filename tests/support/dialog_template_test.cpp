@@ -23,6 +23,8 @@ struct Reader {
 };
 
 TEST(DialogTemplate, FieldsWhereTheFormatPutsThemAndNothingPastTheBuffer) {
+  const DialogFont fallback = FallbackDialogFont();  // when no message font can be had
+  EXPECT_TRUE(fallback.pointSize == 8 && std::u16string(fallback.faceName) == u"MS Shell Dlg");
   const DialogItemSpec items[] = {{dlg::kStaticClass, 0x1, 0x20, 1000, 7, -7, 186, 8},
                                   {dlg::kProgressClass, dlg::kPopup, 0, 1001, 7, 22, 186, 15},
                                   {u"Edit", dlg::kChild | 0x1, 0, 1003, -1, 45, 186, 8}};  // a named class: padded to 4

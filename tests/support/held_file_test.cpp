@@ -30,4 +30,7 @@ TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   EXPECT_TRUE(CommitHeldFile(&held, droppedName, target.c_str()) && std::filesystem::is_regular_file(target));
   ASSERT_TRUE(CloseFileHandle(&duplicate));
   EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial"), 1u);
+  ASSERT_TRUE(CreateHeldUniqueFile(prefix.c_str(), ".partial", droppedName, 260, &held));
+  DiscardHeldFile(&held, droppedName);
+  EXPECT_FALSE(std::filesystem::exists(droppedName) || IsValidHandle(held));
 }
