@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
-#include <map>
 #include <set>
 #include "tests/e2e/e2e_util.h"
 #include "tests/support/file_util_scratch.h"

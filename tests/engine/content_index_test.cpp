@@ -1,8 +1,9 @@
-// The content index and the recent contents beside it. A failed insertion
-// says so and leaves the index as it was (failing_new.cpp).
+// The content index, the recent contents and the stream memo beside it. A
+// failed insertion says so and leaves the index as it was (failing_new.cpp).
 
 #include "engine/content_index.h"
 #include "engine/recent_contents.h"
+#include "engine/stream_memo.h"
 #include "support/pool.h"
 #include <gtest/gtest.h>
 #include <new>
@@ -47,6 +48,17 @@ TEST(ContentDigest, EveryByteOfEveryChunkAndTheLengthCount) {
     EXPECT_NE(ContentDigest(key, data.data(), data.size()), whole) << at;
     data[at] ^= 1;
   }
+}
+
+// Per stream the decode of the earliest entry is kept, while there is room.
+TEST(StreamMemo, KeepsTheEarliestDecodeOfAStreamWhileThereIsRoom) {
+  StreamMemo memo(2);
+  for (const uint64_t sequence : {11u, 10u, 12u}) memo.File(StreamKey{1, 9}, StreamDecode{sequence});
+  memo.File(StreamKey{2, 9}, StreamDecode{20});
+  memo.File(StreamKey{3, 9}, StreamDecode{30});  // full
+  StreamDecode found{};
+  EXPECT_TRUE(memo.Find(StreamKey{1, 9}, &found) && found.sequence == 10 && memo.Find(StreamKey{2, 9}, &found));
+  EXPECT_FALSE(memo.Find(StreamKey{3, 9}, &found) || memo.Find(StreamKey{2, 8}, &found));
 }
 
 // Owned contents are freed when let go, lent ones stay their lender's.

@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <zlib.h>
-#include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <set>
-#include <tuple>
 #include "engine/copy_verification.h"
 #include "engine/format.h"
 #include "tests/e2e/e2e_util.h"

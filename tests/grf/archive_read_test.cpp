@@ -136,6 +136,7 @@ TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
     g_hookResult = result;
     EXPECT_TRUE(!GrfPutData(w.a, "x", "abc", 3) && GrfGetLastStatus(w.a) == status) << result;
   }
+  EXPECT_TRUE(GrfPutCompressed(w.a, "y", "abc", 3, 0) && GrfGetLastStatus(w.a) == GRF_S_OK);  // no failure left over
 }
 
 // Each allocation of an open failing in turn: the open fails with a status, or holds every entry.

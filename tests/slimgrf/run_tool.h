@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -36,15 +39,9 @@ struct ToolRun {
   std::string out, err;
   // Whether one line of stdout holds every piece.
   bool HasLine(std::initializer_list<std::string> pieces) const {
-    size_t start = 0;
-    while (start < out.size()) {
-      const size_t end = std::min(out.find('\n', start), out.size());
-      const std::string line = out.substr(start, end - start);
-      bool all = true;
-      for (const std::string& piece : pieces) all = all && line.find(piece) != std::string::npos;
-      if (all) return true;
-      start = end + 1;
-    }
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+      if (std::ranges::all_of(pieces, [&](const std::string& p) { return line.find(p) != std::string::npos; })) return true;
     return false;
   }
 };

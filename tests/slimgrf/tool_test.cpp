@@ -3,9 +3,6 @@
 // verdicts on hostile archives, the path-safety table, names that collide or
 // exist, CP949 names (an extended syllable too), glob patterns.
 
-#include <filesystem>
-#include <map>
-
 #include "grf/grf.h"
 #include "slimgrf/name_conversion.h"
 #include "slimgrf/path_safety.h"
@@ -16,7 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using fixture::Bytes;
-using fixture::Cipher;
 using fixture::Entry;
 using fixture::Storage;
 using namespace tooltest;

@@ -15,7 +15,7 @@ TEST(Text, BoundedCopiesAndFormatsNeverRunPastTheBuffer) {
   std::memset(buffer, '#', sizeof buffer);
   EXPECT_EQ(FormatBounded(buffer, 8, "item '%s'", "abcdef"), 13);
   EXPECT_EQ(std::string(buffer, 12), std::string("item 'a\0####", 12));
-  EXPECT_TRUE(FormatBounded(buffer, 0, "%s", "abc") == 3 && buffer[0] == 'i');
+  EXPECT_TRUE(FormatBounded(buffer + 1, 0, "%s", "abc") == 3 && buffer[0] == 'i' && buffer[1] == 't');  // nothing touched
 }
 
 TEST(Text, SearchReplaceEscapeAndPercentages) {
