@@ -5,7 +5,9 @@ Plants one fault at a time in the portable sources of grf/, engine/ and
 support/ (a swapped operator, a changed constant, a deleted statement, a
 negated condition), rebuilds the native test binaries in a build directory of
 its own, and runs them. A failing or timed-out run catches the fault; a fault
-that does not compile is skipped and not counted. The file is always put back.
+that does not compile is skipped and not counted, and so is one that builds
+the very same programs (code the build leaves out, or a change the compiler
+proves makes no difference). The file is always put back.
 
     scripts/mutate.py [--seed N] [--count N] [--source DIR] [--build DIR]
     scripts/mutate.py --retest LOG    (only the survivors an earlier run printed)
@@ -220,6 +222,16 @@ def main():
             sys.exit("configure failed")
     env = dict(os.environ, SLIMWICK_TEST_BIN=build, SLIMWICK_SOURCE_DIR=source)
     tests_dir = os.path.join(build, "tests")
+    programs = [os.path.join(tests_dir, "test_" + b) for b in BINARIES] + \
+        [os.path.join(build, "slimwick-cli"), os.path.join(build, "slimgrf")]
+
+    def fingerprint():
+        digest = hashlib.sha256()
+        for program in programs:
+            with open(program, "rb") as f:
+                digest.update(f.read())
+        return digest.hexdigest()
+
     build_cmd = ["cmake", "--build", build, "-j2", "--target"] + TARGETS
 
     def suite(first, limits):
@@ -240,9 +252,10 @@ def main():
         if code != 0:
             sys.exit(f"test_{b} fails on the unchanged sources")
         limits[b] = max(60.0, 6 * seconds)  # generous: the machine may be busier later
+    unchanged = fingerprint()
     print("baseline passes; time limits " + ", ".join(f"{b} {limits[b]:.0f}s" for b in BINARIES), flush=True)
 
-    caught, survivors, skipped, per_layer, timeouts = 0, [], 0, {}, 0
+    caught, survivors, skipped, same, per_layer, timeouts = 0, [], 0, 0, {}, 0
     counted = 0
     started = time.monotonic()
     for path, n, what, new_line in sites:
@@ -259,6 +272,10 @@ def main():
             code, _ = run(build_cmd, source, 900)
             if code != 0:
                 skipped += 1
+                continue
+            if fingerprint() == unchanged:
+                same += 1
+                print(f"[ --] same     {path}:{n + 1}: {what}: the programs built are the same", flush=True)
                 continue
             layer = path.split("/")[0]
             verdict = suite({"grf": "grf", "engine": "engine", "support": "support"}[layer], limits)
@@ -280,7 +297,8 @@ def main():
     run(build_cmd, source, 1800)  # leave the build matching the sources
     minutes = (time.monotonic() - started) / 60
     print(f"\nseed {seed}: caught {caught} of {counted} ({caught / max(counted, 1):.2f}); "
-          f"{skipped} did not compile; {timeouts} caught by a time limit; {minutes:.1f} min")
+          f"{skipped} did not compile; {same} built the same programs; {timeouts} caught by a time limit; "
+          f"{minutes:.1f} min")
     for layer, (c, t) in sorted(per_layer.items()):
         print(f"  {layer}: {c} of {t}")
     if survivors:

@@ -21,27 +21,6 @@ using fixture::Layout;
 using fixture::Storage;
 using grftest::TempFile;
 
-fixture::ArchiveSpec MakeSpec(const Layout& l) {
-  fixture::ArchiveSpec spec;
-  std::tie(spec.version, spec.header, spec.tableFirst, spec.reverseDataOrder) =
-      std::tie(l.version, l.header, l.tableFirst, l.reverseData);
-  spec.seed = 3, spec.leadingGap = 5, spec.garbageAfterTable = fixture::ToBytes("garbage after the table");
-  const Storage z = l.version == 0x12 ? Storage::Lzss : Storage::Zlib;
-  const Cipher mixed = l.version >= 0x200 ? Cipher::Mixed : Cipher::None, header = l.version >= 0x200 ? Cipher::Header : mixed;
-  using fixture::Entry, fixture::MakeContent;
-  // High bytes in a name, content well past 20 blocks, a link, a case-folded replacement.
-  spec.entries = {Entry("data\\texture\\\xC0\xDF\xB1\xE2.bmp", MakeContent(6000, 1), z),
-                  Entry("data\\big.txt", MakeContent(70000, 2), z, mixed),
-                  Entry("data\\model.GAT", MakeContent(3000, 3), z, header),
-                  Entry("stored.bin", MakeContent(777, 4, false), Storage::Stored),
-                  Entry("noise.dat", MakeContent(4000, 5, false), z, mixed),
-                  Entry("empty.txt", "", Storage::Stored),
-                  fixture::Link("alias.bmp", 0),
-                  Entry("DATA\\TEXTURE\\\xC0\xDF\xB1\xE2.BMP", MakeContent(900, 6), z),
-                  Entry("last one.txt", "tail", z)};
-  return spec;
-}
-
 class ArchiveLayout : public testing::TestWithParam<Layout> {};
 
 INSTANTIATE_TEST_SUITE_P(Archives, ArchiveLayout, testing::ValuesIn(fixture::AllLayouts()));
@@ -49,7 +28,7 @@ INSTANTIATE_TEST_SUITE_P(Archives, ArchiveLayout, testing::ValuesIn(fixture::All
 // A patcher's copy: every entry of every layout into a new archive, deciphered;
 // zlib streams carried as they are, stored and LZSS data deflated.
 TEST_P(ArchiveLayout, CopyEntryCarriesOrDeflatesEveryEntryAndReadsBackTheSame) {
-  const fixture::BuiltArchive built = fixture::BuildArchive(MakeSpec(GetParam()));
+  const fixture::BuiltArchive built = fixture::BuildArchive(fixture::LayoutSpec(GetParam()));
   TempFile file("copy-source"), out("copy-target");
   ASSERT_TRUE(file.Write(built.bytes));
   grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);

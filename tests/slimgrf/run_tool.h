@@ -10,7 +10,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "grf/grf.h"
@@ -100,22 +99,6 @@ inline std::map<std::string, fixture::Bytes> Contents(const std::filesystem::pat
 inline size_t FilesIn(const std::filesystem::path& folder) {
   using std::filesystem::directory_iterator;
   return static_cast<size_t>(std::distance(directory_iterator(folder), directory_iterator()));
-}
-
-inline fixture::ArchiveSpec LayoutSpec(const fixture::Layout& l) {
-  fixture::ArchiveSpec spec;
-  std::tie(spec.version, spec.header, spec.tableFirst, spec.reverseDataOrder) =
-      std::tie(l.version, l.header, l.tableFirst, l.reverseData);
-  using namespace fixture;
-  const Storage z = l.version == 0x12 ? Storage::Lzss : Storage::Zlib;
-  const Cipher mixed = l.version >= 0x200 ? Cipher::Mixed : Cipher::None;
-  spec.entries = {Entry("data\\texture\\\xC0\xDF\xB1\xE2.bmp", MakeContent(6000, 1), z),
-                  Entry("data\\big.txt", MakeContent(70000, 2), z, mixed),
-                  Entry("data\\model.gat", MakeContent(3000, 3), z, Cipher::Header),
-                  Entry("stored.bin", MakeContent(777, 4, false), Storage::Stored),
-                  Entry("empty.txt", "", Storage::Stored),
-                  fixture::Link("data/alias.txt", 1)};
-  return spec;
 }
 
 inline ToolRun RunTool(std::vector<std::string> args) {

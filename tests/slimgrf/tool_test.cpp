@@ -26,7 +26,7 @@ std::string Hex(const std::string& bytes) {
 class ToolLayout : public testing::TestWithParam<fixture::Layout> {};
 
 TEST_P(ToolLayout, ListsVerifiesAndExtractsEveryEntryByteForByte) {
-  const fixture::BuiltArchive built = fixture::BuildArchive(LayoutSpec(GetParam()));
+  const fixture::BuiltArchive built = fixture::BuildArchive(fixture::LayoutSpec(GetParam()));
   Scratch scratch;
   const std::string archive = scratch.Archive(built.bytes);
   NameConverter names;
