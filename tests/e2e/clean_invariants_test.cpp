@@ -9,21 +9,13 @@
 #include <fstream>
 #include <tuple>
 #include "tests/e2e/e2e_util.h"
+#include "tests/support/file_util_scratch.h"
 
 namespace {
 using fixture::Bytes;
 using fixture::Cipher;
 using fixture::Entry;
 using fixture::Storage;
-
-size_t OpenFiles() {  // descriptors of this process; 0 where they cannot be counted (under wine: its own)
-  std::error_code e;
-  size_t n = 0;
-#ifndef _WIN32
-  for (std::filesystem::directory_iterator it("/proc/self/fd", e), end; !e && it != end; it.increment(e)) ++n;
-#endif
-  return n;
-}
 
 // The record's content as a plain zlib reader finds it in the copy: no cipher, no codec library.
 bool PlainRead(const Bytes& copy, const fixture::WrittenRecord& r, Bytes* content) {

@@ -4,6 +4,7 @@
 #include "support/dialog_template.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct Reader {
   }
   void Align() { at = (at + 3) & ~size_t{3}; }
 };
+
+// Point sizes from a font's height: rounded, the fallback for none or nothing, at most 0xFFFF.
+TEST(DialogTemplate, PointSizeFromAFontsHeight) {
+  const int rows[][3] = {{0, 96, 8}, {-16, 96, 12}, {16, 96, 12}, {-11, 72, 11}, {-12, 0, 9}, {-1, 72, 1}, {-1, 200, 8},
+                         {-100000, 72, 0xFFFF}, {INT32_MIN, 96, 0xFFFF}};
+  for (const auto& r : rows) EXPECT_EQ(PointSizeFromHeight(r[0], r[1]), r[2]) << r[0] << " " << r[1];
+}
 
 TEST(DialogTemplate, FieldsWhereTheFormatPutsThemAndNothingPastTheBuffer) {
   const DialogFont fallback = FallbackDialogFont();  // when no message font can be had

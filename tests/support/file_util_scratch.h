@@ -29,4 +29,13 @@ inline std::string ReadAll(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+inline size_t OpenFiles() {  // descriptors of this process; 0 where they cannot be counted (under wine: its own)
+  std::error_code e;
+  size_t n = 0;
+#ifndef _WIN32
+  for (std::filesystem::directory_iterator it("/proc/self/fd", e), end; !e && it != end; it.increment(e)) ++n;
+#endif
+  return n;
+}
+
 constexpr char kSeparator = static_cast<char>(std::filesystem::path::preferred_separator);

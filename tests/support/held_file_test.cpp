@@ -4,6 +4,7 @@
 
 TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   ScratchDir dir;
+  const size_t files = OpenFiles();  // no descriptor left behind by a refusal or a sweep
   const std::string prefix = dir.File("data-cleaned.grf.");
   FileHandle held = kInvalidFile, dropped = kInvalidFile, duplicate = kInvalidFile;
   char heldName[260], droppedName[260];
@@ -33,4 +34,5 @@ TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   ASSERT_TRUE(CreateHeldUniqueFile(prefix.c_str(), ".partial", droppedName, 260, &held));
   DiscardHeldFile(&held, droppedName);
   EXPECT_FALSE(std::filesystem::exists(droppedName) || IsValidHandle(held));
+  EXPECT_EQ(OpenFiles(), files);
 }
