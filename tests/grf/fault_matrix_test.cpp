@@ -89,6 +89,7 @@ TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive)
       EXPECT_TRUE(plan.injected == 1 && GrfGetLastStatus(ar) == c.status)
           << static_cast<int>(c.change) << " " << c.flags << " " << c.nth << " " << static_cast<int>(fault);
       EXPECT_EQ(grftest::ReadAll(file.path()), ExpectedOf(source));  // another reader, meanwhile
+      EXPECT_TRUE(c.change != Change::Link || file.Read() == source.bytes);  // a failed conversion is cut off
       plan.Disarm();
       ASSERT_TRUE(Apply(ar, c.change, &contents));
       ASSERT_TRUE(GrfFinalize(ar));
