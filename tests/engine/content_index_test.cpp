@@ -54,8 +54,7 @@ TEST(ContentDigest, EveryByteOfEveryChunkAndTheLengthCount) {
 TEST(StreamMemo, KeepsTheEarliestDecodeOfAStreamWhileThereIsRoom) {
   StreamMemo memo(2);
   for (const uint64_t sequence : {11u, 10u, 12u}) memo.File(StreamKey{1, 9}, StreamDecode{sequence});
-  memo.File(StreamKey{2, 9}, StreamDecode{20});
-  memo.File(StreamKey{3, 9}, StreamDecode{30});  // full
+  memo.File(StreamKey{2, 9}, StreamDecode{20}), memo.File(StreamKey{3, 9}, StreamDecode{30});  // full at the third
   StreamDecode found{};
   EXPECT_TRUE(memo.Find(StreamKey{1, 9}, &found) && found.sequence == 10 && memo.Find(StreamKey{2, 9}, &found));
   EXPECT_FALSE(memo.Find(StreamKey{3, 9}, &found) || memo.Find(StreamKey{2, 8}, &found));

@@ -37,6 +37,9 @@ TEST(DialogTemplate, FieldsWhereTheFormatPutsThemAndNothingPastTheBuffer) {
                                   {dlg::kProgressClass, dlg::kPopup, 0, 1001, 7, 22, 186, 15},
                                   {u"Edit", dlg::kChild | 0x1, 0, 1003, -1, 45, 186, 8}};  // a named class: padded to 4
   DialogFont font{u"Tahoma", 9, 700, 1, 0xEE};
+  const DialogSpec noItems = {0, 0, 3, 0, 0, 0, 1, 1, nullptr};  // malformed: false, length 0
+  size_t noLength = 512;
+  EXPECT_FALSE(BuildDialogTemplateFor(&noItems, &font, std::vector<uint8_t>(512).data(), &noLength) || noLength);
   for (const uint32_t style : {dlg::kSetFont | 0x80u, 0x80u}) {
     const DialogSpec spec = {style, 0x100, 3, 0, 10, -20, 200, 100, items};
     size_t length = 0;

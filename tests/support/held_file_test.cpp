@@ -35,4 +35,5 @@ TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   DiscardHeldFile(&held, droppedName);
   EXPECT_FALSE(std::filesystem::exists(droppedName) || IsValidHandle(held));
   EXPECT_EQ(OpenFiles(), files);
+  EXPECT_EQ(SweepLeftovers(dir.File("absent/data.grf.").c_str(), ".partial"), 0u);  // no such folder
 }
