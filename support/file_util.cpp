@@ -29,29 +29,6 @@ void FormatTempName(char* name, uint32_t size, const char* folder, bool separato
 
 bool IsValidHandle(FileHandle handle) { return handle != kInvalidFile; }
 
-bool ReadFileHead(const char* name, void* buffer, uint32_t count) {
-  FileHandle handle = kInvalidFile;
-  if (!OpenExistingForRead(name, fileio::kFlagSequentialScan, &handle)) return false;
-  uint32_t got = 0;
-  const bool ok = ReadExact(handle, buffer, count, &got);
-  const uint32_t error = GetSystemError();
-  CloseFileHandle(&handle);
-  if (!ok) SetSystemError(error);
-  return ok;
-}
-
-bool GetFileSize32(const char* name, uint32_t* size) {
-  uint64_t full = 0;
-  if (!GetFileSize64(name, &full)) return false;
-  if (size == nullptr) return true;
-  if ((full >> 32) != 0) {
-    SetSystemError(syserr::kFileTooLarge);
-    return false;
-  }
-  *size = static_cast<uint32_t>(full);
-  return true;
-}
-
 uint32_t CreateUniqueTempFile(const char* folder, const char* prefix, uint32_t number,
                               char* name, uint32_t size) {
   if (folder == nullptr || prefix == nullptr || name == nullptr) {

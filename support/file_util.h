@@ -50,11 +50,6 @@ constexpr uint32_t kFileEnd = 2;
 
 bool IsValidHandle(FileHandle handle);
 
-// Opens for reading with read sharing only; of the flags only write-through,
-// random-access, sequential-scan and delete-on-close pass. The handle is
-// stored in any case.
-bool OpenFileShared(const char* name, uint32_t flags, FileHandle* handle);
-
 // Opens an existing file for reading, trying the share modes 1, 5, 3, 7 in
 // turn, so that a file another program holds open for writing can be read.
 bool OpenExistingForRead(const char* name, uint32_t flagsAndAttributes, FileHandle* handle);
@@ -69,7 +64,6 @@ FileHandle CreateFileChecked(const char* name, uint32_t access, uint32_t share, 
 // Resets the variable to kInvalidFile, then closes the old handle.
 bool CloseFileHandle(FileHandle* handle);
 
-bool SeekFile32(FileHandle handle, int32_t distance, uint32_t method);
 bool SeekFile64(FileHandle handle, int64_t distance, uint64_t* newPosition, uint32_t method);
 // Sets the end of the file at the given position; the file position is kept,
 // also when setting the end fails.
@@ -96,12 +90,8 @@ void StartWriteBack(FileHandle handle);
 // Size of an open file, 64 bits.
 bool QueryFileSize(FileHandle handle, uint64_t* size);
 
-bool ReadFileHead(const char* name, void* buffer, uint32_t count);
 bool GetFileSize64(const char* name, uint64_t* size);
-// Fails for files of 4 GiB or more when an out value is given.
-bool GetFileSize32(const char* name, uint32_t* size);
 bool RemoveFile(const char* name);
-bool ReopenDeleteOnClose(const char* name, FileHandle* handle);
 
 // --- Replacing a file without ever exposing a partial one -------------------
 
@@ -162,17 +152,26 @@ uint32_t CreateUniqueTempFile(const char* folder, const char* prefix, uint32_t n
 // and 65536 candidates.
 void SetUniqueTempSearchForTest(uint32_t startTick, uint32_t candidates);
 
-// Lets the user pick an existing file (Windows only; elsewhere fails with 120).
-// With `several` non-null, several files may be chosen and *several tells
-// whether they were.
-bool ChooseOpenFile(void* owner, const char* filter, char* path, uint32_t size, bool* several);
-
 bool LoadLibraryByName(const char* name, LibraryHandle* module);
 // Null when the module is null or does not export the symbol.
 void* GetLibrarySymbol(LibraryHandle module, const char* symbol);
 bool FreeLibraryModule(LibraryHandle module);
 
 #ifdef _WIN32
+// --- What only the window uses -------------------------------------------------
+
+// Opens for reading with read sharing only; of the flags only write-through,
+// random-access, sequential-scan and delete-on-close pass. The handle is
+// stored in any case.
+bool OpenFileShared(const char* name, uint32_t flags, FileHandle* handle);
+bool SeekFile32(FileHandle handle, int32_t distance, uint32_t method);
+// True only when the file's first `count` bytes were read.
+bool ReadFileHead(const char* name, void* buffer, uint32_t count);
+bool ReopenDeleteOnClose(const char* name, FileHandle* handle);
+// Lets the user pick an existing file. With `several` non-null, several files
+// may be chosen and *several tells whether they were.
+bool ChooseOpenFile(void* owner, const char* filter, char* path, uint32_t size, bool* several);
+
 // Test seam: replaces the cached SetFilePointerEx entry point (for example by
 // the substitute that fails with error 120). Null resolves it again.
 using SeekEntryPoint = int(__stdcall*)(void* handle, int64_t distance, int64_t* newPosition,

@@ -2,9 +2,8 @@
 // backend; errno is translated into the same error codes.
 //
 // Share modes have no POSIX counterpart: they are accepted and ignored, so
-// every open behaves like the most permissive Windows share mode. The hidden
-// and temporary attributes are ignored too. Delete-on-close removes the name
-// right after opening; the file's data goes when the last descriptor closes.
+// every open behaves like the most permissive Windows share mode. Of the
+// flags and attributes only the scan hints have a meaning here.
 
 #include <cstring>
 #include <dlfcn.h>
@@ -57,8 +56,7 @@ void ApplyScanHints(int fd, uint32_t flags) {
 }
 
 // The CreateFileA equivalent: access rights, creation disposition and the
-// flags that have a POSIX meaning (write-through, scan hints,
-// delete-on-close, read-only attribute of a new file).
+// scan hints.
 FileHandle OpenPosix(const char* name, uint32_t access, uint32_t disposition, uint32_t flags) {
   if (name == nullptr) {
     SetSystemError(syserr::kInvalidParameter);
@@ -72,24 +70,15 @@ FileHandle OpenPosix(const char* name, uint32_t access, uint32_t disposition, ui
     case fileio::kCreateAlways: oflags |= O_CREAT | O_TRUNC; break;
     case fileio::kOpenExisting: break;
     case fileio::kOpenAlways: oflags |= O_CREAT; break;
-    case fileio::kTruncateExisting:
-      if (!writing) {
-        SetSystemError(syserr::kInvalidParameter);
-        return kInvalidFile;
-      }
-      oflags |= O_TRUNC;
-      break;
     default:
       SetSystemError(syserr::kInvalidParameter);
       return kInvalidFile;
   }
-  if (flags & fileio::kFlagWriteThrough) oflags |= O_DSYNC;
-  const mode_t mode = (flags & fileio::kAttributeReadOnly) ? 0444 : 0666;
 
   // Non-blocking only for the open itself, so that a FIFO cannot stall it.
   int fd;
   do {
-    fd = open(name, oflags | O_NONBLOCK, mode);
+    fd = open(name, oflags | O_NONBLOCK, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     FailErrno();
@@ -103,16 +92,6 @@ FileHandle OpenPosix(const char* name, uint32_t access, uint32_t disposition, ui
     close(fd);
     SetSystemError(syserr::kAccessDenied);
     return kInvalidFile;
-  }
-  if (flags & fileio::kFlagDeleteOnClose) {
-    // Removing the name cannot wait for the close; a file whose name cannot
-    // be removed is refused, as Windows refuses one it may not delete.
-    if (unlink(name) != 0) {
-      const int err = errno;
-      close(fd);
-      SetSystemError(ErrorFromErrno(err));
-      return kInvalidFile;
-    }
   }
   ApplyScanHints(fd, flags);
   SetSystemError(syserr::kSuccess);
@@ -156,13 +135,6 @@ bool TargetPosition(int fd, int64_t distance, uint32_t method, int64_t* target) 
 
 // --- Opening and closing ----------------------------------------------------
 
-bool OpenFileShared(const char* name, uint32_t flags, FileHandle* handle) {
-  *handle = OpenPosix(name, fileio::kGenericRead, fileio::kOpenExisting,
-                      flags & (fileio::kFlagWriteThrough | fileio::kFlagRandomAccess |
-                               fileio::kFlagSequentialScan | fileio::kFlagDeleteOnClose));
-  return IsValidHandle(*handle);
-}
-
 bool OpenExistingForRead(const char* name, uint32_t flagsAndAttributes, FileHandle* handle) {
   // One attempt stands for all four share modes.
   *handle = OpenPosix(name, fileio::kGenericRead, fileio::kOpenExisting, flagsAndAttributes);
@@ -183,12 +155,6 @@ bool CloseFileHandle(FileHandle* handle) {
   return true;
 }
 
-bool ReopenDeleteOnClose(const char* name, FileHandle* handle) {
-  *handle = OpenPosix(name, fileio::kGenericRead | fileio::kGenericWrite, fileio::kCreateAlways,
-                      fileio::kFlagDeleteOnClose | fileio::kAttributeTemporary);
-  return IsValidHandle(*handle);
-}
-
 bool RemoveFile(const char* name) {
   if (name == nullptr) {
     SetSystemError(syserr::kInvalidParameter);
@@ -199,10 +165,6 @@ bool RemoveFile(const char* name) {
 }
 
 // --- Positions ---------------------------------------------------------------
-
-bool SeekFile32(FileHandle handle, int32_t distance, uint32_t method) {
-  return SeekFile64(handle, distance, nullptr, method);
-}
 
 bool SeekFile64(FileHandle handle, int64_t distance, uint64_t* newPosition, uint32_t method) {
   const int fd = Fd(handle);
@@ -484,13 +446,7 @@ uint32_t SweepLeftovers(const char* prefix, const char* suffix) {
   return removed;
 }
 
-// --- Dialog and libraries ----------------------------------------------------
-
-bool ChooseOpenFile(void*, const char*, char*, uint32_t, bool* several) {
-  if (several) *several = false;
-  SetSystemError(syserr::kCallNotImplemented);
-  return false;
-}
+// --- Libraries ----------------------------------------------------------------
 
 bool LoadLibraryByName(const char* name, LibraryHandle* module) {
   void* h = name ? dlopen(name, RTLD_NOW | RTLD_LOCAL) : nullptr;

@@ -130,6 +130,17 @@ bool ReopenDeleteOnClose(const char* name, FileHandle* handle) {
 
 bool RemoveFile(const char* name) { return DeleteFileA(name) != FALSE; }
 
+bool ReadFileHead(const char* name, void* buffer, uint32_t count) {
+  FileHandle handle = kInvalidFile;
+  if (!OpenExistingForRead(name, fileio::kFlagSequentialScan, &handle)) return false;
+  uint32_t got = 0;
+  const bool ok = ReadExact(handle, buffer, count, &got);
+  const DWORD error = GetLastError();
+  CloseFileHandle(&handle);
+  if (!ok) SetLastError(error);
+  return ok;
+}
+
 // --- Positions ---------------------------------------------------------------
 
 bool SeekFile32(FileHandle handle, int32_t distance, uint32_t method) {
