@@ -69,8 +69,6 @@ bool SeekFile64(FileHandle handle, int64_t distance, uint64_t* newPosition, uint
 // also when setting the end fails.
 bool SetFileEnd64(FileHandle handle, int64_t distance, uint32_t method);
 
-// True only when exactly `count` bytes were read.
-bool ReadExact(FileHandle handle, void* buffer, uint32_t count, uint32_t* bytesRead);
 // Reads or writes at the current position; true when the call succeeded, with
 // the number of bytes moved (which may be short) in *moved.
 bool ReadFromFile(FileHandle handle, void* buffer, uint32_t count, uint32_t* moved);
@@ -165,6 +163,8 @@ bool FreeLibraryModule(LibraryHandle module);
 // stored in any case.
 bool OpenFileShared(const char* name, uint32_t flags, FileHandle* handle);
 bool SeekFile32(FileHandle handle, int32_t distance, uint32_t method);
+// True only when exactly `count` bytes were read.
+bool ReadExact(FileHandle handle, void* buffer, uint32_t count, uint32_t* bytesRead);
 // True only when the file's first `count` bytes were read.
 bool ReadFileHead(const char* name, void* buffer, uint32_t count);
 bool ReopenDeleteOnClose(const char* name, FileHandle* handle);

@@ -250,18 +250,6 @@ bool ReadFromFileAt(FileHandle handle, uint64_t position, void* buffer, uint32_t
          });
 }
 
-bool ReadExact(FileHandle handle, void* buffer, uint32_t count, uint32_t* bytesRead) {
-  uint32_t got = 0;
-  const bool ok = ReadFromFile(handle, buffer, count, &got);
-  if (bytesRead) *bytesRead = got;
-  if (!ok) return false;
-  if (got != count) {
-    SetSystemError(syserr::kHandleEof);
-    return false;
-  }
-  return true;
-}
-
 bool WriteToFile(FileHandle handle, const void* buffer, uint32_t count, uint32_t* moved) {
   const auto* in = static_cast<const unsigned char*>(buffer);
   return Transfer(count, moved,
