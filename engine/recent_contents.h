@@ -9,7 +9,7 @@
 // lent ones only forgotten (their entry frees them). Nothing here throws.
 
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <unordered_map>
 
 #include "engine/content_index.h"
@@ -40,5 +40,5 @@ class RecentContents {
   uint64_t budget_;
   uint64_t bytes_ = 0;
   std::unordered_map<ContentKey, Held, ContentKeyHash> held_;
-  std::deque<ContentKey> order_;  // oldest first
+  std::list<ContentKey> order_;  // oldest first (a list: made without allocating)
 };
