@@ -3,10 +3,12 @@
 #include <cstdlib>
 #include <new>
 thread_local int64_t t_allowed = -1;  // allocations left on this thread; negative: no limit
+thread_local uint64_t t_allocations = 0;  // made on this thread
 
 static void* Allocate(std::size_t size) noexcept {
   if (t_allowed == 0) return nullptr;
   t_allowed -= t_allowed > 0;
+  ++t_allocations;
   return std::malloc(size ? size : 1);
 }
 
