@@ -2,16 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <zlib.h>
-#include <cstring>
 #include <fstream>
 #include <set>
 #include "engine/copy_verification.h"
 #include "engine/format.h"
 #include "tests/e2e/e2e_util.h"
 #include "tests/fixtures/test_codec.h"
-
-extern thread_local int64_t t_allowed;  // failing_new.cpp
-extern thread_local uint64_t t_allocations;
 
 namespace {
 using fixture::Bytes;
@@ -191,59 +187,6 @@ TEST_F(JobTest, ACopyThatDoesNotReadBackIsRemoved) {
                                                  "was written, so it was removed. Your archive is untouched."});
   EXPECT_EQ(host_->Count(HostCall::kShowReport), 0u);
   EXPECT_FALSE(std::filesystem::exists(cleaned_));
-}
-
-// Keeps the last error and counts reports without allocating: only the job's allocations fail.
-struct FrugalHost final : JobHost {
-  int64_t allowed = -1;  // from "Preparing..." on
-  char error[256] = "";
-  int reports = 0;
-  void SetStatusText(const char* text) override { if (!std::strcmp(text, "Preparing...")) t_allowed = allowed; }
-  void ShowError(const char* text) override { std::snprintf(error, sizeof error, "%s", text); }
-  void ShowReport(const char*) override { ++reports; }
-  bool AskYesNo(const char*) override { return true; }
-  void SetProgress(uint32_t) override {}
-  void SetEstimateText(const char*) override {}
-  void PlaySoundFile(const char*) override {}
-  void SetDropAcceptance(bool) override {}
-  void ReleaseDrop() override {}
-  bool IsStopRequested() override { return false; }
-};
-
-// Memory running out at each operator new of a job in turn (one thread, both modes, a patch):
-// one message and no copy, or a report and a copy that holds every entry; nothing left behind.
-TEST_F(JobTest, MemoryRunningOutAtEachAllocationEndsTheJobCleanly) {
-  const Bytes same = fixture::MakeContent(3000, 1);
-  fixture::ArchiveSpec spec, patchSpec;
-  spec.entries = {Entry("a.txt", same, Storage::Stored), Entry("b.txt", same), Entry("c.gat", fixture::MakeContent(2000, 2)), Entry("e.txt", "")};
-  patchSpec.entries = {Entry("b.txt", "new")};
-  built_ = fixture::BuildArchive(spec);
-  const std::string patch = source_ + ".patch.grf";
-  ASSERT_TRUE(fixture::WriteBytesToFile(source_, built_.bytes) && fixture::WriteBytesToFile(patch, fixture::BuildArchiveBytes(patchSpec)));
-  for (const bool best : {false, true}) {
-    for (int64_t allowed = -1, total = 0; allowed < total; ++allowed) {
-      FrugalHost host;
-      host.allowed = allowed;
-      const uint32_t blocks = GetPoolCounters().liveBlocks;
-      ConsolidationJob* job = CreateConsolidationJob(&host, source_.c_str(), best, nullptr);
-      ASSERT_NE(job, nullptr);
-      const char* patches[] = {patch.c_str()};
-      std::tie(job->threads, job->merge, job->patchPaths, job->patchCount) = std::tuple(1u, 1u, patches, 1u);
-      CopyBounded(job->destinationPath, cleaned_.c_str(), sizeof job->destinationPath);
-      const uint64_t before = t_allocations;
-      const JobOutcome outcome = ExecuteConsolidationJob(job);
-      t_allowed = -1;
-      if (allowed < 0) total = static_cast<int64_t>(t_allocations - before);
-      const bool kept = outcome == JobOutcome::CleanedCopyKept;
-      EXPECT_TRUE(kept ? host.reports == 1 && !host.error[0] : host.reports == 0 && host.error[0]) << allowed << host.error;
-      EXPECT_EQ(GetPoolCounters().liveBlocks, blocks) << allowed;
-      ExpectBytes(source_, built_.bytes);
-      EXPECT_TRUE(kept ? grftest::ReadAll(cleaned_).size() == 4 : !std::filesystem::exists(cleaned_)) << allowed;
-      EXPECT_TRUE(PartialFilesBeside(cleaned_).empty()) << allowed;
-      std::remove(cleaned_.c_str());
-    }
-  }
-  std::remove(patch.c_str());
 }
 
 TEST(DestinationName, ExtensionFromTheFileNameAndTooLongRefused) {

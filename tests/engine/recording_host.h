@@ -5,8 +5,11 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 #include "engine/job_host.h"
+
+extern thread_local int64_t t_allowed;  // failing_new.cpp: operator new left to this thread
 
 struct HostCall {
   enum Kind { kSetProgress, kSetStatusText, kSetEstimateText, kShowError, kAskYesNo,
@@ -22,17 +25,17 @@ class RecordingHost : public JobHost {
   std::vector<std::string> Texts(HostCall::Kind kind) const { return Of(kind, &HostCall::text); }
   std::vector<uint32_t> Values(HostCall::Kind kind) const { return Of(kind, &HostCall::value); }
   size_t Count(HostCall::Kind kind) const { return Values(kind).size(); }
-  void SetProgress(uint32_t percent) override { Record({HostCall::kSetProgress, {}, percent}); }
-  void SetStatusText(const char* text) override { Record({HostCall::kSetStatusText, text}); }
-  void SetEstimateText(const char* text) override { Record({HostCall::kSetEstimateText, text}); }
-  void ShowError(const char* text) override { Record({HostCall::kShowError, text}); }
-  void ShowReport(const char* text) override { Record({HostCall::kShowReport, text}); }
-  void PlaySoundFile(const char* path) override { Record({HostCall::kPlaySoundFile, path}); }
-  void SetDropAcceptance(bool on) override { Record({HostCall::kSetDropAcceptance, {}, on}); }
-  void ReleaseDrop() override { Record({HostCall::kReleaseDrop, {}}); }
+  void SetProgress(uint32_t percent) override { Record(HostCall::kSetProgress, "", percent); }
+  void SetStatusText(const char* text) override { Record(HostCall::kSetStatusText, text); }
+  void SetEstimateText(const char* text) override { Record(HostCall::kSetEstimateText, text); }
+  void ShowError(const char* text) override { Record(HostCall::kShowError, text); }
+  void ShowReport(const char* text) override { Record(HostCall::kShowReport, text); }
+  void PlaySoundFile(const char* path) override { Record(HostCall::kPlaySoundFile, path); }
+  void SetDropAcceptance(bool on) override { Record(HostCall::kSetDropAcceptance, "", on); }
+  void ReleaseDrop() override { Record(HostCall::kReleaseDrop, ""); }
   bool IsStopRequested() override { return false; }
   bool AskYesNo(const char* text) override {
-    Record({HostCall::kAskYesNo, text, defaultAnswer});
+    Record(HostCall::kAskYesNo, text, defaultAnswer);
     return defaultAnswer;
   }
 
@@ -43,8 +46,12 @@ class RecordingHost : public JobHost {
     for (const HostCall& call : calls_) if (call.kind == kind) out.push_back(call.*member);
     return out;
   }
-  void Record(HostCall call) {
+  // The host's own allocations never run out: only the job's do.
+  void Record(HostCall::Kind kind, const char* text, uint32_t value = 0) {
+    const int64_t allowed = std::exchange(t_allowed, -1);
+    const HostCall call{kind, text, value};
     { std::lock_guard lock(mutex_); calls_.push_back(call); }
+    t_allowed = allowed;
     if (onCall) onCall(call);
   }
   mutable std::mutex mutex_;
