@@ -13,6 +13,7 @@
 #include "support/pool.h"
 #include "support/sys_error.h"
 #include "tests/grf/grf_test_util.h"
+#include "tests/grf/test_stream.h"
 
 namespace {
 
@@ -166,6 +167,59 @@ TEST(Hostile, PlainTablesCutShortAnywhereAreRefused) {
       EXPECT_EQ(o.status, GRF_E_BAD_DATA) << std::hex << version << std::dec << " cut " << cut;
       GrfClose(&o.archive);
     }
+  }
+}
+
+// Headers and tables each refused by their own check: a field patched (at < 0: from the end), a
+// table of the row's own compressed behind the prefix, the file cut, a read failing. The header
+// follows the version: the trailer for 0x12, wide for 0x300, classic for the others.
+TEST(Hostile, HeadersAndTablesEachRefusedByTheirOwnCheck) {
+  const struct {
+    uint32_t version;
+    std::optional<std::string> entry;  // the stored content of the one entry "a"
+    std::string plain;
+    std::vector<std::pair<int, uint32_t>> patches;
+    uint32_t keep, failRead, status, detail;
+  } rows[] = {{0x12, std::string("Master of Magic", 16), "", {}, 0, 0, GRF_S_OK, GRF_S_OK},  // shorter than a header
+              {0x12, std::string("Master of Magic", 16), "", {}, 0, 3, GRF_E_UNSUPPORTED, GRF_DETAIL_HEADER_UNREADABLE},
+              {0x12, {}, "", {}, 8, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_HEADER_UNREADABLE},  // shorter than a trailer
+              {0x12, {}, "", {{-9, 1}}, 0, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_TRAILER_TABLE},
+              {0x12, "", "", {{15, 0x11}}, 0, 0, GRF_E_BAD_DATA, GRF_DETAIL_NAME_12_NO_NUL},  // its terminator
+              {0x200, "", "", {{42, 0x12}}, 0, 0, GRF_E_BAD_DATA, GRF_DETAIL_EMPTY_12_TABLE},  // no size behind a header
+              {0x200, {}, "", {{30, 8}}, 0, 0, GRF_E_BAD_DATA, GRF_DETAIL_TABLE_PAST_END},  // at the end
+              {0x300, {}, "", {{30, 12}}, 0, 0, GRF_E_BAD_DATA, GRF_DETAIL_TABLE_PAST_END},
+              {0x300, {}, "", {{30, 11}}, 0, 0, GRF_E_IO, GRF_DETAIL_PREFIX_UNREADABLE},
+              {0x200, {}, "", {{42, 0x11}}, 0, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_VERSION_NOT_12},
+              {0x200, {}, "", {{42, 0x104}}, 0, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_VERSION_ABOVE_103},
+              {0x200, {}, "", {{42, 0x201}}, 0, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_VERSION_ABOVE_200},
+              {0x300, {}, "", {{42, 0x301}}, 0, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_VERSION_ABOVE_300},
+              {0x200, {}, "", {{42, 0x400}}, 0, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_UNKNOWN_FAMILY},
+              {0x200, {}, "", {{38, 8}}, 0, 0, GRF_E_BAD_DATA, GRF_DETAIL_EMPTY_200_TABLE},  // a count of 1
+              {0x101, "", "", {{46, 5}}, 0, 0, GRF_E_BAD_DATA, GRF_DETAIL_NAME_1XX_TOO_SHORT},  // the name's length
+              {0x101, "", "", {{46, 6}}, 0, 0, GRF_E_BAD_DATA, GRF_DETAIL_NAME_1XX_NO_NUL},
+              {0x200, {}, "a" + std::string(17, 0), {{38, 8}}, 0, 0, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_200_SHORT},
+              {0x200, {}, "a" + std::string(18, 0), {{38, 8}}, 0, 0, GRF_S_OK, GRF_S_OK},
+              {0x300, {}, "a" + std::string(21, 0), {{38, 1}}, 0, 0, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_300_SHORT},
+              {0x300, {}, "a" + std::string(22, 0), {{38, 1}}, 0, 0, GRF_S_OK, GRF_S_OK}};
+  for (const auto& r : rows) {
+    fixture::ArchiveSpec spec;
+    spec.version = r.version;
+    spec.header = r.version == 0x12 ? fixture::HeaderKind::Tail : r.version == 0x300 ? fixture::HeaderKind::Wide : fixture::HeaderKind::Classic;
+    if (r.entry) spec.entries = {fixture::Entry("a", *r.entry, Storage::Stored)};
+    fixture::Bytes bytes = fixture::BuildArchiveBytes(spec);
+    const auto put = [&bytes](int at, size_t v) { for (size_t k = 0; k < 4; ++k) bytes[(at < 0 ? bytes.size() : 0) + at + k] = uint8_t(v >> 8 * k); };
+    const fixture::Bytes packed = fixture::ZlibCompress(fixture::ToBytes(r.plain));
+    if (!r.plain.empty()) put(-8, packed.size()), put(-4, r.plain.size()), bytes.insert(bytes.end(), packed.begin(), packed.end());
+    for (const auto& [at, v] : r.patches) put(at, v);
+    TempFile file("refused");
+    ASSERT_TRUE(file.Write(r.keep ? fixture::Bytes(bytes.begin(), bytes.begin() + r.keep) : bytes));
+    teststream::Plan plan;
+    plan.Arm(teststream::Op::Read, r.failRead);
+    uint32_t status = 0, detail = 0;
+    GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, GRF_OPEN_READ_ONLY, &status, &detail);
+    EXPECT_TRUE((ar != nullptr) == (r.status == GRF_S_OK) && status == r.status && detail == r.detail)
+        << std::hex << r.version << " " << r.detail << ": " << status << " " << detail;
+    GrfClose(&ar);
   }
 }
 
