@@ -43,7 +43,13 @@ TEST_P(ArchiveLayout, CopyEntryCarriesOrDeflatesEveryEntryAndReadsBackTheSame) {
     grftest::Archive target = grftest::OpenWritable(out);
     for (const fixture::ExpectedEntry& e : built.expected) {
       unsigned char work[16];  // too small to lend: the copy allocates its own
-      ASSERT_TRUE(GrfCopyEntry(target.a, o.archive, e.name.c_str(), work, sizeof work)) << e.name;
+      for (uint32_t skip = 0;; ++skip) {  // each allocation failing in turn leaves the target out of memory
+        PoolInjectFailures(skip, 1);
+        const bool copied = GrfCopyEntry(target.a, o.archive, e.name.c_str(), work, sizeof work);
+        PoolInjectFailures(0, 0);
+        if (copied) break;
+        ASSERT_TRUE(skip < 64 && GrfGetLastStatus(target.a) == GRF_E_OUT_OF_MEMORY) << e.name << " " << skip;
+      }
       GrfBlockInfo from, to;
       ASSERT_TRUE(GrfGetEntryInfo(o.archive, e.name.c_str(), &from) && GrfGetEntryInfo(target.a, e.name.c_str(), &to));
       const bool carried = (from.flags & ENTRY_COMPRESSED) && !from.lzss;
@@ -59,7 +65,8 @@ TEST_P(ArchiveLayout, CopyEntryCarriesOrDeflatesEveryEntryAndReadsBackTheSame) {
 }
 
 int g_hookResult = 0;
-int HookGivingUp(unsigned char*, unsigned long*, const unsigned char*, unsigned long) { return g_hookResult; }
+// Fails with g_hookResult; "succeeds" with nothing written.
+int HookGivingUp(unsigned char*, unsigned long* length, const unsigned char*, unsigned long) { return *length *= g_hookResult != Z_OK, g_hookResult; }
 
 // Records no block can satisfy, at and just past each bound the reader checks before it
 // decodes: every read gets its status, with the detail of a decoder only where one ran. Then a
@@ -93,6 +100,8 @@ TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
     TempFile file("hostile");
     ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
     grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
+    grftest::Archive target;
+    ASSERT_TRUE(GrfOpenMeasuring(0, nullptr, &target.a));
     for (size_t i = 0; o.ok && i < std::size(rows); ++i) {
       GrfBlockInfo info{};
       bool ok = (o.archive->lastDetail = 0, false);
@@ -100,6 +109,9 @@ TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
       EXPECT_TRUE(rows[i].version != version || (ok == (rows[i].status == GRF_S_OK) && GrfGetLastStatus(o.archive) == rows[i].status &&
           GrfGetLastDetail(o.archive) == rows[i].detail && GrfGetEntryInfo(o.archive, std::to_string(i).c_str(), &info) &&
           info.inFile == (rows[i].status != GRF_E_IO) && (!ok || std::equal(got.begin(), got.begin() + 1999, fixture::MakeContent(1999, 5).begin())))) << i;
+      const bool copied = (o.archive->lastDetail = 0, GrfCopyEntry(target.a, o.archive, std::to_string(i).c_str(), nullptr, 0));
+      EXPECT_TRUE(rows[i].version != version || rows[i].detail == GRF_DETAIL_INFLATE ||  // streams a copy carries as they are
+                  (copied == ok && GrfGetLastStatus(o.archive) == rows[i].status && GrfGetLastDetail(o.archive) == rows[i].detail)) << i;
     }
     grftest::Opened d = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY | GRF_OPEN_DEFER_TABLE);  // and the table's inflate
     GrfSetUncompressHook(o.archive, HookGivingUp), GrfSetUncompressHook(d.archive, HookGivingUp);
@@ -114,11 +126,12 @@ TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
   TempFile out("hook-put");  // and a compress hook's, which a put gives
   grftest::Archive w = grftest::OpenWritable(out);
   GrfSetCompressHook(w.a, HookGivingUp);
-  for (const auto& [result, status] : {std::pair{Z_MEM_ERROR, GRF_E_OUT_OF_MEMORY}, {Z_ERRNO, GRF_E_CODEC_IO}, {Z_BUF_ERROR, GRF_E_CODEC}}) {
+  for (const auto& [result, status] : {std::pair{Z_MEM_ERROR, GRF_E_OUT_OF_MEMORY}, {Z_OK, GRF_E_CODEC}, {Z_ERRNO, GRF_E_CODEC_IO}, {Z_BUF_ERROR, GRF_E_CODEC}}) {
     g_hookResult = result;
     EXPECT_TRUE(!GrfPutData(w.a, "x", "abc", 3) && GrfGetLastStatus(w.a) == status) << result;
   }
   EXPECT_TRUE(GrfPutCompressed(w.a, "y", "abc", 3, 0) && GrfGetLastStatus(w.a) == GRF_S_OK);  // no failure left over
+  EXPECT_TRUE(!GrfPutData(w.a, "z", "abc", 0xFF000001u) && GrfGetLastStatus(w.a) == GRF_E_OUT_OF_MEMORY);  // too large to try
 }
 
 // Each allocation of an open failing in turn: the open fails with a status, or holds every entry.
