@@ -13,6 +13,7 @@
 #include "support/pool.h"
 #include "support/sys_error.h"
 #include "tests/grf/grf_test_util.h"
+#include "tests/grf/test_stream.h"
 
 namespace {
 
@@ -42,7 +43,9 @@ TEST_P(ArchiveLayout, CopyEntryCarriesOrDeflatesEveryEntryAndReadsBackTheSame) {
     grftest::Archive target = grftest::OpenWritable(out);
     for (const fixture::ExpectedEntry& e : built.expected) {
       unsigned char work[16];  // too small to lend: the copy allocates its own
-      ASSERT_TRUE(GrfCopyEntry(target.a, o.archive, e.name.c_str(), work, sizeof work)) << e.name;
+      for (uint32_t skip = 0; PoolInjectFailures(skip, 1), !GrfCopyEntry(target.a, o.archive, e.name.c_str(), work, sizeof work); ++skip)
+        ASSERT_TRUE((PoolInjectFailures(0, 0), skip < 64) && GrfGetLastStatus(target.a) == GRF_E_OUT_OF_MEMORY) << e.name << " " << skip;
+      PoolInjectFailures(0, 0);  // each allocation failing in turn left the target out of memory
       GrfBlockInfo from, to;
       ASSERT_TRUE(GrfGetEntryInfo(o.archive, e.name.c_str(), &from) && GrfGetEntryInfo(target.a, e.name.c_str(), &to));
       const bool carried = (from.flags & ENTRY_COMPRESSED) && !from.lzss;
@@ -57,12 +60,12 @@ TEST_P(ArchiveLayout, CopyEntryCarriesOrDeflatesEveryEntryAndReadsBackTheSame) {
   EXPECT_EQ(grftest::ReadAll(out.path()), grftest::ExpectedOf(built));
 }
 
-int g_hookResult = 0;
-int HookGivingUp(unsigned char*, unsigned long*, const unsigned char*, unsigned long) { return g_hookResult; }
+int g_hookResult = 0;  // the hook's answer; Z_OK comes with nothing written
+int HookGivingUp(unsigned char*, unsigned long* length, const unsigned char*, unsigned long) { return *length *= g_hookResult != Z_OK, g_hookResult; }
 
 // Records no block can satisfy, at and just past each bound the reader checks before it
-// decodes: every read gets its status, with the detail of a decoder only where one ran. Then a
-// codec library's verdicts: out of memory and its own I/O failure are not bad data.
+// decodes: every read and copy gets its status, with the detail of a decoder only where one ran.
+// Then a codec library's verdicts: out of memory and its own I/O failure are not bad data.
 TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
   const struct {
     uint32_t version;
@@ -81,6 +84,8 @@ TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
               {0x12, Storage::Lzss, 8, 68, {}, {}, GRF_E_BAD_DATA, GRF_DETAIL_LZSS},  // the LZSS bound
               {0x12, Storage::Lzss, 8, 69, {}, {}, GRF_E_BAD_DATA, 0},
               {0x300, Storage::Zlib, {}, {}, {}, 0x79, GRF_S_OK, 0}};  // unknown bits beside a stream
+  TempFile out("hostile-target");  // of the copies, then of puts through a failing compress hook
+  grftest::Archive w = grftest::OpenWritable(out);
   for (const uint32_t version : {0x300u, 0x12u}) {
     fixture::ArchiveSpec spec;
     std::tie(spec.version, spec.header) = std::pair(version, version == 0x12 ? fixture::HeaderKind::Tail : fixture::HeaderKind::Wide);
@@ -99,23 +104,27 @@ TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
       EXPECT_TRUE(rows[i].version != version || (ok == (rows[i].status == GRF_S_OK) && GrfGetLastStatus(o.archive) == rows[i].status &&
           GrfGetLastDetail(o.archive) == rows[i].detail && GrfGetEntryInfo(o.archive, std::to_string(i).c_str(), &info) &&
           info.inFile == (rows[i].status != GRF_E_IO) && (!ok || std::equal(got.begin(), got.begin() + 1999, fixture::MakeContent(1999, 5).begin())))) << i;
+      EXPECT_TRUE(rows[i].version != version || rows[i].detail == GRF_DETAIL_INFLATE ||  // streams a copy carries as they are
+                  ((o.archive->lastDetail = 0, GrfCopyEntry(w.a, o.archive, std::to_string(i).c_str(), nullptr, 0)) == ok &&
+                   GrfGetLastStatus(o.archive) == rows[i].status && GrfGetLastDetail(o.archive) == rows[i].detail)) << i;
     }
-    GrfSetUncompressHook(o.archive, HookGivingUp);
+    grftest::Opened d = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY | GRF_OPEN_DEFER_TABLE);  // and the table's inflate
+    GrfSetUncompressHook(o.archive, HookGivingUp), GrfSetUncompressHook(d.archive, HookGivingUp);
     for (const auto& [result, status] : {std::pair{Z_MEM_ERROR, GRF_E_OUT_OF_MEMORY}, {Z_ERRNO, GRF_E_CODEC_IO}, {Z_BUF_ERROR, GRF_E_BAD_DATA}}) {
       bool ok = (g_hookResult = result, true);
       grftest::ReadWhole(o.archive, "9", &ok);
-      EXPECT_TRUE(version == 0x12 || (!ok && GrfGetLastStatus(o.archive) == status)) << result;
+      EXPECT_TRUE(version == 0x12 || (!ok && GrfGetLastStatus(o.archive) == status && !GrfLoadTable(d.archive) &&
+                                      GrfGetLastStatus(d.archive) == status && GrfGetLastDetail(d.archive) == GRF_DETAIL_INFLATE)) << result;
     }
-    GrfClose(&o.archive);
+    GrfClose(&o.archive), GrfClose(&d.archive);
   }
-  TempFile out("hook-put");  // and a compress hook's, which a put gives
-  grftest::Archive w = grftest::OpenWritable(out);
   GrfSetCompressHook(w.a, HookGivingUp);
-  for (const auto& [result, status] : {std::pair{Z_MEM_ERROR, GRF_E_OUT_OF_MEMORY}, {Z_ERRNO, GRF_E_CODEC_IO}, {Z_BUF_ERROR, GRF_E_CODEC}}) {
+  for (const auto& [result, status] : {std::pair{Z_MEM_ERROR, GRF_E_OUT_OF_MEMORY}, {Z_OK, GRF_E_CODEC}, {Z_ERRNO, GRF_E_CODEC_IO}, {Z_BUF_ERROR, GRF_E_CODEC}}) {
     g_hookResult = result;
     EXPECT_TRUE(!GrfPutData(w.a, "x", "abc", 3) && GrfGetLastStatus(w.a) == status) << result;
   }
   EXPECT_TRUE(GrfPutCompressed(w.a, "y", "abc", 3, 0) && GrfGetLastStatus(w.a) == GRF_S_OK);  // no failure left over
+  EXPECT_TRUE(!GrfPutData(w.a, "z", "abc", 0xFF000001u) && GrfGetLastStatus(w.a) == GRF_E_OUT_OF_MEMORY);  // too large to try
 }
 
 // Each allocation of an open failing in turn: the open fails with a status, or holds every entry.
@@ -141,31 +150,48 @@ TEST(Hostile, EveryAllocationOfAnOpenFailingInTurn) {
   }
 }
 
-// A plain table cut short anywhere is refused: the record count promises more.
-TEST(Hostile, PlainTablesCutShortAnywhereAreRefused) {
-  for (const uint32_t version : {0x12u, 0x100u, 0x101u, 0x103u}) {
+// Headers, tables and records each refused by their own check: a field patched (at < 0: from the end), a table of the
+// row's own compressed behind the prefix, a read failing. The stored entry "a" and the table start at 0 (trailer) or 46.
+TEST(Hostile, HeadersTablesAndRecordsEachRefusedByTheirOwnCheck) {
+  const struct { uint32_t version; std::optional<std::string> entry; std::string plain; int at; uint32_t value, failRead, status, detail; } rows[] = {
+      {0x12, std::string("Master of Magic", 16), "", -9, 16, 0, GRF_S_OK, GRF_S_OK},  // shorter than a header
+      {0x12, std::string("Master of Magic", 16), "", -9, 16, 3, GRF_E_UNSUPPORTED, GRF_DETAIL_HEADER_UNREADABLE},  // the trailer's read
+      {0x12, {}, "", -9, 1, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_TRAILER_TABLE}, {0x12, "", "", 0, 2, 0, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_12_NAME_PAST_END},
+      {0x12, "", "", 15, 0x11, 0, GRF_E_BAD_DATA, GRF_DETAIL_NAME_12_NO_NUL},  // the name's terminator
+      {0x12, "", "", -5, 0x20000, 0, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_12_SHORT},  // a count of 2
+      {0x200, "", "", 42, 0x12, 0, GRF_E_BAD_DATA, GRF_DETAIL_EMPTY_12_TABLE},  // no size behind a header
+      {0x200, {}, "", 30, 8, 0, GRF_E_BAD_DATA, GRF_DETAIL_TABLE_PAST_END}, {0x300, {}, "", 30, 12, 0, GRF_E_BAD_DATA, GRF_DETAIL_TABLE_PAST_END},
+      {0x300, {}, "", 30, 11, 0, GRF_E_IO, GRF_DETAIL_PREFIX_UNREADABLE}, {0x200, {}, "", 42, 0x11, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_VERSION_NOT_12},
+      {0x200, {}, "", 42, 0x104, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_VERSION_ABOVE_103},
+      {0x200, {}, "", 42, 0x201, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_VERSION_ABOVE_200},
+      {0x300, {}, "", 42, 0x301, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_VERSION_ABOVE_300},
+      {0x200, {}, "", 42, 0x400, 0, GRF_E_UNSUPPORTED, GRF_DETAIL_UNKNOWN_FAMILY},
+      {0x200, {}, "", 38, 8, 0, GRF_E_BAD_DATA, GRF_DETAIL_EMPTY_200_TABLE},  // a count of 1
+      {0x100, "", "", 50, 0x1616, 0, GRF_E_BAD_DATA, GRF_DETAIL_NAME_1XX_NO_NUL},
+      {0x101, "", "", 38, 9, 0, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_1XX_NO_LENGTH},  // a count of 2
+      {0x101, "", "", 46, 5, 0, GRF_E_BAD_DATA, GRF_DETAIL_NAME_1XX_TOO_SHORT}, {0x101, "", "", 46, 6, 0, GRF_E_BAD_DATA, GRF_DETAIL_NAME_1XX_NO_NUL},
+      {0x101, "", "", 46, 22, 0, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_1XX_SHORT}, {0x101, "", "", 46, 31, 0, GRF_E_BAD_DATA, GRF_DETAIL_NAME_1XX_NOT_BLOCKS},
+      {0x101, "", "", 46, 32, 0, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_1XX_NAME_PAST_END},
+      {0x200, {}, "a", 38, 8, 0, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_200_NO_NUL}, {0x200, {}, std::string("a").append(18, 0), 38, 8, 0, GRF_S_OK, GRF_S_OK},
+      {0x200, {}, std::string("a").append(17, 0), 38, 8, 0, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_200_SHORT},  // a tail byte short
+      {0x300, {}, std::string("a").append(21, 0), 38, 1, 0, GRF_E_BAD_DATA, GRF_DETAIL_RECORD_300_SHORT}};
+  for (const auto& r : rows) {
     fixture::ArchiveSpec spec;
-    spec.version = version;
-    spec.header = version == 0x12 ? fixture::HeaderKind::Tail : fixture::HeaderKind::Classic;
-    const auto z = version == 0x12 ? Storage::Lzss : Storage::Zlib;
-    spec.entries = {fixture::Entry("a.txt", "alpha", z), fixture::Entry("bb\\c.gat", "beta", z)};
-    const fixture::Bytes whole = fixture::BuildArchiveBytes(spec);
-    const size_t tail = version == 0x12 ? 9 : 0, tableEnd = whole.size() - tail;
-    TempFile intact("cut-none");
-    ASSERT_TRUE(intact.Write(whole));
-    grftest::Opened o = grftest::OpenPath(intact.path(), GRF_OPEN_READ_ONLY | GRF_OPEN_TRACK_SPACE);  // the map too
-    EXPECT_TRUE(o.ok && grftest::ReadAll(o.archive).size() == 2) << std::hex << version;
-    GrfClose(&o.archive);
-    for (size_t cut = 1; cut < 24; ++cut) {
-      fixture::Bytes bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(tableEnd - cut));
-      bytes.insert(bytes.end(), whole.end() - static_cast<std::ptrdiff_t>(tail), whole.end());
-      TempFile file("cut-table");
-      ASSERT_TRUE(file.Write(bytes));
-      grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
-      EXPECT_FALSE(o.ok) << std::hex << version << std::dec << " cut " << cut;
-      EXPECT_EQ(o.status, GRF_E_BAD_DATA) << std::hex << version << std::dec << " cut " << cut;
-      GrfClose(&o.archive);
-    }
+    using enum fixture::HeaderKind;
+    std::tie(spec.version, spec.header) = std::pair(r.version, r.version == 0x12 ? Tail : r.version == 0x300 ? Wide : Classic);
+    if (r.entry) spec.entries = {fixture::Entry("a", *r.entry, Storage::Stored)};
+    fixture::Bytes bytes = fixture::BuildArchiveBytes(spec), packed = fixture::ZlibCompress(fixture::ToBytes(r.plain));
+    const auto put = [&bytes](int at, size_t v) { for (size_t k = 0; k < 4; ++k) bytes[(at < 0 ? bytes.size() : 0) + at + k] = uint8_t(v >> 8 * k); };
+    if (!r.plain.empty()) put(-8, packed.size()), put(-4, r.plain.size()), bytes.insert(bytes.end(), packed.begin(), packed.end());
+    put(r.at, r.value);
+    TempFile file("refused");
+    ASSERT_TRUE(file.Write(bytes));
+    teststream::Plan plan;
+    uint32_t status = 0, detail = (plan.Arm(teststream::Op::Read, r.failRead), 0);
+    GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, GRF_OPEN_READ_ONLY, &status, &detail);
+    EXPECT_TRUE((ar != nullptr) == (r.status == GRF_S_OK) && status == r.status && detail == r.detail)
+        << std::hex << r.version << " " << r.detail << ": " << status << " " << detail;
+    GrfClose(&ar);
   }
 }
 

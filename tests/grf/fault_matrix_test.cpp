@@ -99,8 +99,8 @@ TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive)
   }
 }
 
-// Each read in turn failing or moving half: the open, an entry read or a block read fails with
-// a status, or gives the right bytes; a batch read that comes up short reads its blocks alone.
+// Each read in turn failing or moving half: the open, an entry read, a copy or a block read fails
+// with a status, or gives the right bytes; a batch read that comes up short reads its blocks alone.
 TEST(FaultMatrix, EveryReadFailingOrShortIsAStatusNeverWrongBytes) {
   fixture::ArchiveSpec spec;
   spec.header = fixture::HeaderKind::Wide;
@@ -119,6 +119,8 @@ TEST(FaultMatrix, EveryReadFailingOrShortIsAStatusNeverWrongBytes) {
       const std::string what = std::to_string(nth) + (fault == Fault::Short ? " short" : " failing");
       EXPECT_TRUE(ar || GrfFailed(status)) << what;
       uint32_t failures = ar ? 0 : 1;
+      grftest::Archive target;
+      ASSERT_TRUE(GrfOpenMeasuring(0, nullptr, &target.a));
       std::vector<GrfBlockInfo> infos(built.expected.size());
       std::vector<Bytes> blocks;
       std::vector<const GrfBlockInfo*> each;
@@ -128,7 +130,9 @@ TEST(FaultMatrix, EveryReadFailingOrShortIsAStatusNeverWrongBytes) {
         bool ok = false;
         const Bytes content = grftest::ReadWhole(ar, e.name, &ok);
         EXPECT_TRUE(ok ? content == e.content : GrfGetLastStatus(ar) == GRF_E_IO) << what << e.name;
-        failures += !ok;
+        const bool copied = GrfCopyEntry(target.a, ar, e.name.c_str(), nullptr, 0);  // a read of its own
+        EXPECT_TRUE(copied || GrfGetLastStatus(ar) == GRF_E_IO) << what << e.name;
+        failures += !ok + !copied;
         ASSERT_TRUE(GrfGetEntryInfo(ar, e.name.c_str(), &infos[i]));
         blocks.emplace_back(infos[i].alignedSize);
         each.push_back(&infos[i]);

@@ -116,7 +116,7 @@ const bool g_registered = StreamRegisterType(kTag, &kOps) && StreamRegisterType(
 
 }  // namespace
 
-GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uint32_t* status) {
+GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uint32_t* status, uint32_t* detail) {
   GrfStream *inner = nullptr, *stream = nullptr;
   if (!g_registered || !FileStreamCreate(path.c_str(), fileio::kGenericRead | fileio::kGenericWrite, fileio::kShareRead,
                                          nullptr, fileio::kOpenAlways, fileio::kFlagRandomAccess | fileio::kAttributeNormal,
@@ -128,7 +128,7 @@ GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uin
   StreamCreate(plan && plan->narrow ? kTag + 1 : kTag, &creation, sizeof(creation), &stream);
   StreamRelease(&inner);
   GrfArchive* archive = nullptr;
-  if (stream) OpenOnStream(stream, flags, status, nullptr, &archive);
+  if (stream) OpenOnStream(stream, flags, status, detail, &archive);
   else if (status) *status = GRF_E_CREATE_FAILED;
   StreamRelease(&stream);
   return archive;

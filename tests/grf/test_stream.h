@@ -24,6 +24,6 @@ struct Plan {
 };
 
 // Opens (or creates) the file through the faulty stream; a null plan injects nothing.
-GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uint32_t* status = nullptr);
+GrfArchive* OpenArchive(const std::string& path, Plan* plan, uint32_t flags, uint32_t* status = nullptr, uint32_t* detail = nullptr);
 
 }  // namespace teststream
