@@ -44,19 +44,6 @@ TEST(Eta, FirstAfterFiveSecondsThenRecentRateAloneOrBlendedAcrossATickWrap) {
   }
 }
 
-TEST(Eta, FinishBeyondTheCalendarIsNotShown) {
-  FakeClock clock;
-  std::vector<Estimate> seen;
-  EtaEstimator eta{}, slow{};
-  EtaStart(&eta, 0xFFFFFFFFu, 0, Record, &seen);
-  clock.Advance(0xFFFFFFFFu);  // one unit in 50 days, billions to go: past 64 bits
-  EtaAdvanceBy(&eta, 1);
-  EtaStart(&slow, 10000001u, 0, Record, &seen);
-  clock.Advance(100000000);  // fits 64 bits but lies beyond the year 30828
-  EtaAdvanceBy(&slow, 1);
-  EXPECT_TRUE(seen.empty());
-}
-
 TEST(EntryProgress, BarMovesOnlyOnChangeAndTheEstimateIsShownAsLocalTime) {
   FakeClock clock(LocalTime{2024, 12, 2, 31, 23, 59, 50, 0});
   RecordingHost host, many;

@@ -41,10 +41,4 @@ TEST(OrderedPipeline, KeepsOrderAndBudgetForAnyWorkerCount) {
     EXPECT_EQ(g_started.load(), static_cast<int>(workers));
   }
 }
-
-TEST(OrderedPipelineDeathTest, SubmitIntoAFullRingStopsTheProgram) {
-  OrderedPipeline pipeline(0, ~uint64_t{0});
-  for (size_t n = 0; n < OrderedPipeline::kMaxTasksInFlight; ++n) pipeline.Submit(std::make_unique<Square>(n), 0);
-  EXPECT_DEATH(pipeline.Submit(std::make_unique<Square>(0), 0), "fatal assertion");
-}
 }  // namespace

@@ -4,7 +4,6 @@
 #include <commctrl.h>
 #include <shlobj.h>
 #include <gtest/gtest.h>
-#include <zlib.h>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -16,12 +15,10 @@
 #include "app/resource.h"
 #include "app/window_job_host.h"
 #include "engine/codec_library.h"
-#include "support/about_box.h"
 #include "support/privilege.h"
 #include "tests/fixtures/archive_builder.h"
 #include "tests/fixtures/test_codec.h"
 #include "tests/support/file_util_scratch.h"
-#include "version.h"
 
 namespace {
 // A dialog as read: text is "caption|message", buttons the ids of its push buttons.
@@ -91,10 +88,6 @@ HDROP Drop(const std::vector<std::string>& files) {
   return static_cast<HDROP>(memory);
 }
 bool Released(HDROP drop) { return WaitUntil([&] { return !GlobalSize(drop); }, 5000); }
-// Sent from a thread of its own: the handling may run a modal box.
-std::thread SendLater(UINT message, WPARAM wParam, HELPINFO* help = nullptr) {
-  return std::thread([=] { SendMessageA(g_main, message, wParam, LPARAM(help)); });
-}
 LRESULT CALLBACK StatusRecorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_SETTEXT && !strcmp(reinterpret_cast<const char*>(lParam), "Stopping..."))
     g_stopping = true;
@@ -127,9 +120,6 @@ class MainWindowEnvironment : public ::testing::Environment {
   }
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new MainWindowEnvironment);
-bool Checked(UINT item) {
-  return GetMenuState(GetSystemMenu(g_main, FALSE), item, MF_BYCOMMAND) & MF_CHECKED;
-}
 bool DropsAccepted() { return GetWindowLongA(g_main, GWL_EXSTYLE) & WS_EX_ACCEPTFILES; }
 HICON Icon(LPCSTR id, HINSTANCE module = nullptr) { return LoadIconA(module, id); }
 std::string Cleaned(const std::string& stem) { return g_dir->File(stem + "-cleaned.grf"); }
@@ -163,43 +153,6 @@ TEST(MainWindow, ShowsItsTextsAndWarnsOnceAboutAdministratorRights) {
   EXPECT_TRUE(DropsAccepted());
   const AdminCheckOutcome expected = DecideAdminWarnings(GatherAdminCheckFacts());
   EXPECT_EQ(g_startupBoxes.size(), size_t{expected.showWarning} + expected.showNote);
-}
-
-TEST(MainWindow, SystemMenuCarriesTheSubmenuAndTogglesItsChecks) {
-  HMENU system = GetSystemMenu(g_main, FALSE);
-  char text[64] = "";
-  GetMenuStringA(system, 0, text, sizeof text, MF_BYPOSITION);
-  EXPECT_STREQ(text, "Slimwick");
-  const UINT steps[][3] = {{IDM_BEST_COMPRESSION, 1, 0}, {IDM_BACKGROUND_MODE, 1, 1},
-                           {IDM_BEST_COMPRESSION, 0, 1}, {IDM_BACKGROUND_MODE, 0, 0}};
-  for (const auto& [item, best, background] : steps) {
-    SendMessageA(g_main, WM_SYSCOMMAND, item, 0);
-    EXPECT_EQ(Checked(IDM_BEST_COMPRESSION), best == 1);
-    EXPECT_EQ(Checked(IDM_BACKGROUND_MODE), background == 1);
-    EXPECT_EQ(BestCompression * 10 + BackgroundMode, best * 10 + background) << item;
-  }
-}
-
-TEST(MainWindow, AboutBoxOpensFromF1AndTheMenuOneAtATime) {
-  HELPINFO f1{sizeof f1, HELPINFO_WINDOW, 0, g_main, 0, {}};  // F1, as the dialog manager sends it
-  for (bool byF1 : {true, false}) {
-    std::thread request = byF1 ? SendLater(WM_HELP, 0, &f1) : SendLater(WM_SYSCOMMAND, IDM_ABOUT);
-    const Box box = Next();
-    EXPECT_EQ(box.text, "About Slimwick...|");
-    EXPECT_EQ(Text(box.hwnd, about::kNameId), "Slimwick, Version " SLIMWICK_VERSION);
-    EXPECT_NE(Text(box.hwnd, about::kTextId).find(zlibVersion()), std::string::npos);
-    EXPECT_FALSE(IsWindowEnabled(g_main)) << "the About box is modal";
-    // A second request, either way, reaches the window through the box's loop; nothing opens.
-    std::thread again[] = {SendLater(WM_HELP, 0, &f1), SendLater(WM_SYSCOMMAND, IDM_ABOUT)};
-    Sleep(700);
-    EXPECT_EQ(Dialogs(g_main).size(), 1u) << byF1;
-    for (int i = 0; i < 5 && !Dialogs(g_main).empty(); ++i)  // so that the requests return
-      for (HWND hwnd : Dialogs(g_main)) PostMessageA(hwnd, WM_COMMAND, IDOK, 0), Sleep(200);
-    for (std::thread& thread : again) thread.join();
-    request.join();
-    EXPECT_TRUE(WaitUntil([] { return IsWindowEnabled(g_main) != FALSE; }, 5000));
-  }
-  EXPECT_EQ(Next(700).hwnd, nullptr);
 }
 
 TEST(MainWindow, RefusesOrRemembersWhatIsNoSingleArchive) {
