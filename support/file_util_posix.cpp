@@ -16,8 +16,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <ctime>
-#include <string>
 
 #include "support/clock.h"
 #include "support/file_util.h"
@@ -345,12 +345,13 @@ bool QueryFileIdentity(const char* name, FileIdentity* identity) {
 
 namespace {
 
-// The folder part of a path ("." when there is none).
-std::string FolderOf(const char* path) {
+// The folder part of a path ("." when there is none) in `folder`; false when
+// it does not fit. Paths here are built without the heap, which may be out.
+bool FolderOf(const char* path, char* folder, size_t size) {
   const char* part = FileNamePart(path);
-  if (part == path) return ".";
-  if (part == path + 1) return "/";
-  return std::string(path, static_cast<size_t>(part - path - 1));
+  if (part == path) return std::snprintf(folder, size, ".") < static_cast<int>(size);
+  const int length = part == path + 1 ? 1 : static_cast<int>(part - path - 1);  // "/" stays
+  return std::snprintf(folder, size, "%.*s", length, path) < static_cast<int>(size);
 }
 
 // True when the name still leads to the open file (not through a link).
@@ -396,7 +397,8 @@ bool CommitHeldFile(FileHandle* held, const char* name, const char* target) {
   if (rename(name, target) != 0) return FailErrno();
   // The new name is made durable too. The data is already on disk and the
   // rename done, so a folder that cannot be synced does not fail the commit.
-  const int folder = open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  char path[PATH_MAX];
+  const int folder = FolderOf(target, path, sizeof path) ? open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
   if (folder >= 0) {
     fsync(folder);
     close(folder);
@@ -413,19 +415,19 @@ void DiscardHeldFile(FileHandle* held, const char* name) {
 }
 
 uint32_t SweepLeftovers(const char* prefix, const char* suffix) {
-  const std::string folder = FolderOf(prefix);
+  char folder[PATH_MAX], path[PATH_MAX];
   const char* base = FileNamePart(prefix);
-  DIR* dir = opendir(folder.c_str());
+  DIR* dir = FolderOf(prefix, folder, sizeof folder) ? opendir(folder) : nullptr;
   if (dir == nullptr) return 0;
   uint32_t removed = 0;
   while (const struct dirent* entry = readdir(dir)) {
     if (!fileio_backend::IsLeftoverName(entry->d_name, base, suffix)) continue;
-    const std::string path = folder + "/" + entry->d_name;
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (std::snprintf(path, sizeof path, "%s/%s", folder, entry->d_name) >= static_cast<int>(sizeof path)) continue;
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 && NameIsFile(path.c_str(), fd) &&
-        unlink(path.c_str()) == 0) {
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 && NameIsFile(path, fd) &&
+        unlink(path) == 0) {
       ++removed;
     }
     close(fd);

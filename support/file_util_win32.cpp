@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "support/file_util.h"
 #include "support/file_util_backend.h"
@@ -396,18 +396,21 @@ void DiscardHeldFile(FileHandle* held, const char* name) {
 }
 
 uint32_t SweepLeftovers(const char* prefix, const char* suffix) {
+  // Built without the heap, which may be out.
   const char* base = FileNamePart(prefix);
-  const std::string folder(prefix, static_cast<size_t>(base - prefix));
-  const std::string pattern = std::string(prefix) + "*" + suffix;
+  const int folderLength = static_cast<int>(base - prefix);
+  char pattern[2 * MAX_PATH], path[2 * MAX_PATH];
+  if (std::snprintf(pattern, sizeof pattern, "%s*%s", prefix, suffix) >= static_cast<int>(sizeof pattern)) return 0;
   WIN32_FIND_DATAA data;
-  const HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+  const HANDLE find = FindFirstFileA(pattern, &data);
   if (find == INVALID_HANDLE_VALUE) return 0;
   uint32_t removed = 0;
   do {
     if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
     if (!fileio_backend::IsLeftoverName(data.cFileName, base, suffix)) continue;
     // Opened without sharing, which a held file refuses, and deleted on closing.
-    const HANDLE h = CreateFileA((folder + data.cFileName).c_str(), DELETE, 0, nullptr,
+    if (std::snprintf(path, sizeof path, "%.*s%s", folderLength, prefix, data.cFileName) >= static_cast<int>(sizeof path)) continue;
+    const HANDLE h = CreateFileA(path, DELETE, 0, nullptr,
                                  OPEN_EXISTING,
                                  FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) continue;
