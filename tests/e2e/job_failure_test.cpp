@@ -30,11 +30,7 @@ TEST(JobFailures, EveryAllocationFailingInTurnEndsTheJobCleanly) {
   for (const bool best : {false, true}) {
     std::set<JobOutcome> seen;
     // skip < 0: a clean run, which counts the allocations to fail.
-#ifdef _WIN32
-    for (const bool byNew : {false})  // the operator-new sweep fails under wine: not diagnosed yet
-#else
     for (const bool byNew : {false, true})  // pool blocks, or operator new on the job's thread
-#endif
     for (int64_t skip = -1, allocations = 0; skip < allocations; ++skip) {
       const uint32_t before = GetPoolCounters().allocations, live = GetPoolCounters().liveBlocks;
       const uint64_t news = t_allocations;
