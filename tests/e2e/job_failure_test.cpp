@@ -60,6 +60,7 @@ TEST(JobFailures, EveryAllocationFailingInTurnEndsTheJobCleanly) {
       // The window is idle again whatever happened.
       EXPECT_EQ(host.Texts(HostCall::kSetStatusText).back(), "");
       EXPECT_EQ(host.Values(HostCall::kSetDropAcceptance).back(), 1u);
+      EXPECT_EQ(host.Values(HostCall::kSetProgress).back(), 0u);
       // With workers the same failure strikes elsewhere: still nothing leaks or stays behind.
       RecordingHost threaded;
       threaded.onCall = host.onCall;
