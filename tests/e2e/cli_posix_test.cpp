@@ -87,6 +87,7 @@ struct CliTest : ::testing::Test {
 };
 
 TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
+  const std::string longName = dir_ + "/" + std::string(251 - dir_.size(), 'x') + ".grf";  // 255: its copy's is too long
   const struct {
     std::vector<std::string> args;  // "@" stands for the archive
     std::function<void(CliTest&)> setup;
@@ -105,6 +106,7 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
       {{"--jobs=65", "@"}, nullptr, 2, "--jobs needs a number", false},
       {{"--level", "13", "@"}, nullptr, 2, "--level needs a number", false},
       {{"/tmp/" + std::string(255, 'x')}, nullptr, 2, "Cannot pull the dropped archive from that location.", false},
+      {{longName}, [&](CliTest&) { fs::copy_file(source_, longName); }, 2, "The slim version's name would be too long in this folder.", false},
       {{"--json", "/tmp/" + std::string(255, 'x')}, nullptr, 2, "{\"source\":\"/tmp/" + std::string(255, 'x') + "\",", false},
       {{"--json", "--dry-run", "@"}, nullptr, 2, "Failed to write the result of '" + source_ + "' to standard output.", false, 0, true},
       {{"--codec", "@", "@"}, nullptr, 2, "is not a codec library", false},
