@@ -37,6 +37,7 @@ bool Apply(GrfArchive* ar, Change change, Contents* contents) {
   if (change == Change::PutLarge)
     return (*contents)["new.bin"] = large, GrfPutCompressed(ar, "new.bin", large.data(), 20001, 0);
   if (change == Change::Finalize) return GrfFinalize(ar);
+  if (GrfLinkEntry(ar, "a.txt", "c.gnd") || GrfGetLastStatus(ar) != GRF_E_NAME_CLASS) return false;  // 0x1xx: names pick ciphers
   (*contents)["c.txt"] = contents->at("a.txt");  // the first change of an old archive converts it
   return GrfLinkEntry(ar, "a.txt", "c.txt");
 }
