@@ -10,6 +10,7 @@ namespace {
 // folder is a 0 with its error, and the number 0 found is a 0 with none.
 TEST(UniqueTempName, FormattedWhereItFitsAndSearchedPastTakenNames) {
   ScratchDir dir;
+  const size_t files = OpenFiles();  // each name found is closed again
   dir.Write("zqtFFFF.tmp", "");
   std::filesystem::create_directory(dir.File("zqt0000.tmp"));
   const std::string sep(1, kSeparator), a247(247, 'a'), a248(248, 'a'), d = dir.Folder() + sep;
@@ -38,6 +39,7 @@ TEST(UniqueTempName, FormattedWhereItFitsAndSearchedPastTakenNames) {
   }
   SetUniqueTempSearchForTest(0, 0);
   EXPECT_TRUE(std::filesystem::is_regular_file(d + "zqt0001.tmp") && !std::filesystem::exists(d + "zqtBEEF.tmp"));
+  EXPECT_EQ(OpenFiles(), files);
 }
 FileHandle CreateAlways(const std::string& name) {
   return CreateFileChecked(name.c_str(), fileio::kGenericRead | fileio::kGenericWrite, 0, nullptr,
@@ -97,5 +99,6 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   SetSystemError(0);
   EXPECT_FALSE(OpenExistingForRead(dir.File("absent").c_str(), 0, &handle));
   EXPECT_TRUE(handle == kInvalidFile && GetSystemError() == syserr::kFileNotFound);
+  EXPECT_TRUE(!OpenExistingForRead(dir.Folder().c_str(), 0, &handle) && GetSystemError() == syserr::kAccessDenied) << "a folder";
 }
 }  // namespace

@@ -9,7 +9,8 @@ TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   FileHandle held = kInvalidFile, dropped = kInvalidFile, duplicate = kInvalidFile;
   char heldName[260], droppedName[260];
   ASSERT_TRUE(CreateHeldUniqueFile(prefix.c_str(), ".partial", heldName, 260, &held));
-  ASSERT_TRUE(CreateHeldUniqueFile(prefix.c_str(), ".partial", droppedName, 260, &dropped));
+  EXPECT_FALSE(CreateHeldUniqueFile(prefix.c_str(), ".partial", droppedName, static_cast<uint32_t>(prefix.size()) + 16, &dropped));
+  ASSERT_TRUE(CreateHeldUniqueFile(prefix.c_str(), ".partial", droppedName, static_cast<uint32_t>(prefix.size()) + 17, &dropped));  // just fits
   // The other run's duplicate keeps the hold after its first handle closes.
   ASSERT_TRUE(DuplicateFileHandle(held, &duplicate) && CloseFileHandle(&held));
   ASSERT_TRUE(CloseFileHandle(&dropped));
