@@ -90,6 +90,10 @@ bool SameDestination(const std::string& a, const std::string& b) {
 // (beside their sources too). The copy's folder is never created here.
 bool PlanDestinations(const CliOptions& options, std::vector<std::string>* names) {
   if (options.output) {
+    if (std::strlen(options.output) >= kPathCapacity) {  // cut short, it would name another file
+      PrintError("The name '" + std::string(options.output) + "' is too long for the copy.");
+      return false;
+    }
     const std::string folder(options.output, FileNamePart(options.output));
     if (!IsExistingFolder(folder.empty() ? "." : folder.c_str())) {
       PrintError("The folder of '" + std::string(options.output) + "' does not exist.");

@@ -182,6 +182,8 @@ TEST_F(CliTest, CopiesElsewhereButNeverOntoTheSource) {
       {{"--output", x, "@", second}, 2, "--output takes exactly one archive", {}},
       {{"--output-dir", other + "/missing", "@"}, 2, "The folder '" + other + "/missing' does not exist.", {}},
       {{"--output", other + "/missing/x.grf", "@"}, 2, "does not exist.", {}},
+      {{"--output", other + "/" + std::string(255, 'y'), "@"}, 2, "' is too long for the copy.", {}},  // never cut short
+      {{"--output", other + std::string(250 - other.size(), '/') + "x.grf", "@"}, 2, "name would be too long in this folder", {}},
       {{"--output-dir", other, "@", other + "/../data.grf"}, 2, "would both be written to '" + other + "/data-cleaned.grf'", {}},
       {{"@", dir_ + "/data"}, 2, "would both be written to '" + dir_ + "/data-cleaned.grf'", {}},
       {{"@", other + "/../data.grf"}, 2, "would both be written to '" + other + "/../data-cleaned.grf'", {}},
