@@ -147,12 +147,9 @@ bool ParseRaw1xx(GrfArchive* archive) {
                             : 0;
   if (size > 0xFFFFFFFFull)
     return FinishParse(archive, FailDetail(archive, GRF_E_UNSUPPORTED, GRF_DETAIL_TABLE_1XX_TOO_LARGE));
+  // Not empty: the header's table position is before the end of the file.
   const auto length = static_cast<uint32_t>(size);
   archive->tableSize = length;
-  if (length == 0) {
-    if (archive->entryCount == 0) return true;
-    return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_EMPTY_1XX_TABLE));
-  }
   PoolBuffer table;
   if (!AllocTable(archive, &table, length)) return FinishParse(archive, false);
   if (!StreamReadAtExact(archive->stream, archive->tablePosition, table.bytes(), length))
