@@ -53,33 +53,17 @@ bool AddChecked(size_t* total, size_t add) {
   return true;
 }
 
-bool RoundUp4(size_t* n) {
-  if (*n > SIZE_MAX - 3) return false;
-  *n = (*n + 3) & ~static_cast<size_t>(3);
-  return true;
-}
+size_t RoundUp4(size_t n) { return (n + 3) & ~size_t{3}; }
 
 bool IsOrdinal(const char16_t* cls) { return cls[0] == 0xFFFF; }
 
-// Byte length of a control's class field: the ordinal pair or the terminated name.
-bool ClassBytes(const char16_t* cls, size_t* bytes) {
-  if (IsOrdinal(cls)) {
-    *bytes = 4;
-    return true;
-  }
-  size_t units = Units(cls);
-  if (units >= SIZE_MAX / 2 - 1) return false;
-  *bytes = 2 * (units + 1);
-  return true;
-}
-
-bool ItemLength(const DialogItemSpec& item, size_t* length) {
-  size_t cls = 0;
-  if (!ClassBytes(item.className, &cls)) return false;
-  size_t n = kItemFixed;
-  if (!AddChecked(&n, cls) || !AddChecked(&n, kItemTrailer) || !RoundUp4(&n)) return false;
-  *length = n;
-  return true;
+// A control's record: the fixed fields, the class (the ordinal pair or the
+// terminated name), an empty title and extra count, padded to 4. A class name
+// in memory is far shorter than the address space, so only the sum of the
+// records can overflow (in 32 bits).
+size_t ItemLength(const DialogItemSpec& item) {
+  const size_t cls = IsOrdinal(item.className) ? 4 : 2 * (Units(item.className) + 1);
+  return RoundUp4(kItemFixed + cls + kItemTrailer);
 }
 
 // The font fields that go into the header.
@@ -170,16 +154,13 @@ bool BuildDialogTemplateFor(const DialogSpec* spec, const DialogFont* messageFon
   size_t headerLength = kHeaderNoFont;
   if (withFont) {
     font = ChooseFont(*spec, messageFont ? *messageFont : fallback);
-    if (font.faceUnits >= (SIZE_MAX - kFontFixed) / 2 - 4) return false;
-    headerLength = kFontFixed + 2 * (font.faceUnits + 1);
-    RoundUp4(&headerLength);
+    headerLength = RoundUp4(kFontFixed + 2 * (font.faceUnits + 1));
   }
   static_assert(kHeaderFixed + 2 == kHeaderNoFont);
 
   size_t total = headerLength;
   for (uint16_t i = 0; i < spec->itemCount; ++i) {
-    size_t itemLength = 0;
-    if (!ItemLength(spec->items[i], &itemLength) || !AddChecked(&total, itemLength)) return false;
+    if (!AddChecked(&total, ItemLength(spec->items[i]))) return false;
   }
   *length = total;
   if (!buffer) return false;
@@ -189,8 +170,7 @@ bool BuildDialogTemplateFor(const DialogSpec* spec, const DialogFont* messageFon
   WriteHeader(out, headerLength, *spec, withFont ? &font : nullptr);
   size_t offset = headerLength;
   for (uint16_t i = 0; i < spec->itemCount; ++i) {
-    size_t itemLength = 0;
-    ItemLength(spec->items[i], &itemLength);
+    const size_t itemLength = ItemLength(spec->items[i]);
     if (itemLength > given - offset) return false;
     WriteItem(out + offset, itemLength, spec->items[i]);
     offset += itemLength;
