@@ -60,7 +60,7 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   uint32_t moved = 0;
   ASSERT_TRUE(WriteToFile(handle, "0123456789", 10, &moved));
   ASSERT_TRUE(SeekFile64(handle, 4, nullptr, fileio::kFileBegin));
-  EXPECT_TRUE(SetFileEnd64(handle, 100, fileio::kFileBegin));
+  EXPECT_TRUE(SetFileEnd64(handle, 96, fileio::kFileCurrent));
   EXPECT_EQ(State(handle), "100/4");
   EXPECT_TRUE(SetFileEnd64(handle, -98, fileio::kFileEnd));
   EXPECT_FALSE(SetFileEnd64(handle, -1, fileio::kFileBegin));
@@ -68,7 +68,7 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   EXPECT_TRUE(CloseFileHandle(&handle));
   ASSERT_TRUE(OpenExistingForRead(name.c_str(), 0, &handle));
   ASSERT_TRUE(SeekFile64(handle, 5, nullptr, fileio::kFileBegin));
-  EXPECT_FALSE(SetFileEnd64(handle, 1, fileio::kFileBegin)) << "a read-only handle";
+  EXPECT_TRUE(!SetFileEnd64(handle, 1, fileio::kFileBegin) && GetSystemError() == syserr::kAccessDenied) << "read-only";
   uint64_t at = 7;
   EXPECT_FALSE(SeekFile64(handle, -6, &at, fileio::kFileCurrent)) << "before the start";
   EXPECT_TRUE(at == 7 && GetSystemError() == syserr::kNegativeSeek);
@@ -100,5 +100,6 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   EXPECT_FALSE(OpenExistingForRead(dir.File("absent").c_str(), 0, &handle));
   EXPECT_TRUE(handle == kInvalidFile && GetSystemError() == syserr::kFileNotFound);
   EXPECT_TRUE(!OpenExistingForRead(dir.Folder().c_str(), 0, &handle) && GetSystemError() == syserr::kAccessDenied) << "a folder";
+  EXPECT_TRUE(RemoveFile(name.c_str()) && !RemoveFile(name.c_str()) && GetSystemError() == syserr::kFileNotFound);
 }
 }  // namespace
