@@ -81,7 +81,12 @@ uint64_t ContentDigest(const DigestKey& key, const void* data, size_t length) {
   return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }
 
+const DigestKey* g_testKey = nullptr;
+
+void SetRunDigestKeyForTest(const DigestKey* key) { g_testKey = key; }
+
 DigestKey MakeRunDigestKey() {
+  if (g_testKey) return *g_testKey;
   static uint64_t runs = 0;
   int local = 0;
   uint64_t state = ReadSystemTime() ^ (reinterpret_cast<uintptr_t>(&local) << 16) ^

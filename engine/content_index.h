@@ -54,6 +54,8 @@ struct DigestKey {
 uint64_t ContentDigest(const DigestKey& key, const void* data, size_t length);
 // A key that differs from run to run.
 DigestKey MakeRunDigestKey();
+// Tests: the key of every later run (null: a random one again), so that contents can be made to collide.
+void SetRunDigestKeyForTest(const DigestKey* key);
 
 class ContentIndex {
  public:
