@@ -240,7 +240,7 @@ TEST(Lzss, KnownStreamsAndBadReferences) {
       {{0x04, 'a', 'b', 0x02, 0x00, 'c'}, 16, lzss::kOk, "ababc"},
       {{0x08, 'a', 'b', 'c', 0x03, 0x10}, 64, lzss::kOk, "abcabc"},  // distance equal to length
       {{0x00, 'a', 'b', 'c'}, 2, lzss::kOutputFull, ""},
-      {{0x04, 'a', 'b', 0x02}, 8, lzss::kTruncated, ""},
+      {{0x04, 'a', 'b', 0x02}, 8, lzss::kTruncated, "ab"},
       {{0x01, 0x00, 0x00}, 64, lzss::kBadReference, ""},            // distance 0
       {{0x04, 'a', 'b', 0x03, 0x00}, 64, lzss::kBadReference, ""},  // beyond the output
       {{0x08, 'a', 'b', 'c', 0x02, 0x10}, 64, lzss::kBadReference, ""},  // distance 2 below length 3
@@ -249,9 +249,7 @@ TEST(Lzss, KnownStreamsAndBadReferences) {
     std::vector<uint8_t> out(r.capacity);
     uint32_t length = r.capacity;
     EXPECT_EQ(LzssDecode(out.data(), &length, r.in.data(), static_cast<uint32_t>(r.in.size())), r.result);
-    if (r.result == lzss::kOk) {
-      EXPECT_EQ(std::string(out.begin(), out.begin() + length), r.out);
-    }
+    EXPECT_EQ(std::string(out.begin(), out.begin() + length), r.out);  // cut short: what came before
   }
 }
 
@@ -303,20 +301,6 @@ TEST(Stream, FileRefusesWhatItCannotHold) {
   EXPECT_FALSE(StreamSetSize(s, uint64_t{1} << 32) && s->ops->getSize32(StreamState(s), &size32)) << "4 GiB (sparse)";
   StreamRelease(&s);
   EXPECT_FALSE(FileStreamCreate((file.path() + "/x").c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile, nullptr, &s) || s);
-}
-
-int RefusingEventHook(GrfArchive*, uint32_t, void*, uint32_t) { return 1; }
-
-TEST(HandleDeathTest, EventHookThatDoesNotAnswerZeroStopsTheProgram) {
-  TempFile file("event-death");
-  ASSERT_TRUE(file.Write({}));
-  grftest::Opened o = grftest::OpenPath(file.path(), 0);
-  ASSERT_TRUE(o.ok);
-  const GrfEventHook hook = o.archive->eventHook;
-  o.archive->eventHook = RefusingEventHook;
-  EXPECT_DEATH(GrfClose(&o.archive), "fatal assertion");
-  o.archive->eventHook = hook;
-  GrfClose(&o.archive);
 }
 
 }  // namespace
