@@ -215,11 +215,7 @@ TEST(DestinationName, ExtensionFromTheFileNameAndTooLongRefused) {
     EXPECT_EQ(BuildDestinationName(row.source.c_str(), name, sizeof name), !row.cleaned.empty()) << row.source;
     EXPECT_EQ(name, row.cleaned);
   }
-#ifdef _WIN32
-  const std::string sep = "\\";
-#else
-  const std::string sep = "/";
-#endif
+  const std::string sep(1, static_cast<char>(std::filesystem::path::preferred_separator));
   const std::string deep(kPathCapacity - 15, 'd');
   const struct { std::string source, folder, cleaned; } in[] = {
       {"x.y/a.b.grf", "out", "out" + sep + "a.b-cleaned.grf"},
