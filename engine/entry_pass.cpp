@@ -26,13 +26,9 @@ namespace {
 
 constexpr int kMaxCompressAttempts = 8;
 
-// -1, 0 or 1: a shorter buffer sorts first, then bytes compare unsigned.
-int CompareBuffers(const void* first, size_t firstLength, const void* second,
-                   size_t secondLength) {
-  if (firstLength != secondLength) return firstLength < secondLength ? -1 : 1;
-  if (firstLength == 0) return 0;
-  const int order = std::memcmp(first, second, firstLength);
-  return (order > 0) - (order < 0);
+// Whether two buffers hold the same `length` bytes.
+bool SameBytes(const void* first, const void* second, size_t length) {
+  return length == 0 || std::memcmp(first, second, length) == 0;
 }
 
 // Compresses into a new pool buffer (released by the caller with PoolFree).
@@ -322,13 +318,13 @@ bool CandidateMatches(EntryPass* pass, const char* candidate, const EntryWork& w
     return false;
   const uint32_t span = info.decodeSpan;
   if (SameKind(info, work.info) && span == work.info.decodeSpan &&
-      CompareBuffers(block.bytes(), span, work.block, span) == 0)
+      SameBytes(block.bytes(), work.block, span))
     return true;
   PoolBuffer content;
-  if (!content.Allocate(info.realSize)) return false;
+  if (info.realSize != work.info.realSize || !content.Allocate(info.realSize)) return false;
   return DecodeBlockTurnwise(source, &info, block.bytes(), content.bytes(), pass->hookLock) ==
              GRF_S_OK &&
-         CompareBuffers(content.bytes(), info.realSize, work.content, work.info.realSize) == 0;
+         SameBytes(content.bytes(), work.content, info.realSize);
 }
 
 // Visits one name stored under the entry's key (same size, class, CRC-32 and
@@ -338,7 +334,7 @@ bool MatchCandidate(const char* candidate, void* context) {
   const EntryWork& work = *probe->work;
   bool same = false;
   if (const unsigned char* remembered = std::exchange(probe->firstContent, nullptr)) {
-    same = CompareBuffers(remembered, work.info.realSize, work.content, work.info.realSize) == 0;
+    same = SameBytes(remembered, work.content, work.info.realSize);
   } else {
     same = CandidateMatches(probe->pass, candidate, work);
   }
@@ -366,7 +362,7 @@ void Link(EntryPass* pass, EntryWork* work, const char* target, uint32_t positio
 // earlier entry placed nothing.
 const char* EarlierPlace(const EntryPass* pass, const EntryWork& work, uint32_t* position) {
   *position = pass->placed[work.sameAs];
-  return *position == kNotPlaced ? nullptr : pass->index->NameAt(KeyOf(work), *position);
+  return pass->index->NameAt(KeyOf(work), *position);  // none at kNotPlaced
 }
 
 // Decides a decoded entry in entry order: empty, undecoded, linked to an
@@ -443,7 +439,7 @@ bool Write(EntryPass* pass, EntryWork* work) {
     case EntryWork::Action::kEmpty:
       if (!GrfPutBlock(pass->destination, name, &info, nullptr, nullptr))
         return Report(pass, "Failed to copy item '%s'.", name);
-      return Expect(pass, name, CopyExpectation{0, 0, 0, false, 0});
+      return Expect(pass, name, CopyExpectation{});
     case EntryWork::Action::kUndecoded:
       if (!work->blockRead ||
           !GrfPutBlock(pass->destination, name, &info, work->block, nullptr))
