@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "grf/free_space_map.h"
+#include "support/pool.h"
 #include "tests/grf/grf_test_util.h"
 
 namespace {
@@ -29,9 +30,12 @@ TEST(FreeSpaceMap, RandomOperationsMatchAByteModel) {
   std::mt19937 random(12345);
   Map map;
   std::vector<bool> model(kSpace, false);
-  const auto apply = [&](bool add, uint64_t a, uint64_t b) {
-    ASSERT_TRUE(add ? FreeSpaceAdd(map.m, a, b - a) : FreeSpaceRemove(map.m, a, b - a));
-    for (uint64_t i = a; i < b; ++i) model[i] = add;
+  const auto apply = [&](bool add, uint64_t a, uint64_t b, bool starved = false) {  // starved: no memory to grow
+    PoolInjectFailures(0, starved);
+    const bool done = add ? FreeSpaceAdd(map.m, a, b - a) : FreeSpaceRemove(map.m, a, b - a);
+    PoolInjectFailures(0, 0);
+    ASSERT_TRUE(done || starved);
+    for (uint64_t i = a; i < b && done; ++i) model[i] = add;  // a refused change leaves the map as it was
     std::vector<std::pair<uint64_t, uint64_t>> expected, got;
     for (uint64_t i = 0; i < kSpace; ++i) {
       if (model[i] && !expected.empty() && expected.back().second == i) expected.back().second = i + 1;
@@ -45,7 +49,7 @@ TEST(FreeSpaceMap, RandomOperationsMatchAByteModel) {
   apply(false, 1, 2);  // splits a range of the full array
   for (int step = 0; step < 3000; ++step) {
     const uint64_t a = random() % kSpace, b = std::min(kSpace, a + random() % 40);
-    apply(random() % 2 == 0, a, b);
+    apply(random() % 2 == 0, a, b, step % 2 == 1);
     if (HasFatalFailure()) return;
   }
 }
