@@ -258,8 +258,3 @@ TEST(MainWindow, ClosingDuringAJobStopsItAndLeavesNoCopy) {
   EXPECT_FALSE(std::filesystem::exists(Cleaned("big"))) << "a half-written copy was left behind";
   EXPECT_EQ(ReadAll(source), before);
 }
-
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
