@@ -18,17 +18,9 @@
 #include "tests/support/file_util_scratch.h"
 
 #ifdef _WIN32
-#include <io.h>
-inline int DupFd(int fd) { return _dup(fd); }
-inline int Dup2Fd(int from, int to) { return _dup2(from, to); }
-inline int CloseFd(int fd) { return _close(fd); }
-inline int FileNumber(FILE* file) { return _fileno(file); }
+#include <io.h>  // dup, dup2 and close, by their POSIX names
 #else
 #include <unistd.h>
-inline int DupFd(int fd) { return dup(fd); }
-inline int Dup2Fd(int from, int to) { return dup2(from, to); }
-inline int CloseFd(int fd) { return close(fd); }
-inline int FileNumber(FILE* file) { return fileno(file); }
 #endif
 
 namespace tooltest {
@@ -47,8 +39,8 @@ struct ToolRun {
 
 inline std::string Caught(int fd, const std::string& path, int saved) {
   std::fflush(fd == 1 ? stdout : stderr);
-  Dup2Fd(saved, fd);
-  CloseFd(saved);
+  dup2(saved, fd);
+  close(saved);
   fixture::Bytes bytes;
   fixture::ReadBytesFromFile(path, &bytes);
   std::remove(path.c_str());
@@ -117,11 +109,11 @@ inline ToolRun RunTool(std::vector<std::string> args) {
   const std::string outPath = fixture::TempPath("tool-out"), errPath = fixture::TempPath("tool-err");
   std::fflush(stdout);
   std::fflush(stderr);
-  const int savedOut = DupFd(1), savedErr = DupFd(2);
+  const int savedOut = dup(1), savedErr = dup(2);
   FILE* out = std::fopen(outPath.c_str(), "wb");
   FILE* err = std::fopen(errPath.c_str(), "wb");
-  Dup2Fd(FileNumber(out), 1);
-  Dup2Fd(FileNumber(err), 2);
+  dup2(fileno(out), 1);
+  dup2(fileno(err), 2);
   std::fclose(out);
   std::fclose(err);
   run.status = subcommand->run(options);
