@@ -2,6 +2,7 @@
 // placement in free ranges, the tail trim and discards (on close) after both.
 
 #include "grf/entry_index.h"
+#include "support/pool.h"
 #include "tests/grf/test_stream.h"
 #include "tests/grf/grf_test_util.h"
 
@@ -47,6 +48,9 @@ TEST(Finalize, FlushesTwiceUnlessTheCallerMakesTheFileDurableAndNamesKeepTheirLi
     ASSERT_TRUE(ar && GrfPutData(ar, "a", "alpha", 5) && GrfFinalize(ar));
     EXPECT_EQ(plan.calls[static_cast<uint32_t>(teststream::Op::Flush)], flags ? 0u : 2u);
     EXPECT_EQ(GrfPutData(ar, std::string(252, 'n').c_str(), "x", 1), flags == 0) << "a name past 251 under the limit";
+    PoolInjectFailures(0, 1);  // a name too long to fold on the stack, and no memory to fold it in
+    EXPECT_TRUE(!GrfGetEntryInfo(ar, std::string(300, 'n').c_str(), nullptr) && GrfGetLastStatus(ar) == GRF_E_OUT_OF_MEMORY);
+    PoolInjectFailures(0, 0);
     EXPECT_TRUE(GrfLinkEntry(ar, "a", std::string(251, 'n').c_str()));  // changes after the finalize: discarded
     GrfClose(&ar);
     EXPECT_EQ(grftest::ReadAll(file.path()).size(), 1u);
