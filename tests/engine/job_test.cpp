@@ -65,8 +65,7 @@ TEST_F(JobTest, LinksOnlyProvenDuplicatesWithinTheirExtensionClass) {
   const Bytes collision = ForceCrc(fixture::MakeContent(56, 12, false), Crc(first));
   ASSERT_TRUE(Crc(collision) == Crc(first) && collision != first);
   const Bytes odd = fixture::MakeContent(2000, 5);
-  // Under an all-zero key NH multiplies the words of each pair, and a last lone word meets padding:
-  // a swapped pair with tails that even out the CRC-32s gives other bytes under the same key.
+  // Under a zero key NH multiplies paired words (a lone last one meets padding): equal products, CRCs evened out.
   const Bytes kA = ForceCrc({2, 0, 0, 0, 6, 0, 0, 0}, 5), kB = ForceCrc({6, 0, 0, 0, 2, 0, 0, 0}, 5), kC = ForceCrc({3, 0, 0, 0, 4, 0, 0, 0}, 5);
   const DigestKey zero{};
   SetRunDigestKeyForTest(&zero);
@@ -97,6 +96,7 @@ TEST_F(JobTest, LinksOnlyProvenDuplicatesWithinTheirExtensionClass) {
   for (const Row& row : rows) spec.entries.push_back(row.entry);
   EXPECT_EQ(Run(spec, false, 1), JobOutcome::CleanedCopyKept);  // one thread: each entry meets the ones before it decoded
   SetRunDigestKeyForTest(nullptr);
+  EXPECT_EQ(host_->Values(HostCall::kSetProgress).front(), 0u) << "the bar starts at 0";
   EXPECT_NE(Report().find("10 entries were replaced with links and 2 could not be read"), std::string::npos);
   ExpectBytes(source_, built_.bytes);
   const fixture::WrittenArchive a = Cleaned();

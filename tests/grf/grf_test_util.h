@@ -58,8 +58,9 @@ inline Contents ReadAll(GrfArchive* archive, std::vector<std::string>* order = n
   std::vector<std::string> names;
   EXPECT_TRUE(GrfForEachEntry(
       archive,
-      [](uint32_t, uint32_t, const EntryView* view, void* user) {
-        return static_cast<std::vector<std::string>*>(user)->push_back(view->name), true;
+      [](uint32_t position, uint32_t total, const EntryView* view, void* user) {  // positions count from 1
+        auto* names = static_cast<std::vector<std::string>*>(user);
+        return names->push_back(view->name), position == names->size() && position <= total;
       },
       &names));
   Contents contents;
