@@ -112,9 +112,8 @@ constexpr GrfStreamOps kOps = {Close, Read, Write, ReadAt32, WriteAt32, SetSize3
 // The same type with 32-bit positions only: the library falls back to readAt32 and writeAt32.
 constexpr GrfStreamOps kNarrowOps = {Close, Read, Write, ReadAt32, WriteAt32, SetSize32,
                                      GetSize32, Flush, Control, nullptr, nullptr, ReadShared};
-// A tag registered twice, or without operations, is refused.
 const bool g_registered = StreamRegisterType(kTag, &kOps) && StreamRegisterType(kTag + 1, &kNarrowOps) &&
-                          !StreamRegisterType(kTag, &kNarrowOps) && !StreamRegisterType(kTag + 2, nullptr);
+                          !StreamRegisterType(kTag, &kNarrowOps) && !StreamRegisterType(kTag + 2, nullptr);  // refused
 
 }  // namespace
 
