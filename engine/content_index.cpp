@@ -81,7 +81,9 @@ uint64_t ContentDigest(const DigestKey& key, const void* data, size_t length) {
   return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
 }
 
+namespace {
 const DigestKey* g_testKey = nullptr;
+}  // namespace
 
 void SetRunDigestKeyForTest(const DigestKey* key) { g_testKey = key; }
 

@@ -362,7 +362,7 @@ void Link(EntryPass* pass, EntryWork* work, const char* target, uint32_t positio
 // earlier entry placed nothing.
 const char* EarlierPlace(const EntryPass* pass, const EntryWork& work, uint32_t* position) {
   *position = pass->placed[work.sameAs];
-  return pass->index->NameAt(KeyOf(work), *position);  // none at kNotPlaced
+  return pass->index->NameAt(KeyOf(work), *position);  // null at kNotPlaced, past every list
 }
 
 // Decides a decoded entry in entry order: empty, undecoded, linked to an
