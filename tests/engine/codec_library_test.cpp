@@ -1,6 +1,7 @@
 // A codec library's hooks: compress or else compress2, and uncompress; only its own exports.
 
 #include "engine/codec_library.h"
+#include "support/sys_error.h"
 #include <gtest/gtest.h>
 #include <cstdlib>
 #include "tests/fixtures/archive_builder.h"
@@ -47,6 +48,9 @@ TEST(CodecLibrary, EveryVariantsHooksWriteAndReadTheArchiveTheyAreInstalledOn) {
   }
   codec.Load("");
   EXPECT_FALSE(codec.Loaded());
+  LibraryHandle none = nullptr;  // no such library, and none given: the codes Windows gives
+  EXPECT_TRUE(!LoadLibraryByName((paths[0] + ".absent").c_str(), &none) && GetSystemError() == syserr::kModNotFound &&
+              !FreeLibraryModule(none) && !GetLibrarySymbol(none, "compress") && GetSystemError() == syserr::kInvalidHandle);
   for (const std::string& path : paths) EXPECT_FALSE(IsLoaded(path)) << path;
   CodecLibrary().Load(paths[0].c_str());  // let go with its holder
   EXPECT_FALSE(IsLoaded(paths[0]));
