@@ -21,6 +21,7 @@ struct HostCall {
 class RecordingHost : public JobHost {
  public:
   bool defaultAnswer = false;                   // what AskYesNo answers
+  bool stop = false;                            // what IsStopRequested answers
   std::function<void(const HostCall&)> onCall;  // after each recorded call
   std::vector<std::string> Texts(HostCall::Kind kind) const { return Of(kind, &HostCall::text); }
   std::vector<uint32_t> Values(HostCall::Kind kind) const { return Of(kind, &HostCall::value); }
@@ -33,7 +34,7 @@ class RecordingHost : public JobHost {
   void PlaySoundFile(const char* path) override { Record(HostCall::kPlaySoundFile, path); }
   void SetDropAcceptance(bool on) override { Record(HostCall::kSetDropAcceptance, "", on); }
   void ReleaseDrop() override { Record(HostCall::kReleaseDrop, ""); }
-  bool IsStopRequested() override { return false; }
+  bool IsStopRequested() override { return stop; }
   bool AskYesNo(const char* text) override {
     Record(HostCall::kAskYesNo, text, defaultAnswer);
     return defaultAnswer;
