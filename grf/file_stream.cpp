@@ -175,7 +175,6 @@ bool FileStreamWrap(FileHandle handle, GrfStream** stream) {
   *stream = nullptr;
   if (!StreamCreate(stream::kFileTag, &handle, sizeof(handle), stream)) {
     SetSystemError(syserr::kOutOfMemory);
-    *stream = nullptr;
     return false;
   }
   return true;

@@ -38,7 +38,8 @@ bool StreamCreate(uint32_t tag, const void* data, uint32_t dataLength, GrfStream
 
   StreamTypeInfo info{};
   uint32_t produced = 0;
-  if (!ops->control(nullptr, stream::kGet, stream::kTypeInfo, &info, sizeof(info), &produced))
+  if (!ops->control(nullptr, stream::kGet, stream::kTypeInfo, &info, sizeof(info), &produced) ||
+      produced != sizeof(info))
     return false;
   const bool hasData = data != nullptr;
   const bool wantsData = (info.capabilities & stream::kCapNoCreationData) == 0;
@@ -111,7 +112,7 @@ bool StreamGetSize(GrfStream* stream, uint64_t* size) {
   uint64_t value = 0;
   uint32_t produced = 0;
   if (stream->ops->control(StreamState(stream), stream::kGet, stream::kSize, &value,
-                           sizeof(value), &produced)) {
+                           sizeof(value), &produced) && produced == sizeof(value)) {
     *size = value;
     return true;
   }

@@ -163,8 +163,7 @@ TEST(CleanInvariants, EveryCopyDecodesPlainlyToTheSourceWhateverTheModeAndThread
 TEST(CleanInvariants, PastFourGibTheTableGoesWideAndACleanReadsFromThere) {
   fixture::ArchiveSpec spec;
   spec.entries = {Entry("near.txt", fixture::MakeContent(3000, 8)), Entry("near.gat", fixture::MakeContent(3000, 8))};
-  const grftest::TempFile file("wide");
-  ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+  const grftest::TempFile file("wide", fixture::BuildArchiveBytes(spec));
   std::error_code error;
   std::filesystem::resize_file(file.path(), (uint64_t{1} << 32) + 13, error);
   if (error) GTEST_SKIP() << "no sparse file of 4 GiB here: " << error.message();

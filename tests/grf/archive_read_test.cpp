@@ -30,8 +30,7 @@ INSTANTIATE_TEST_SUITE_P(Archives, ArchiveLayout, testing::ValuesIn(fixture::All
 // zlib streams carried as they are, stored and LZSS data deflated.
 TEST_P(ArchiveLayout, CopyEntryCarriesOrDeflatesEveryEntryAndReadsBackTheSame) {
   const fixture::BuiltArchive built = fixture::BuildArchive(fixture::LayoutSpec(GetParam()));
-  TempFile file("copy-source"), out("copy-target");
-  ASSERT_TRUE(file.Write(built.bytes));
+  TempFile file("copy-source", built.bytes), out("copy-target");
   grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
   ASSERT_TRUE(o.ok);
   std::vector<std::string> order;  // listed in offset order, whatever the table's
@@ -94,8 +93,7 @@ TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
       fixture::EntrySpec& e = spec.entries.emplace_back(fixture::Entry(std::to_string(i), fixture::MakeContent(1999, 5), rows[i].storage));
       std::tie(e.compressedSize, e.realSize, e.offset, e.flagByte) = std::tie(rows[i].compressed, rows[i].real, rows[i].offset, rows[i].flags);
     }
-    TempFile file("hostile");
-    ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+    TempFile file("hostile", fixture::BuildArchiveBytes(spec));
     grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
     for (size_t i = 0; o.ok && i < std::size(rows); ++i) {
       GrfBlockInfo info{};
@@ -134,8 +132,7 @@ TEST(Hostile, EveryAllocationOfAnOpenFailingInTurn) {
     spec.version = version;
     spec.header = version == 0x12 ? fixture::HeaderKind::Tail : fixture::HeaderKind::Classic;
     spec.entries = {fixture::Entry("a.txt", "alpha", version == 0x12 ? Storage::Lzss : Storage::Zlib), fixture::Entry("b.gat", "")};
-    TempFile file("open-oom");
-    ASSERT_TRUE(file.Write(fixture::BuildArchiveBytes(spec)));
+    TempFile file("open-oom", fixture::BuildArchiveBytes(spec));
     // skip < 0: a clean open, which counts the allocations to fail.
     for (int64_t skip = -1, allocations = 0; skip < allocations; ++skip) {
       const uint32_t before = GetPoolCounters().allocations;
@@ -183,8 +180,7 @@ TEST(Hostile, HeadersTablesAndRecordsEachRefusedByTheirOwnCheck) {
     const auto put = [&bytes](int at, size_t v) { for (size_t k = 0; k < 4; ++k) bytes[(at < 0 ? bytes.size() : 0) + at + k] = uint8_t(v >> 8 * k); };
     if (!r.plain.empty()) put(-8, packed.size()), put(-4, r.plain.size()), bytes.insert(bytes.end(), packed.begin(), packed.end());
     put(r.at, r.value);
-    TempFile file("refused");
-    ASSERT_TRUE(file.Write(bytes));
+    TempFile file("refused", bytes);
     teststream::Plan plan;
     uint32_t status = 0, detail = (plan.Arm(teststream::Op::Read, r.failRead), 0);
     GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, GRF_OPEN_READ_ONLY, &status, &detail);
@@ -287,8 +283,7 @@ TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
 // sequential read after such a positioned one), a size past 4 GiB refused by the 32-bit query,
 // and a file that cannot be created gives no stream.
 TEST(Stream, FileRefusesWhatItCannotHold) {
-  TempFile file("file-stream");
-  ASSERT_TRUE(file.Write(fixture::ToBytes("0123456789")));
+  TempFile file("file-stream", fixture::ToBytes("0123456789"));
   GrfStream* s = nullptr;
   ASSERT_TRUE(FileStreamCreate(file.c_str(), fileio::kGenericRead | fileio::kGenericWrite, 0, nullptr, fileio::kOpenExisting, 0, kInvalidFile, nullptr, &s));
   char byte = 0;
@@ -299,7 +294,9 @@ TEST(Stream, FileRefusesWhatItCannotHold) {
   EXPECT_TRUE(!StreamSetSize(s, uint64_t{INT64_MAX} + 1) && GetSystemError() == syserr::kNegativeSeek);
   EXPECT_FALSE(StreamSetSize(s, uint64_t{1} << 32) && s->ops->getSize32(StreamState(s), &size32)) << "4 GiB (sparse)";
   StreamRelease(&s);
-  EXPECT_FALSE(FileStreamCreate((file.path() + "/x").c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile, nullptr, &s) || s);
+  GrfStream* const set = reinterpret_cast<GrfStream*>(&byte);  // the out value is cleared on failure
+  EXPECT_FALSE(FileStreamCreate((file.path() + "/x").c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile, nullptr, &(s = set)) ||
+               s || FileStreamOpenRead((file.path() + "/x").c_str(), 0, nullptr, &(s = set)) || s);
 }
 
 }  // namespace

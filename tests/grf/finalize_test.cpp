@@ -26,8 +26,7 @@ bool FinalizeInside(uint32_t, uint32_t, const EntryView*, void* user) {
 }
 
 TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
-  TempFile file("fin-enum");
-  ASSERT_TRUE(file.Write({}));
+  TempFile file("fin-enum", fixture::Bytes{});
   Archive ar = grftest::OpenWritable(file);
   ASSERT_TRUE(GrfPutData(ar.a, "a", "a", 1));
   EXPECT_TRUE(GrfForEachEntry(ar.a, FinalizeInside, ar.a) && g_refusals == 4);
@@ -41,8 +40,7 @@ TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
 
 TEST(Finalize, FlushesTwiceUnlessTheCallerMakesTheFileDurableAndNamesKeepTheirLimit) {
   for (const uint32_t flags : {0u, GRF_OPEN_CALLER_FLUSHES | GRF_OPEN_LIMIT_NAMES}) {
-    TempFile file("fin-flush");
-    ASSERT_TRUE(file.Write({}));
+    TempFile file("fin-flush", fixture::Bytes{});
     teststream::Plan plan;
     GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, flags);
     ASSERT_TRUE(ar && GrfPutData(ar, "a", "alpha", 5) && GrfFinalize(ar));
@@ -58,8 +56,7 @@ TEST(Finalize, FlushesTwiceUnlessTheCallerMakesTheFileDurableAndNamesKeepTheirLi
 }
 
 TEST(Finalize, FailedFileSizeQueryAfterTheHeaderStillProtectsTheNewTable) {
-  TempFile file("fin-size");
-  ASSERT_TRUE(file.Write({}));
+  TempFile file("fin-size", fixture::Bytes{});
   teststream::Plan plan;
   GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, 0);
   ASSERT_NE(ar, nullptr);
@@ -81,8 +78,7 @@ TEST(Gaps, BlocksAndTablesGoIntoFreeRangesAndTheFreeTailIsTrimmed) {
   spec.garbageAfterTable = Bytes(8192, 0xAB);  // a free tail
   const fixture::BuiltArchive built = fixture::BuildArchive(spec);
   const uint64_t tableEnd = built.bytes.size() - spec.garbageAfterTable.size();
-  TempFile file("gaps");
-  ASSERT_TRUE(file.Write(built.bytes));
+  TempFile file("gaps", built.bytes);
   uint64_t end = 0;
   {
     Archive ar = grftest::OpenWritable(file, GRF_OPEN_REUSE_GAPS);

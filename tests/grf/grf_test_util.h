@@ -14,6 +14,7 @@ namespace grftest {
 struct TempFile {  // removed when the object goes
   const std::string p;
   explicit TempFile(std::string_view stem) : p(fixture::TempPath(stem)) {}
+  TempFile(std::string_view stem, const fixture::Bytes& bytes) : TempFile(stem) { EXPECT_TRUE(Write(bytes)) << p; }
   ~TempFile() { std::remove(p.c_str()); }
   const std::string& path() const { return p; }
   const char* c_str() const { return p.c_str(); }

@@ -100,6 +100,7 @@ TEST(FileIo, SetFileEndKeepsThePositionAndCreateAlwaysTruncates) {
   EXPECT_FALSE(OpenExistingForRead(dir.File("absent").c_str(), 0, &handle));
   EXPECT_TRUE(handle == kInvalidFile && GetSystemError() == syserr::kFileNotFound);
   EXPECT_TRUE(!OpenExistingForRead(dir.Folder().c_str(), 0, &handle) && GetSystemError() == syserr::kAccessDenied) << "a folder";
+  EXPECT_TRUE(IsExistingFolder(dir.Folder().c_str()) && !IsExistingFolder(name.c_str()) && !IsExistingFolder(dir.File("absent").c_str()));
   EXPECT_TRUE(RemoveFile(name.c_str()) && !RemoveFile(name.c_str()) && GetSystemError() == syserr::kFileNotFound);
 }
 }  // namespace
