@@ -84,9 +84,11 @@ Case LayoutCase(const fixture::Layout& layout) {
   fixture::EntrySpec placeholder = Entry("placeholder", "");
   std::tie(placeholder.compressedSize, placeholder.alignedSize, placeholder.realSize, placeholder.offset,
            placeholder.notExpected) = std::tuple(1097u, 1812u, 1372u, uint64_t{1418}, true);
+  fixture::EntrySpec near = placeholder;  // one field off: an entry, and an unreadable one
+  std::tie(near.name, near.offset, c.unreadable, c.records) = std::tuple("near placeholder", uint64_t{1419}, 3u, 14u);
   for (auto e : {Misrecorded("short.txt", 1, -7, Cipher::Mixed), fixture::Link("short-link.txt", 9),
                  Misrecorded("long.gnd", 2, +40, Cipher::Header), Entry("same-as-short.txt", fixture::MakeContent(900, 1, false)),
-                 Entry("clip.STR", fixture::MakeContent(700, 3, false), packing, Cipher::Header), placeholder})
+                 Entry("clip.STR", fixture::MakeContent(700, 3, false), packing, Cipher::Header), placeholder, near})
     c.spec.entries.push_back(e);
   return c;
 }
