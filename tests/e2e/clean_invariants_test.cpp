@@ -32,7 +32,7 @@ bool PlainRead(const Bytes& copy, const fixture::WrittenRecord& r, Bytes* conten
 // The copy's table, with every expected entry decoding plainly to its content.
 fixture::WrittenArchive ExpectPlainContents(const Bytes& copy, const grftest::Contents& want, const std::string& what) {
   const fixture::WrittenArchive written = fixture::ParseWrittenArchive(copy);
-  EXPECT_TRUE(written.ok && written.version == 0x200 && std::equal(copy.begin(), copy.begin() + 16, "Master of Magic"))
+  EXPECT_TRUE(written.ok && written.version == 0x200 && written.seedDraw < 6 && std::equal(copy.begin(), copy.begin() + 16, "Master of Magic"))
       << what << ": a copy below 4 GiB keeps the classic header";
   for (const auto& [name, content] : want) {
     const fixture::WrittenRecord* r = written.Find(name);
@@ -132,7 +132,7 @@ TEST(CleanInvariants, EveryCopyDecodesPlainlyToTheSourceWhateverTheModeAndThread
         ConsolidationJob* job = CreateConsolidationJob(&host, source.c_str(), best, nullptr);
         ASSERT_NE(job, nullptr);
         std::tie(job->threads, job->dryRun, job->summary) = std::make_tuple(threads ? threads : 4u, threads == 0, &summary);
-        std::srand(7);  // the header's seed
+        std::srand(static_cast<unsigned>(&c - cases.data()) * 2 + best);  // the header's seed, whatever the threads
         const JobOutcome outcome = ExecuteConsolidationJob(job);
         EXPECT_EQ(OpenFiles(), files) << what;
         ExpectBytes(source, built.bytes);

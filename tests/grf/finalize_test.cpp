@@ -39,12 +39,14 @@ TEST(Finalize, RefusedWhileEnumeratingADirtyArchive) {
 }
 
 TEST(Finalize, FlushesTwiceUnlessTheCallerMakesTheFileDurableAndNamesKeepTheirLimit) {
-  for (const uint32_t flags : {0u, GRF_OPEN_CALLER_FLUSHES | GRF_OPEN_LIMIT_NAMES}) {
+  for (const uint32_t flags : {0u, GRF_OPEN_CALLER_FLUSHES | GRF_OPEN_LIMIT_NAMES | GRF_OPEN_NO_SEED}) {
     TempFile file("fin-flush", fixture::Bytes{});
     teststream::Plan plan;
     GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, flags);
     ASSERT_TRUE(ar && GrfPutData(ar, "a", "alpha", 5) && GrfFinalize(ar));
     EXPECT_EQ(plan.calls[static_cast<uint32_t>(teststream::Op::Flush)], flags ? 0u : 2u);
+    const Bytes b = file.Read();  // the table at 46 + 16: a seed of 1 and up, unless there is to be none
+    EXPECT_EQ(b[34] + b[35] + b[36] + b[37] > 0, flags == 0);
     EXPECT_EQ(GrfPutData(ar, std::string(252, 'n').c_str(), "x", 1), flags == 0) << "a name past 251 under the limit";
     PoolInjectFailures(0, 1);  // a name too long to fold on the stack, and no memory to fold it in
     EXPECT_TRUE(!GrfGetEntryInfo(ar, std::string(300, 'n').c_str(), nullptr) && GrfGetLastStatus(ar) == GRF_E_OUT_OF_MEMORY);
