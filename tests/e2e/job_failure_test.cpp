@@ -117,6 +117,7 @@ TEST(JobFailures, BlocksThatCannotBeReadEndThePassCleanly) {
   RecordingHost host;
   host.defaultAnswer = true;
   EXPECT_EQ(RunJob(&host, source), JobOutcome::NothingSaved);
+  EXPECT_EQ(host.Values(HostCall::kSetProgress), (std::vector<uint32_t>{0, 100, 0})) << "full, though there was nothing to count";
   EXPECT_FALSE(std::filesystem::exists(cleaned));
   std::remove(source.c_str());
 }
