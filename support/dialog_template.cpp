@@ -1,6 +1,8 @@
 #include "support/dialog_template.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "support/diag.h"
 
@@ -35,16 +37,11 @@ void StoreUnits(uint8_t* p, const char16_t* units, size_t count) {
   for (size_t i = 0; i < count; ++i) Store16(p + 2 * i, static_cast<uint16_t>(units[i]));
 }
 
-size_t Units(const char16_t* text) {
-  size_t n = 0;
-  while (text[n] != 0) ++n;
-  return n;
-}
+size_t Units(const char16_t* text) { return std::char_traits<char16_t>::length(text); }
 
+// Stops at the terminator, so reads nothing past it.
 size_t BoundedUnits(const char16_t* text, size_t limit) {
-  size_t n = 0;
-  while (n < limit && text[n] != 0) ++n;
-  return n;
+  return static_cast<size_t>(std::find(text, text + limit, u'\0') - text);
 }
 
 bool AddChecked(size_t* total, size_t add) {

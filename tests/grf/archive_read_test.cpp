@@ -252,10 +252,11 @@ TEST(Lzss, KnownStreamsAndBadReferences) {
 // reads past its end empty, past the header refused, a cut end read back as zeros.
 TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
   GrfArchive* ar = nullptr;
+  uint32_t moved = 9, size32 = 7, status = 0;
+  EXPECT_TRUE((PoolInjectFailures(0, 1), !GrfOpenMeasuring(0, &status, &ar)) && (PoolInjectFailures(0, 0), status == GRF_E_OUT_OF_MEMORY));
   ASSERT_TRUE(GrfOpenMeasuring(0, nullptr, &ar));
   GrfStream* s = ar->stream;
   const uint64_t far = (uint64_t{5} << 32) + 3;
-  uint32_t moved = 9, size32 = 7;
   uint64_t size = 0;
   unsigned char head[60] = {}, back[60];
   for (int i = 0; i < 60; ++i) head[i] = static_cast<unsigned char>(i + 1);

@@ -51,6 +51,7 @@ TEST(Finalize, FlushesTwiceUnlessTheCallerMakesTheFileDurableAndNamesKeepTheirLi
     PoolInjectFailures(0, 1);  // a name too long to fold on the stack, and no memory to fold it in
     EXPECT_TRUE(!GrfGetEntryInfo(ar, std::string(300, 'n').c_str(), nullptr) && GrfGetLastStatus(ar) == GRF_E_OUT_OF_MEMORY);
     PoolInjectFailures(0, 0);
+    EXPECT_TRUE(!GrfGetEntryInfo(ar, std::string(300, 'n').c_str(), nullptr) && GrfGetLastStatus(ar) == GRF_E_NOT_FOUND);
     EXPECT_TRUE(GrfLinkEntry(ar, "a", std::string(251, 'n').c_str()));  // changes after the finalize: discarded
     GrfClose(&ar);
     EXPECT_EQ(grftest::ReadAll(file.path()).size(), 1u);
