@@ -25,9 +25,7 @@ TEST(Calendar, AgreesWithTheCivilCalendarAndRefusesFieldsOutOfRange) {
                 t.milliseconds == ms % 1000) << "seed 2207, count " << count;
     uint64_t back = 0;
     EXPECT_EQ(EncodeCalendarTime(t, &back), t.year <= 30827) << count;
-    if (t.year <= 30827) {
-      ASSERT_EQ(back, count - count % kHundredNsPerMillisecond) << count;
-    }
+    ASSERT_TRUE(t.year > 30827 || back == count - count % kHundredNsPerMillisecond) << count;
   }
   LocalTime t{};
   EXPECT_FALSE(DecodeCalendarTime(kLast + 1, &t));

@@ -59,12 +59,8 @@ TEST(CodecParity, StreamsLibdeflateAndZlibJudgeDifferentlyGetZlibsVerdict) {
     const Outcome got = Decode(c.stream, c.capacity);
     EXPECT_EQ(got.code, want.code) << c.what;
     EXPECT_EQ(got.produced, want.produced) << c.what;
-    if (want.code == Z_OK) {
-      EXPECT_EQ(got.consumed, want.consumed) << c.what;
-    }
-    if (c.capacity) {
-      EXPECT_EQ(got.output, want.output) << c.what;
-    }
+    EXPECT_TRUE(want.code != Z_OK || got.consumed == want.consumed) << c.what;
+    EXPECT_TRUE(!c.capacity || got.output == want.output) << c.what;
   }
   // zlib's state comes from the pool: running out of it is zlib's Z_MEM_ERROR
   // wherever zlib judges the stream.
