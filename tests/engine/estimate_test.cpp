@@ -23,11 +23,11 @@ void Record(uint32_t done, uint32_t, uint32_t rate, const LocalTime& finish, voi
 
 // From an ordinary tick count, and from one that wraps 2.5 s in.
 TEST(Eta, FirstAfterFiveSecondsThenRecentRateAloneOrBlendedAcrossATickWrap) {
+  EtaEstimator eta{};  // started again for each
   for (const uint32_t blend : {0u, 1u, 2u, 3u}) {
     FakeClock clock(FakeClock::kDefaultStart, blend & 2 ? 0xFFFFFFFFu - 2499u : 1000u);
     const uint64_t start = clock.localCount();
     std::vector<Estimate> seen;
-    EtaEstimator eta{};
     EtaStart(&eta, 1000, blend & 1, Record, &seen);
     clock.Advance(4999);
     EtaAdvanceTo(&eta, 90);
