@@ -25,9 +25,8 @@ void FillUp(const std::string& dir) {
   const int fd = open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   ASSERT_GE(fd, 0);
   const std::vector<char> chunk(65536, 'f');
-  for (size_t size = chunk.size(); size; size = size > 1 ? size / 2 : 0)
-    while (write(fd, chunk.data(), size) > 0) {
-    }
+  for (size_t size = chunk.size(); size; size /= 2)
+    while (write(fd, chunk.data(), size) > 0) {}
   close(fd);
 }
 
