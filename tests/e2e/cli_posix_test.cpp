@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cstdlib>
@@ -56,16 +55,9 @@ Result Exec(const std::vector<std::string>& args, int stop = 0, bool closedStdou
   int status = 0;
   waitpid(pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  Bytes err;
-  fixture::ReadBytesFromFile(errPath, &err);
-  r.err.assign(err.begin(), err.end());
+  r.err = ReadAll(errPath);
   std::remove(errPath.c_str());
   return r;
-}
-Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = false, bool terminal = false,
-           const std::function<void(pid_t)>& whileFull = nullptr) {
-  args.insert(args.begin(), std::string(std::getenv("SLIMWICK_TEST_BIN") ?: ".") + "/slimwick-cli");
-  return Exec(args, stop, closedStdout, terminal, whileFull);
 }
 
 struct CliTest : ::testing::Test {
@@ -81,6 +73,13 @@ struct CliTest : ::testing::Test {
     original_ = fixture::BuildArchiveBytes(spec);
     ASSERT_TRUE(fixture::WriteBytesToFile(source_, original_));
   }
+  // slimwick-cli, "@" standing for the archive.
+  Result Cli(std::vector<std::string> args, int stop = 0, bool closedStdout = false, bool terminal = false,
+             const std::function<void(pid_t)>& whileFull = nullptr) {
+    for (std::string& a : args) a = a == "@" ? source_ : a;
+    args.insert(args.begin(), std::string(std::getenv("SLIMWICK_TEST_BIN") ?: ".") + "/slimwick-cli");
+    return Exec(args, stop, closedStdout, terminal, whileFull);
+  }
   ScratchDir scratch_;
   std::string dir_ = scratch_.Folder(), source_ = dir_ + "/data.grf", cleaned_ = dir_ + "/data-cleaned.grf";
   Bytes original_;
@@ -89,8 +88,8 @@ struct CliTest : ::testing::Test {
 TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
   const std::string longName = dir_ + "/" + std::string(251 - dir_.size(), 'x') + ".grf";  // 255: its copy's is too long
   const struct {
-    std::vector<std::string> args;  // "@" stands for the archive
-    std::function<void(CliTest&)> setup;
+    std::vector<std::string> args;
+    std::function<void()> setup;
     int status;
     std::string says;  // in stdout or stderr; "" for a silent run
     bool copy;         // a copy of the archive is at the cleaned name after; else it is as before
@@ -106,7 +105,7 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
       {{"--jobs=65", "@"}, nullptr, 2, "--jobs needs a number", false},
       {{"--level", "13", "@"}, nullptr, 2, "--level needs a number", false},
       {{"/tmp/" + std::string(255, 'x')}, nullptr, 2, "Cannot pull the dropped archive from that location.", false},
-      {{longName}, [&](CliTest&) { fs::copy_file(source_, longName); }, 2, "The slim version's name would be too long in this folder.", false},
+      {{longName}, [&] { fs::copy_file(source_, longName); }, 2, "The slim version's name would be too long in this folder.", false},
       {{"--json", "/tmp/" + std::string(255, 'x')}, nullptr, 2, "{\"source\":\"/tmp/" + std::string(255, 'x') + "\",", false},
       {{"--json", "--dry-run", "@"}, nullptr, 2, "Failed to write the result of '" + source_ + "' to standard output.", false, 0, true},
       {{"--codec", "@", "@"}, nullptr, 2, "is not a codec library", false},
@@ -114,40 +113,36 @@ TEST_F(CliTest, ExitStatusesAndWhatIsLeft) {
       {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGTERM},
       {{"--yes", "--best", "@"}, nullptr, 2, "Stopped; no copy was kept.\n", false, SIGHUP},
       {{"--yes", "@"}, nullptr, 0, "", true, 0, true},  // a closed pipe does not end the run
-      {{"--dry-run", "@"}, [](CliTest& t) { fs::remove_all(t.cleaned_); }, 0, "Dry run, nothing was written. A clean would report:\n\nCongratulations!", false},
+      {{"--dry-run", "@"}, [&] { fs::remove_all(cleaned_); }, 0, "Dry run, nothing was written. A clean would report:\n\nCongratulations!", false},
       {{"@"}, nullptr, 0, "Your archive lost", true},
       // Not a terminal and no --yes: the existing copy is kept, nothing saved.
       {{"@"}, nullptr, 1, "There already seems to be slim version of this archive around.", false},
       {{"--check", "@"}, nullptr, 0, "A clean would report", false},  // nothing asked
       {{"--quiet", "--yes", "--best", "-j", "3", "@"}, nullptr, 0, "", true},
-      {{"@"}, [](CliTest& t) { fs::remove(t.cleaned_), fs::create_directory(t.cleaned_); }, 2,
-       "in the way of the slim version", false},
+      {{"@"}, [&] { fs::remove(cleaned_), fs::create_directory(cleaned_); }, 2, "in the way of the slim version", false},
       // A link at the cleaned name is replaced, never followed: a dangling one, one to itself.
-      {{"@"}, [](CliTest& t) { fs::remove_all(t.cleaned_), fs::create_directory(t.dir_ + "/elsewhere"),
-                               fs::create_symlink("elsewhere/gone.grf", t.cleaned_); }, 1, "There already seems", false},
+      {{"@"}, [&] { fs::remove_all(cleaned_), fs::create_directory(dir_ + "/elsewhere"),
+                    fs::create_symlink("elsewhere/gone.grf", cleaned_); }, 1, "There already seems", false},
       {{"--yes", "@"}, nullptr, 0, "Your archive lost", true},
-      {{"--yes", "@"}, [](CliTest& t) { fs::remove(t.cleaned_), fs::create_symlink("data-cleaned.grf", t.cleaned_); }, 0,
-       "Your archive lost", true},
+      {{"--yes", "@"}, [&] { fs::remove(cleaned_), fs::create_symlink("data-cleaned.grf", cleaned_); }, 0, "Your archive lost", true},
       // A copy that fails names the entry, its control bytes escaped.
-      {{"@"}, [](CliTest& t) {
-         fs::remove_all(t.cleaned_);
+      {{"@"}, [&] {
+         fs::remove_all(cleaned_);
          fixture::ArchiveSpec spec;
          spec.entries = {fixture::Entry("a.txt", "fine"), fixture::Entry("evil\x1b]0;owned\x07\x1b[2J\rx\ny.txt", "x")};
          spec.entries[1].offset = 0x7FFFFF00u;  // far past the end
-         t.Write(spec);
+         Write(spec);
        }, 2, "evil\\x1b]0;owned\\x07\\x1b[2J\\x0dx\\x0ay.txt", false},
       // So are those in archive names, wherever they are printed.
       {{"--dry-run", "@", dir_ + "/\x1b[2J.grf"}, nullptr, 2, "[2/2] " + dir_ + "/\\x1b[2J.grf\n", false},
       {{"--quiet", "@", dir_ + "/\x1b[2J.grf"}, nullptr, 2, dir_ + "/\\x1b[2J.grf: Failed to open source archive.", false},
   };
   for (const auto& row : rows) {
-    if (row.setup) row.setup(*this);
-    std::vector<std::string> args = row.args;
-    for (std::string& a : args) a = a == "@" ? source_ : a;
+    if (row.setup) row.setup();
     const bool existed = fs::exists(fs::symlink_status(cleaned_));
     Bytes before;
     fixture::ReadBytesFromFile(cleaned_, &before);
-    const Result r = Cli(args, row.stop, row.closedStdout);
+    const Result r = Cli(row.args, row.stop, row.closedStdout);
     const std::string all = r.out + r.err;
     EXPECT_EQ(r.status, row.status) << row.says << "\n" << all;
     EXPECT_TRUE(row.says.empty() ? all.empty() : all.find(row.says) != std::string::npos) << row.says << "\n" << all;
@@ -167,7 +162,7 @@ TEST_F(CliTest, CopiesElsewhereButNeverOntoTheSource) {
   ASSERT_TRUE(fs::create_directory(other) && fs::copy_file(source_, second));
   ASSERT_EQ(link(source_.c_str(), (dir_ + "/hard.grf").c_str()) | symlink("data.grf", (dir_ + "/soft.grf").c_str()), 0);
   const struct {
-    std::vector<std::string> args;  // "@" stands for the archive
+    std::vector<std::string> args;
     int status;
     std::string says;
     std::set<std::string> copies;  // all that is in `other` afterwards
@@ -190,18 +185,14 @@ TEST_F(CliTest, CopiesElsewhereButNeverOntoTheSource) {
   };
   for (const auto& row : rows) {
     for (const auto& entry : fs::directory_iterator(other)) fs::remove(entry.path());
-    std::vector<std::string> args = row.args;
-    for (std::string& a : args) a = a == "@" ? source_ : a;
-    const Result r = Cli(args);
+    const Result r = Cli(row.args);
     EXPECT_EQ(r.status, row.status) << row.says << "\n" << r.out << r.err;
     EXPECT_NE((r.out + r.err).find(row.says), std::string::npos) << row.says << "\n" << r.out << r.err;
-    std::set<std::string> copies;
-    for (const auto& entry : fs::directory_iterator(other)) copies.insert(entry.path().filename().string());
-    EXPECT_EQ(copies, row.copies) << row.says;
+    std::set<std::string> found, expected = {"data.grf", "hard.grf", "other", "second.grf", "soft.grf"};  // the sources and the copies, nothing more
+    for (const std::string& copy : row.copies) expected.insert("other/" + copy);
+    for (const auto& entry : fs::recursive_directory_iterator(dir_)) found.insert(entry.path().lexically_relative(dir_).string());
+    EXPECT_EQ(found, expected) << row.says;
     for (const std::string& copy : row.copies) ExpectSameContent(copy.starts_with("second") ? second : source_, other + "/" + copy);
-    std::set<std::string> beside;  // the sources, untouched, and nothing more
-    for (const auto& entry : fs::directory_iterator(dir_)) beside.insert(entry.path().filename().string());
-    EXPECT_EQ(beside, (std::set<std::string>{"data.grf", "hard.grf", "other", "second.grf", "soft.grf"})) << row.says;
     EXPECT_TRUE(fs::is_symlink(dir_ + "/soft.grf"));
     ExpectBytes(source_, original_);
   }
@@ -210,22 +201,20 @@ TEST_F(CliTest, CopiesElsewhereButNeverOntoTheSource) {
 TEST_F(CliTest, BatchGoesOnAfterAFailureAndJsonTellsWhatIsOnDisk) {
   // An archive, a file that is no archive, and the archive's copy, which
   // exists only once the first is done and then saves nothing more.
-  const std::string broken = dir_ + "/broken.grf", lines = dir_ + "/lines.json";
-  ASSERT_TRUE(fixture::WriteBytesToFile(broken, fixture::ToBytes("plain text, not an archive")));
+  const std::string broken = scratch_.Write("broken.grf", "plain text, not an archive");
   const Result dry = Cli({"--dry-run", "--json", source_});  // measures the copy made next
   const Result r = Cli({"--json", source_, broken, cleaned_});
   EXPECT_EQ(r.status, 2) << r.err;
-  ASSERT_TRUE(fixture::WriteBytesToFile(lines, fixture::ToBytes(r.out)));
+  const std::string lines = scratch_.Write("lines.json", r.out);
   // Each line as python3's json module reads it: sorted "member=value", null as None,
   // "seconds" (a number >= 0) left out. Stdout holds JSON lines and nothing else.
   const Result parsed = Exec({"python3", "-c", "import json, sys\nfor line in open(sys.argv[1]):\n    o = json.loads(line)\n"
       "    assert o.pop('seconds') >= 0\n    print('\\t'.join(f'{k}={v}' for k, v in sorted(o.items())))", lines});
   if (parsed.status == 97) GTEST_SKIP() << "python3 is not available";
   ASSERT_EQ(parsed.status, 0) << r.out << parsed.err;
-  const std::string rows = parsed.out;
   const std::string in = std::to_string(fs::file_size(source_)), out = std::to_string(fs::file_size(cleaned_));
   const std::string saved = std::to_string(fs::file_size(source_) - fs::file_size(cleaned_));
-  EXPECT_EQ(rows,
+  EXPECT_EQ(parsed.out,
             "bytesAfter=" + out + "\tbytesBefore=" + in + "\tbytesSaved=" + saved + "\tdestination=" + cleaned_ +
             "\tentries=201\tlinks=1\toutcome=kept\tsource=" + source_ + "\tunreadable=0\n"
             "bytesAfter=26\tbytesBefore=26\tbytesSaved=0\tdestination=None\tentries=0\terror=Failed to open source "

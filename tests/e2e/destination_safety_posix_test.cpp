@@ -3,18 +3,15 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include "tests/e2e/e2e_util.h"
 #include "tests/support/file_util_scratch.h"
 
 namespace {
-using fixture::Bytes;
 namespace fs = std::filesystem;
 
-class DestinationSafety : public ::testing::Test {
- protected:
+struct DestinationSafety : ::testing::Test {
   void SetUp() override {
     fixture::ArchiveSpec spec;
     for (uint32_t i = 0; i < 40; ++i)
@@ -54,23 +51,21 @@ class DestinationSafety : public ::testing::Test {
   }
   ScratchDir scratch_;
   std::string dir_ = scratch_.Folder(), source_ = dir_ + "/data.grf", cleaned_ = dir_ + "/data-cleaned.grf";
-  Bytes original_;
+  fixture::Bytes original_;
   int ready_[2] = {-1, -1}, go_[2] = {-1, -1};
 };
 
 TEST_F(DestinationSafety, RunsAtOnceOrKilledLeaveACorrectCopyAndTheirPartialFilesGo) {
   const pid_t first = HeldRun(), second = HeldRun();
   ASSERT_EQ(write(go_[1], "gg", 2), 2);  // both passes write at the same time
-  EXPECT_EQ(ExitCode(first), static_cast<int>(JobOutcome::CleanedCopyKept));
-  EXPECT_EQ(ExitCode(second), static_cast<int>(JobOutcome::CleanedCopyKept));
+  for (const pid_t pid : {first, second}) EXPECT_EQ(ExitCode(pid), static_cast<int>(JobOutcome::CleanedCopyKept));
   ExpectGoodCopy();
   fs::remove(cleaned_);
   const pid_t killed = HeldRun();
   ASSERT_EQ(kill(killed, SIGKILL), 0);
   EXPECT_EQ(ExitCode(killed), -1);
   EXPECT_FALSE(fs::exists(cleaned_));
-  const std::vector<std::string> left = PartialFilesBeside(cleaned_);
-  ASSERT_EQ(left.size(), 1u);
+  ASSERT_EQ(PartialFilesBeside(cleaned_).size(), 1u);
   // A run right after takes it, however young: no one holds it.
   RecordingHost host;
   EXPECT_EQ(RunJob(&host, source_), JobOutcome::CleanedCopyKept);

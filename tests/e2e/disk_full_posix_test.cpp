@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <cstring>
 #include "tests/e2e/e2e_util.h"
+#include "tests/support/file_util_scratch.h"
 
 namespace {
 using fixture::Bytes;
@@ -24,9 +25,8 @@ void FillUp(const std::string& dir) {
   const int fd = open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   ASSERT_GE(fd, 0);
   const std::vector<char> chunk(65536, 'f');
-  for (size_t size = chunk.size(); size; size = size > 1 ? size / 2 : 0)
-    while (write(fd, chunk.data(), size) > 0) {
-    }
+  for (size_t size = chunk.size(); size; size /= 2)
+    while (write(fd, chunk.data(), size) > 0) {}
   close(fd);
 }
 
@@ -34,25 +34,21 @@ TEST(DiskFull, NoCopyAndAClearMessageWheneverTheSpaceRunsOut) {
   const struct {
     const char* size;
     Bytes archive;
-    const char* fillAt;  // status text at which the rest is taken; "" before the start
+    const char* fillAt;  // status text at which the rest is taken
     JobOutcome outcome;
     std::string error;  // the start of it
   } rows[] = {
       {"512k", Archive(10, 30000), nullptr, JobOutcome::PassFailed, "Failed to copy item 'd\\"},
       {"1m", Archive(800, 64), "Finalizing...", JobOutcome::FinalizeFailed,
        "Your archive failed to finalize, you might not have enough disk space available."},
-      {"256k", Archive(2, 2000), "", JobOutcome::DestinationFailed, "Failed to create destination archive."},
+      {"256k", Archive(2, 2000), "Preparing...", JobOutcome::DestinationFailed, "Failed to create destination archive."},
   };
   for (const auto& row : rows) {
-    char pattern[] = "/tmp/slimwick-diskfull-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string dir = pattern, source = dir + "/data.grf", cleaned = dir + "/data-cleaned.grf";
-    if (mount("tmpfs", pattern, "tmpfs", 0, (std::string("size=") + row.size).c_str()) != 0) {
-      rmdir(pattern);
+    const ScratchDir mountPoint;
+    const std::string dir = mountPoint.Folder(), source = dir + "/data.grf", cleaned = dir + "/data-cleaned.grf";
+    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, (std::string("size=") + row.size).c_str()) != 0)
       GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
-    }
     ASSERT_TRUE(fixture::WriteBytesToFile(source, row.archive));
-    if (row.fillAt && !*row.fillAt) FillUp(dir);
     RecordingHost host;
     host.onCall = [&](const HostCall& call) {
       if (row.fillAt && call.text == row.fillAt) FillUp(dir);
@@ -64,14 +60,13 @@ TEST(DiskFull, NoCopyAndAClearMessageWheneverTheSpaceRunsOut) {
     EXPECT_FALSE(std::filesystem::exists(cleaned));
     EXPECT_TRUE(PartialFilesBeside(cleaned).empty());
     ExpectBytes(source, row.archive);
-    if (row.fillAt && *row.fillAt) {  // with the space back the same job gets to its report
+    if (row.fillAt) {  // with the space back the same job gets to its report
       unlink((dir + "/filler").c_str());
       RecordingHost again;
       RunJob(&again, source);
       EXPECT_EQ(again.Count(HostCall::kShowReport), 1u);
     }
-    umount2(pattern, MNT_DETACH);
-    rmdir(pattern);
+    umount2(dir.c_str(), MNT_DETACH);
   }
 }
 }  // namespace
