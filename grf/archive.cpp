@@ -162,9 +162,8 @@ bool GrfLoadTable(GrfArchive* archive) {
 }
 
 void GrfRetain(GrfArchive* archive, GrfArchive** handle) {
-  SLIM_FATAL_ASSERT(archive->refCount > 0);
+  SLIM_FATAL_ASSERT(archive->refCount > 0 && archive->refCount < INT32_MAX);
   ++archive->refCount;
-  SLIM_FATAL_ASSERT(archive->refCount > 0);
   if (handle) *handle = archive;
 }
 

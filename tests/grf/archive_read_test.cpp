@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <zlib.h>
 #include "grf/archive.h"
@@ -296,6 +297,22 @@ TEST(Stream, FileRefusesWhatItCannotHold) {
   GrfStream* const set = reinterpret_cast<GrfStream*>(&byte);  // the out value is cleared on failure
   EXPECT_FALSE(FileStreamCreate((file.path() + "/x").c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile, nullptr, &(s = set)) ||
                s || FileStreamOpenRead((file.path() + "/x").c_str(), 0, nullptr, &(s = set)) || s);
+}
+
+// Misuse ends the process: reference counts at 0 or about to wrap, a stream type that is not
+// registered or not given its creation data, an event hook that does not answer 0.
+TEST(ArchiveDeathTest, MisuseEndsTheProcess) {
+  GrfArchive* ar = nullptr;
+  ASSERT_TRUE(GrfOpenMeasuring(0, nullptr, &ar));
+  GrfStream *s = ar->stream, *none = nullptr;
+  const std::function<void()> misuses[] = {
+      [&] { s->refCount = 0, StreamRetain(s, nullptr); }, [&] { s->refCount = UINT32_MAX, StreamRetain(s, nullptr); },
+      [&] { s->refCount = 0, StreamRelease(&s); }, [&] { StreamCreate(0x454E4F4E, nullptr, 0, &none); },
+      [&] { StreamCreate(stream::kFileTag, nullptr, 0, &none); }, [&] { ar->refCount = 0, GrfRetain(ar, nullptr); },
+      [&] { ar->refCount = INT32_MAX, GrfRetain(ar, nullptr); }, [&] { ar->refCount = 0, GrfClose(&ar); },
+      [&] { ar->eventCookie = 0, GrfClose(&ar); }, [&] { ar->eventHook = [](GrfArchive*, uint32_t, void*, uint32_t) { return 1; }, GrfClose(&ar); }};
+  for (const auto& misuse : misuses) EXPECT_DEATH(misuse(), "fatal assertion");
+  GrfClose(&ar);
 }
 
 }  // namespace
