@@ -122,6 +122,7 @@ TEST(Hostile, RecordsAtAndPastEveryBoundGetTheirStatus) {
   }
   EXPECT_TRUE(GrfPutCompressed(w.a, "y", "abc", 3, 0) && GrfGetLastStatus(w.a) == GRF_S_OK);  // no failure left over
   EXPECT_TRUE(!GrfPutData(w.a, "z", "abc", 0xFF000001u) && GrfGetLastStatus(w.a) == GRF_E_OUT_OF_MEMORY);  // too large to try
+  EXPECT_TRUE(!GrfPutCompressed(w.a, "z", "abc", 0xFFFFFFF9u, 1) && GrfGetLastStatus(w.a) == GRF_E_LIMIT);  // its block would wrap
 }
 
 // Each allocation of an open failing in turn: the open fails with a status, or holds every entry.
