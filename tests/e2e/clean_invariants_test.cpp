@@ -170,6 +170,11 @@ TEST(CleanInvariants, PastFourGibTheTableGoesWideAndACleanReadsFromThere) {
   std::filesystem::resize_file(file.path(), (uint64_t{1} << 32) + 13, error);
   if (error) GTEST_SKIP() << "no sparse file of 4 GiB here: " << error.message();
   const Bytes far = fixture::MakeContent(5000, 9);
+  {  // told to keep the version, a classic header cannot point at a table there: refused, nothing stays
+    grftest::Archive kept = grftest::OpenWritable(file, GRF_OPEN_KEEP_VERSION);
+    EXPECT_TRUE(GrfLinkEntry(kept.a, "near.txt", "link.txt") && !GrfFinalize(kept.a) && GrfGetLastStatus(kept.a) == GRF_E_LIMIT);
+  }
+  EXPECT_EQ(std::filesystem::file_size(file.path()), (uint64_t{1} << 32) + 13);
   {
     grftest::Archive ar = grftest::OpenWritable(file);
     ASSERT_TRUE(GrfPutData(ar.a, "far.bin", far.data(), 5000) && GrfLinkEntry(ar.a, "far.bin", "far.gnd"));
