@@ -121,7 +121,6 @@ class MainWindowEnvironment : public ::testing::Environment {
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new MainWindowEnvironment);
 bool DropsAccepted() { return GetWindowLongA(g_main, GWL_EXSTYLE) & WS_EX_ACCEPTFILES; }
-HICON Icon(LPCSTR id, HINSTANCE module = nullptr) { return LoadIconA(module, id); }
 std::string Cleaned(const std::string& stem) { return g_dir->File(stem + "-cleaned.grf"); }
 // Every entry comes in three identical copies: two of every three become links.
 std::string WriteFatArchive(const std::string& stem, int distinct, size_t size,
@@ -178,7 +177,7 @@ TEST(MainWindow, RefusesOrRemembersWhatIsNoSingleArchive) {
     const HDROP drop = Drop(files);
     const Box box = Next(300000);
     EXPECT_EQ(box.text, "Notice|" + says) << files[0];
-    EXPECT_EQ(box.icon, Icon(IDI_INFORMATION));
+    EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_INFORMATION));
     EXPECT_EQ(box.buttons, std::set<int>{IDOK});
     EXPECT_TRUE(Answer(box, IDOK));
     EXPECT_TRUE(Released(drop)) << files[0];
@@ -195,7 +194,7 @@ TEST(MainWindow, FatArchiveIsCleanedAndReportedAfterTheSound) {
   const std::string source = WriteFatArchive("fat", 20, 6000), before = ReadAll(source);
   Drop({source});
   const Box report = Next();
-  EXPECT_EQ(report.icon, Icon(MAKEINTRESOURCEA(IDI_APPLICATION_ICON), GetModuleHandleA(nullptr)));
+  EXPECT_EQ(report.icon, LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_APPLICATION_ICON)));
   EXPECT_EQ(report.buttons, std::set<int>{IDOK});
   EXPECT_STREQ(LastSoundRequest().path, SoundPath) << "the sound plays before the report";
   EXPECT_FALSE(DropsAccepted()) << "drops are off while the job runs";
@@ -216,7 +215,7 @@ TEST(MainWindow, ExistingCleanedCopyIsKeptOnNoAndReplacedOnYes) {
   Drop({source});
   Box question = Next();
   EXPECT_EQ(question.text, kOverwrite);
-  EXPECT_EQ(question.icon, Icon(IDI_QUESTION));
+  EXPECT_EQ(question.icon, LoadIconA(nullptr, IDI_QUESTION));
   EXPECT_EQ(question.buttons, (std::set<int>{IDYES, IDNO}));
   SendMessageA(g_main, WM_SYSCOMMAND, IDM_BACKGROUND_MODE, 0);  // the running job keeps its mode
   EXPECT_EQ(GetThreadPriority(RunningJobThread()), THREAD_PRIORITY_IDLE);
@@ -239,8 +238,7 @@ TEST(MainWindow, ExistingCleanedCopyIsKeptOnNoAndReplacedOnYes) {
 TEST(MainWindow, ClosingDuringAJobStopsItAndLeavesNoCopy) {
   // Large stored entries recompressed at level 9: a job of several seconds.
   SendMessageA(g_main, WM_SYSCOMMAND, IDM_BEST_COMPRESSION, 0);
-  const std::string source = WriteFatArchive("big", 80, 256 * 1024, fixture::Storage::Stored);
-  const std::string before = ReadAll(source);
+  const std::string source = WriteFatArchive("big", 80, 256 * 1024, fixture::Storage::Stored), before = ReadAll(source);
   const uint32_t launched = JobsLaunched();
   const HDROP drop = Drop({source});
   ASSERT_TRUE(WaitUntil([] {

@@ -24,22 +24,18 @@ using namespace tooltest;
 TEST(ToolMerge, LaterArchivesWinUnderTheLibrarysNamesAndIdenticalContentsLink) {
   const Bytes a1 = MakeContent(5000, 1), a2 = MakeContent(5000, 2), a3 = MakeContent(6000, 3),
               b2 = MakeContent(300, 4, false), same = MakeContent(8000, 5), c1 = MakeContent(2000, 6);
-  ArchiveSpec base, patch1, patch2;
-  base.entries = {Entry("data\\a.txt", a1), Entry("data\\B.txt", a1), Entry("same.txt", same),
-                  Entry("x/sep.txt", c1), Entry("m.gat", c1, Storage::Zlib, Cipher::Header)};
-  patch1.version = 0x103;
-  patch1.entries = {Entry("DATA\\A.TXT", a2), Entry("data\\b.txt", b2, Storage::Stored),
-                    Entry("dup.txt", same, Storage::Stored)};
-  patch2.version = 0x300;
-  patch2.entries = {Entry("data\\a.txt", a3, Storage::Zlib, Cipher::Mixed), Entry("x\\sep.txt", a2)};
+  const Bytes base = ArchiveOf({Entry("data\\a.txt", a1), Entry("data\\B.txt", a1), Entry("same.txt", same),
+                                Entry("x/sep.txt", c1), Entry("m.gat", c1, Storage::Zlib, Cipher::Header)});
+  const Bytes patch1 = ArchiveOf({Entry("DATA\\A.TXT", a2), Entry("data\\b.txt", b2, Storage::Stored),
+                                  Entry("dup.txt", same, Storage::Stored)}, 0x103);
+  const Bytes patch2 = ArchiveOf({Entry("data\\a.txt", a3, Storage::Zlib, Cipher::Mixed), Entry("x\\sep.txt", a2)}, 0x300);
   // The library folds ASCII case in its lookups, not '/' and '\\'; a gat entry links only within its class.
   const std::map<std::string, Bytes> expected = {{"data\\a.txt", a3}, {"data\\b.txt", b2}, {"same.txt", same}, {"dup.txt", same},
                                       {"x/sep.txt", c1},   {"x\\sep.txt", a2},  {"m.gat", c1}};
   for (const std::vector<std::string>& mode : {std::vector<std::string>{"-j", "1"}, {"--best", "-j", "2"}}) {
     Scratch scratch;
-    std::vector<std::string> args = {"merge", scratch.Archive(BuildArchiveBytes(base), "base.grf"),
-                                     scratch.Archive(BuildArchiveBytes(patch1), "p1.grf"),
-                                     scratch.Archive(BuildArchiveBytes(patch2), "p2.grf"), "--json"};
+    std::vector<std::string> args = {"merge", scratch.Archive(base, "base.grf"), scratch.Archive(patch1, "p1.grf"),
+                                     scratch.Archive(patch2, "p2.grf"), "--json"};
     args.insert(args.end(), mode.begin(), mode.end());
     const ToolRun run = RunTool(args);
     EXPECT_EQ(run.status, 0) << run.err;
@@ -78,8 +74,8 @@ TEST(ToolMerge, EveryLayoutMergesIntoA0x200ArchiveOfTheWinnersContents) {
 }
 
 TEST(ToolMerge, APatchThatCannotBeMergedOrAnOutputOntoAPatchLeavesEveryArchiveAsItWas) {
-  ArchiveSpec base, patch;
-  base.entries = {Entry("a.txt", MakeContent(3000, 1))};
+  const Bytes original = ArchiveOf({Entry("a.txt", MakeContent(3000, 1))});
+  ArchiveSpec patch;
   patch.entries = {Entry("b.txt", MakeContent(3000, 2)), Entry("c.bin", MakeContent(900, 3, false), Storage::Stored)};
   const struct {
     const char* damage;
@@ -93,7 +89,6 @@ TEST(ToolMerge, APatchThatCannotBeMergedOrAnOutputOntoAPatchLeavesEveryArchiveAs
     ArchiveSpec damaged = patch;
     if (what.starts_with("block")) damaged.entries[0].offset = 0xF0000000;
     if (what.starts_with("undecodable")) damaged.entries[1].flagByte = ENTRY_COMPRESSED, damaged.entries[1].realSize = 9000;
-    const Bytes original = BuildArchiveBytes(base);
     const Bytes patchBytes = what.starts_with("not") ? ToBytes("no archive") : BuildArchiveBytes(damaged);
     const std::string basePath = scratch.Archive(original, "base.grf"), patchPath = scratch.Archive(patchBytes, "p.grf");
     if (what.starts_with("missing")) fs::remove(patchPath);
@@ -160,10 +155,9 @@ TEST(ToolMerge, AMergeKilledAnywhereLeavesTheBaseWholeAndTheNextRunNoLeftover) {
 #endif
 
 TEST(ToolRemove, LeavesOutWhatThePatternsMatchAndNothingElse) {
-  ArchiveSpec spec;
-  spec.entries = {Entry("data\\a.txt", MakeContent(3000, 1)), Entry("data\\b.TXT", MakeContent(2000, 2)),
-                  Entry("c.gat", MakeContent(1000, 3), Storage::Zlib, Cipher::Header),
-                  Entry("keep.bin", MakeContent(3000, 1), Storage::Stored)};
+  const Bytes original = ArchiveOf({Entry("data\\a.txt", MakeContent(3000, 1)), Entry("data\\b.TXT", MakeContent(2000, 2)),
+                                    Entry("c.gat", MakeContent(1000, 3), Storage::Zlib, Cipher::Header),
+                                    Entry("keep.bin", MakeContent(3000, 1), Storage::Stored)});
   const struct {
     std::vector<std::string> patterns;
     std::set<std::string> removed;
@@ -173,7 +167,6 @@ TEST(ToolRemove, LeavesOutWhatThePatternsMatchAndNothingElse) {
               {{"nothing*"}, {}, 1}};
   for (const auto& row : rows) {
     Scratch scratch;
-    const Bytes original = BuildArchiveBytes(spec);
     const std::string path = scratch.Archive(original);
     std::map<std::string, Bytes> expected = Contents(path);
     for (const std::string& name : row.removed) expected.erase(name);

@@ -41,15 +41,22 @@ inline std::string Caught(int fd, const std::string& path, int saved) {
   std::fflush(fd == 1 ? stdout : stderr);
   dup2(saved, fd);
   close(saved);
-  fixture::Bytes bytes;
-  fixture::ReadBytesFromFile(path, &bytes);
+  std::string text = ReadAll(path);
   std::remove(path.c_str());
-  return std::string(bytes.begin(), bytes.end());
+  return text;
 }
 
 inline fixture::Bytes ReadPath(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return fixture::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An archive of these entries, with a table of this version.
+inline fixture::Bytes ArchiveOf(std::vector<fixture::EntrySpec> entries, uint32_t version = 0x200) {
+  fixture::ArchiveSpec archive;
+  archive.version = version;
+  archive.entries = std::move(entries);
+  return fixture::BuildArchiveBytes(archive);
 }
 
 struct Scratch : ScratchDir {
@@ -99,16 +106,11 @@ inline ToolRun RunTool(std::vector<std::string> args) {
   for (std::string& a : args) argv.push_back(a.data());
   const Subcommand* subcommand = nullptr;
   ToolOptions options;
-  std::string error;
   ToolRun run;
-  if (ParseToolCommandLine(static_cast<int>(argv.size()), argv.data(), &subcommand, &options,
-                           &error) != ToolCommand::Run) {
-    run.err = error;
+  if (ParseToolCommandLine(static_cast<int>(argv.size()), argv.data(), &subcommand, &options, &run.err) != ToolCommand::Run)
     return run;
-  }
   const std::string outPath = fixture::TempPath("tool-out"), errPath = fixture::TempPath("tool-err");
-  std::fflush(stdout);
-  std::fflush(stderr);
+  std::fflush(nullptr);
   const int savedOut = dup(1), savedErr = dup(2);
   FILE* out = std::fopen(outPath.c_str(), "wb");
   FILE* err = std::fopen(errPath.c_str(), "wb");

@@ -42,15 +42,13 @@ void PlantLink(const char* name) {
 }
 
 TEST(ToolExtract, NeverWritesThroughALinkInTheTargetFolderEvenOnePlantedDuringTheRun) {
-  const fs::path root = fixture::TempPath("slimgrf-links");
+  const tooltest::Scratch scratch;
+  const fs::path& root = scratch.root;
   fs::create_directories(root / "into");
   outside = root / "outside";
   fs::create_directories(outside);
-  fixture::ArchiveSpec spec;
-  spec.entries = {Entry("data\\a.txt", "a"), Entry("linked\\b.txt", "b"), Entry("c.txt", "c"),
-                  Entry("data\\sub\\d.txt", "d")};
-  const std::string archive = (root / "a.grf").string();
-  ASSERT_TRUE(fixture::WriteBytesToFile(archive, fixture::BuildArchiveBytes(spec)));
+  const std::string archive = scratch.Archive(tooltest::ArchiveOf(
+      {Entry("data\\a.txt", "a"), Entry("linked\\b.txt", "b"), Entry("c.txt", "c"), Entry("data\\sub\\d.txt", "d")}));
   if (!MakeLink(outside, root / "into" / "linked", true) ||                // there before the run
       !MakeLink(outside / "c.txt", root / "into" / "c.txt", false))  // a file's name
     GTEST_SKIP() << "no symbolic links here";
@@ -69,9 +67,7 @@ TEST(ToolExtract, NeverWritesThroughALinkInTheTargetFolderEvenOnePlantedDuringTh
     EXPECT_NE(run.err.find(refused), std::string::npos) << run.err;
 #endif
   // --force replaces the link itself by the file; nothing reaches its target.
-  fixture::Bytes c;
-  EXPECT_TRUE(fixture::ReadBytesFromFile((root / "into" / "c.txt").string(), &c) && c == fixture::ToBytes("c"));
-  fs::remove_all(root);
+  EXPECT_EQ(ReadAll((root / "into" / "c.txt").string()), "c");
 }
 
 }  // namespace
