@@ -27,7 +27,6 @@ struct GrfArchive {
   uint32_t version;
   int32_t refCount;
   int32_t enumerationDepth;
-  uint32_t maxAlignedSize;
   uint32_t maxRealSize;
   int32_t headerKind;
   uint32_t lastStatus;

@@ -74,9 +74,7 @@ GrfEntry* NewEntry(const char* name, const EntryRecord& record) {
   std::memcpy(stored, name, length + 1);
   char* key = stored + length + 1;
   FoldAscii(key, name, length);
-  node->next = nullptr;
-  node->prev = nullptr;
-  node->key = key;
+  node->key = key;  // next and prev are set when the index takes the node in
   node->keyHash = FnvHash(key);
   GrfEntry* entry = &node->entry;
   entry->name = stored;
@@ -247,7 +245,6 @@ GrfEntry* FindEntry(GrfArchive* archive, const char* name) {
 }
 
 bool InsertEntry(GrfArchive* archive, GrfEntry* entry) {
-  archive->maxAlignedSize = std::max(archive->maxAlignedSize, entry->alignedSize);
   archive->maxRealSize = std::max(archive->maxRealSize, entry->realSize);
   if (!archive->entries) {
     ReleaseEntry(entry);

@@ -54,7 +54,7 @@ void DestroyArchiveIndex(GrfArchive* archive);
 // fold allocation sets GRF_E_OUT_OF_MEMORY in the archive.
 GrfEntry* FindEntry(GrfArchive* archive, const char* name);
 
-// Raises maxAlignedSize/maxRealSize and inserts, replacing an entry of the
+// Raises maxRealSize and inserts, replacing an entry of the
 // same name. Without an index the entry is released and false returned (no
 // status set).
 bool InsertEntry(GrfArchive* archive, GrfEntry* entry);
