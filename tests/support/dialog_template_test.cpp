@@ -26,7 +26,7 @@ struct Reader {
 // Point sizes from a font's height: rounded, the fallback for none or nothing, at most 0xFFFF.
 TEST(DialogTemplate, PointSizeFromAFontsHeight) {
   const int rows[][3] = {{0, 96, 8}, {-16, 96, 12}, {16, 96, 12}, {-11, 72, 11}, {-12, 0, 9}, {-1, 72, 1}, {1, 96, 1},
-                         {-1, 200, 8}, {-96, 96, 72}, {-100000, 72, 0xFFFF}, {INT32_MIN, 96, 0xFFFF}};
+                         {-1, 200, 8}, {-96, 96, 72}, {-1, 1, 72}, {-100000, 72, 0xFFFF}, {INT32_MIN, 72, 0xFFFF}};
   for (const auto& r : rows) EXPECT_EQ(PointSizeFromHeight(r[0], r[1]), r[2]) << r[0] << " " << r[1];
 }
 
