@@ -37,4 +37,9 @@ TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   EXPECT_FALSE(std::filesystem::exists(droppedName) || IsValidHandle(held));
   EXPECT_EQ(OpenFiles(), files);
   EXPECT_EQ(SweepLeftovers(dir.File("absent/data.grf.").c_str(), ".partial"), 0u);  // no such folder
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Folder());  // a bare name: the current folder's leftovers
+  dir.Write("data-cleaned.grf.0BADF00D.partial", "");
+  EXPECT_EQ(SweepLeftovers("data-cleaned.grf.", ".partial"), 1u);
+  std::filesystem::current_path(cwd);
 }
