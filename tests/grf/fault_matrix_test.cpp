@@ -101,6 +101,17 @@ TEST(FaultMatrix, EveryWriteOfAChangeFailingOrShortKeepsTheLastFinalizedArchive)
   }
 }
 
+TEST(FaultMatrix, AConversionWhoseCutFailsTooKeepsTheFirstFailure) {
+  fixture::ArchiveSpec old;
+  old.version = 0x102, old.entries = {fixture::Entry("a.txt", "alpha")};
+  TempFile file("fm-cut", fixture::BuildArchiveBytes(old));
+  teststream::Plan plan;
+  GrfArchive* ar = teststream::OpenArchive(file.path(), &plan, 0);
+  plan.Arm(Op::Write, 1), plan.Arm(Op::SizeChange, 1);
+  EXPECT_TRUE(ar && !GrfLinkEntry(ar, "a.txt", "b.txt") && plan.injected == 2 && GrfGetLastStatus(ar) == GRF_E_IO_GROW);
+  GrfClose(&ar);
+}
+
 // Each read in turn failing or moving half: the open, an entry read, a copy or a block read fails
 // with a status, or gives the right bytes; a batch read that comes up short reads its blocks alone.
 TEST(FaultMatrix, EveryReadFailingOrShortIsAStatusNeverWrongBytes) {

@@ -18,7 +18,7 @@ struct Creation {
 };
 struct State {
   Creation c;
-  bool sizeDenied;  // a failed size query also fails its 32-bit fallback
+  bool sizeDenied;  // a failed size query or change also fails its 32-bit fallback
 };
 State* S(void* state) { return static_cast<State*>(state); }
 GrfStream* In(void* state) { return S(state)->c.inner; }
@@ -77,7 +77,7 @@ bool GetSize32(void* st, uint32_t* size) {
   return true;
 }
 
-bool SetSize32(void* st, uint32_t size) { return StreamSetSize(In(st), size); }
+bool SetSize32(void* st, uint32_t size) { return !std::exchange(S(st)->sizeDenied, false) && StreamSetSize(In(st), size); }
 bool Flush(void* st) { return Pass(st, Op::Flush) && StreamFlush(In(st)); }
 void Close(void* st) { StreamRelease(&S(st)->c.inner); }
 
@@ -99,7 +99,8 @@ bool Control(void* st, uint32_t direction, uint32_t kind, void* data, uint32_t d
   }
   uint64_t size = 0;
   if (kind != stream::kSize || !data || dataLength < sizeof(size)) return false;
-  if (direction == stream::kSet) return std::memcpy(&size, data, sizeof(size)), StreamSetSize(s->c.inner, size);
+  if (direction == stream::kSet)
+    return std::memcpy(&size, data, sizeof(size)), !(s->sizeDenied = !Pass(s, Op::SizeChange)) && StreamSetSize(s->c.inner, size);
   s->sizeDenied = !QuerySize(s, &size);
   if (s->sizeDenied) return false;
   std::memcpy(data, &size, sizeof(size));
