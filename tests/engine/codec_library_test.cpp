@@ -32,7 +32,7 @@ TEST(CodecLibrary, EveryVariantsHooksWriteAndReadTheArchiveTheyAreInstalledOn) {
     ASSERT_TRUE(LoadLibraryByName(path.c_str(), &module)) << path;
     EXPECT_TRUE(HasCodecExports(module));
     EXPECT_EQ(GetLibrarySymbol(module, "compress") != nullptr, path == paths[0]) << path;
-    FreeLibraryModule(module);
+    EXPECT_TRUE(FreeLibraryModule(module));
     codec.Load(path.c_str());
     ASSERT_TRUE(codec.Loaded()) << path;
     grftest::TempFile file("codec-hooks");

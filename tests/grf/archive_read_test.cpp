@@ -256,7 +256,7 @@ TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
   EXPECT_TRUE((PoolInjectFailures(0, 1), !GrfOpenMeasuring(0, &status, &ar)) && (PoolInjectFailures(0, 0), status == GRF_E_OUT_OF_MEMORY));
   ASSERT_TRUE(GrfOpenMeasuring(0, nullptr, &ar));
   GrfStream* s = ar->stream;
-  const uint64_t far = (uint64_t{5} << 32) + 3;
+  const uint64_t far = (uint64_t{1} << 32) + 3;
   uint64_t size = 0;
   unsigned char head[60] = {}, back[60];
   for (int i = 0; i < 60; ++i) head[i] = static_cast<unsigned char>(i + 1);
