@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 #include "support/file_util.h"
 #include "tests/support/file_util_scratch.h"
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   ScratchDir dir;
@@ -15,6 +18,9 @@ TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
   ASSERT_TRUE(DuplicateFileHandle(held, &duplicate) && CloseFileHandle(&held));
   ASSERT_TRUE(CloseFileHandle(&dropped));
   dir.Write("data-cleaned.grf.09AF09AF.partial", "");  // a killed run's: every hex digit's bounds
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo(dir.File("data-cleaned.grf.0000FFFF.partial").c_str(), 0600), 0);  // opened, it would wait for a writer
+#endif
   const std::string others[] = {dir.Write("data-cleaned.grf.1234567.partial", ""), dir.Write("data-cleaned.grf.0000000G.partial", ""),
                                 dir.Write("data-cleaned.grf.12345678.part", ""),
                                 dir.Write("other.grf.12345678.partial", "")};
