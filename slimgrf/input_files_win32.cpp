@@ -30,6 +30,8 @@ std::wstring SystemPath(const std::string& path) {
   const DWORD written = length ? GetFullPathNameW(given.c_str(), length, full.data(), nullptr) : 0;
   if (written == 0 || written >= length) return given;
   full.resize(written);
+  // "dir\" as typed (or completed) names the folder; with the prefix it would be an invalid name.
+  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
   return full.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
 }
 
