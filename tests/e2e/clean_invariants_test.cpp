@@ -137,6 +137,8 @@ TEST(CleanInvariants, EveryCopyDecodesPlainlyToTheSourceWhateverTheModeAndThread
         EXPECT_EQ(OpenFiles(), files) << what;
         ExpectBytes(source, built.bytes);
         EXPECT_TRUE(summary.linked == c.linked && summary.unreadable == c.unreadable) << what;
+        const std::vector<uint32_t> bar = host.Values(HostCall::kSetProgress);  // 0 up to 100, then idle at 0
+        EXPECT_TRUE(bar.size() > 3 && std::is_sorted(bar.begin(), bar.end() - 1) && bar.end()[-2] == 100 && bar.back() == 0) << what;
         if (threads == 0) {
           EXPECT_EQ(outcome, JobOutcome::WouldSave) << what;
           EXPECT_EQ(summary.destinationBytes, single.size()) << what;
