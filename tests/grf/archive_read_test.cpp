@@ -46,6 +46,7 @@ TEST_P(ArchiveLayout, CopyEntryCarriesOrDeflatesEveryEntryAndReadsBackTheSame) {
       for (uint32_t skip = 0; PoolInjectFailures(skip, 1), !GrfCopyEntry(target.a, o.archive, e.name.c_str(), work, sizeof work); ++skip)
         ASSERT_TRUE((PoolInjectFailures(0, 0), skip < 64) && GrfGetLastStatus(target.a) == GRF_E_OUT_OF_MEMORY) << e.name << " " << skip;
       PoolInjectFailures(0, 0);  // each allocation failing in turn left the target out of memory
+      EXPECT_EQ(GrfGetLastStatus(target.a), GRF_S_OK) << e.name << ": no failure left over once it copies";
       GrfBlockInfo from, to;
       ASSERT_TRUE(GrfGetEntryInfo(o.archive, e.name.c_str(), &from) && GrfGetEntryInfo(target.a, e.name.c_str(), &to));
       const bool carried = (from.flags & ENTRY_COMPRESSED) && !from.lzss;
