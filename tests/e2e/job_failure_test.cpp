@@ -120,5 +120,14 @@ TEST(JobFailures, BlocksThatCannotBeReadEndThePassCleanly) {
   EXPECT_EQ(RunJob(&host, source), JobOutcome::NothingSaved);
   EXPECT_EQ(host.Values(HostCall::kSetProgress), (std::vector<uint32_t>{0, 100, 0})) << "full, though there was nothing to count";
   EXPECT_FALSE(std::filesystem::exists(cleaned));
+  // A merge that cannot hold its list of archives says so and opens none.
+  const char* patches[] = {source.c_str()};
+  RecordingHost merging;
+  ConsolidationJob* merge = CreateConsolidationJob(&merging, source.c_str(), false, nullptr);
+  std::tie(merge->patchPaths, merge->patchCount, merge->merge) = std::make_tuple(patches, 1u, 1u);
+  merging.onCall = [](const HostCall& call) { if (call.text == "Preparing...") PoolInjectFailures(0, 1); };
+  EXPECT_EQ(ExecuteConsolidationJob(merge), JobOutcome::SourceNotOpened);
+  PoolInjectFailures(0, 0);
+  EXPECT_EQ(merging.Texts(HostCall::kShowError), std::vector<std::string>{kNoMemoryForBuffer});
   std::remove(source.c_str());
 }

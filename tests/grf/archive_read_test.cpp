@@ -249,6 +249,13 @@ TEST(Lzss, KnownStreamsAndBadReferences) {
   }
 }
 
+// A size asked for with no room, or too little, for its 64 bits.
+bool RefusesShortSize(GrfStream* s) {
+  uint64_t size = 0;
+  return !s->ops->control(StreamState(s), stream::kGet, stream::kSize, &size, 4, nullptr) &&
+         !s->ops->control(StreamState(s), stream::kGet, stream::kSize, nullptr, 8, nullptr);
+}
+
 // The measuring stream: sizes and positions beyond 4 GiB for nothing, the header's bytes kept,
 // reads past its end empty, past the header refused, a cut end read back as zeros.
 TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
@@ -273,7 +280,8 @@ TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
   EXPECT_TRUE(StreamReadAtExact(s, 2, back, 2) && StreamReadExact(s, back, 1) && back[0] == head[4]) << "on where the last ended";
   EXPECT_FALSE(StreamReadAtExact(s, 0, back, 55));
   SetSystemError(0);
-  EXPECT_TRUE(StreamSetSize(s, INT64_MAX) && !StreamSetSize(s, uint64_t{INT64_MAX} + 1) && GetSystemError() == syserr::kNegativeSeek);
+  EXPECT_TRUE(StreamSetSize(s, INT64_MAX) && !StreamSetSize(s, uint64_t{INT64_MAX} + 1) && GetSystemError() == syserr::kNegativeSeek &&
+              StreamWriteAt(s, INT64_MAX - 10, head, 10, &moved) && moved == 10 && RefusesShortSize(s)) << "a write that ends at the limit";
   EXPECT_TRUE(StreamSetSize(s, 20) && StreamGetSize(s, &size) && size == 20 && StreamSetSize(s, 54));
   EXPECT_TRUE(StreamReadAt(s, 10, back, 45, &moved) && moved == 44 && !std::memcmp(back, head + 10, 10) &&
               std::count(back + 10, back + 44, 0) == 34) << "a cut end comes back as zeros";
@@ -296,6 +304,7 @@ TEST(Stream, FileRefusesWhatItCannotHold) {
   SetSystemError(0);
   EXPECT_TRUE(!StreamSetSize(s, uint64_t{INT64_MAX} + 1) && GetSystemError() == syserr::kNegativeSeek);
   EXPECT_FALSE(StreamSetSize(s, uint64_t{1} << 32) && s->ops->getSize32(StreamState(s), &size32)) << "4 GiB (sparse)";
+  EXPECT_TRUE(RefusesShortSize(s));
   StreamRelease(&s);
   GrfStream* const set = reinterpret_cast<GrfStream*>(&byte);  // the out value is cleared on failure
   EXPECT_FALSE(FileStreamCreate((file.path() + "/x").c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile, nullptr, &(s = set)) ||

@@ -39,7 +39,8 @@ TEST(DialogTemplate, FieldsWhereTheFormatPutsThemAndNothingPastTheBuffer) {
   DialogFont font{u"Arial", 9, 700, 1, 0xEE};  // an odd length: the header is padded
   const DialogSpec noItems = {0, 0, 3, 0, 0, 0, 1, 1, nullptr};  // malformed: false, length 0
   size_t noLength = 512;
-  EXPECT_FALSE(BuildDialogTemplateFor(&noItems, &font, std::vector<uint8_t>(512).data(), &noLength) || noLength);
+  EXPECT_FALSE(BuildDialogTemplateFor(&noItems, &font, std::vector<uint8_t>(512).data(), &noLength) || noLength ||
+               BuildDialogTemplateFor(&noItems, &font, nullptr, nullptr));
   for (const uint32_t style : {dlg::kSetFont | 0x80u, 0x80u}) {
     const DialogSpec spec = {style, 0x100, 3, 0, 10, -20, 200, 100, items};
     size_t length = 0;
