@@ -126,7 +126,6 @@ bool ParseRaw12(GrfArchive* archive) {
   if (!CreateIndexFor(archive)) return false;
   // Only a trailer gives a 0x12 table its size; behind a 46-byte header it is empty.
   const uint32_t length = archive->headerKind == HEADER_TAIL ? archive->tableSize : 0;
-  if (archive->headerKind != HEADER_TAIL) archive->tableSize = 0;
   if (length == 0) {
     if (archive->entryCount == 0) return true;
     return FinishParse(archive, FailDetail(archive, GRF_E_BAD_DATA, GRF_DETAIL_EMPTY_12_TABLE));

@@ -97,13 +97,13 @@ TEST(CodecParity, CompressionKeepsZlibsContractAndCrcIsZlibs) {
   uint32_t sizes[kMaxDeflateLevel + 2] = {};
   auto levels = [&](int first) {
     for (int level = first; level <= kMaxDeflateLevel + 1; level += 2) {
-      unsigned char* out = nullptr;
-      const int status = DeflateToNewBuffer(plain.data(), static_cast<uint32_t>(plain.size()), level, &sizes[level], &out);
       Bytes back(plain.size());
+      unsigned char* out = back.data();  // on failure both outs are cleared
+      const int status = DeflateToNewBuffer(plain.data(), static_cast<uint32_t>(plain.size()), level, &(sizes[level] = 1), &out);
       uLongf backLength = back.size();
       const bool valid = level >= kMinDeflateLevel && level <= kMaxDeflateLevel;
       EXPECT_EQ(status, valid ? Z_OK : Z_STREAM_ERROR) << level;
-      EXPECT_TRUE(valid ? uncompress(back.data(), &backLength, out, sizes[level]) == Z_OK && back == plain : !out) << level;
+      EXPECT_TRUE(valid ? uncompress(back.data(), &backLength, out, sizes[level]) == Z_OK && back == plain : !out && !sizes[level]) << level;
       if (out) PoolFree(out);
     }
   };
