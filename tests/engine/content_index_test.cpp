@@ -26,6 +26,8 @@ TEST(ContentIndex, OutOfMemoryIsReportedAndLeavesTheIndexIntact) {
     index->VisitNames(1u, [](const char* name, void* out) { return static_cast<std::vector<std::string>*>(out)->push_back(name), true; }, &seen);
     EXPECT_EQ(seen, underOne) << allowed;
   }
+  const auto last = static_cast<uint32_t>(underOne.size() - 1);
+  EXPECT_TRUE(last > 0 && index->NameAt(1u, last) == underOne.back() && !index->NameAt(1u, last + 1));
 }
 
 // Known answers, from a separate implementation of NH and SipHash-1-3 (its round checked

@@ -176,6 +176,9 @@ TEST_F(JobTest, VerificationComparesEveryNameSizeAndChecksum) {
   for (const uint32_t threads : {1u, 3u}) EXPECT_FALSE(VerifyCopy(source_.c_str(), *all, threads)) << threads;
   EXPECT_FALSE(VerifyCopy((source_ + ".missing").c_str(), *CopyExpectations::Create()) ||
                VerifyCopy(source_.c_str(), *CopyExpectations::Create()));  // nothing expected
+  all = CopyExpectations::Create();  // grown past its first table, with no reservation
+  for (uint32_t i = 0; i < 100; ++i) all->Expect(std::to_string(i).c_str(), {i, 0, 0, false, 0});
+  for (uint32_t i = 0; i < 100; ++i) EXPECT_TRUE(all->Find(std::to_string(i)) && all->Find(std::to_string(i))->realSize == i) << i;
 }
 
 TEST_F(JobTest, ACopyThatDoesNotReadBackIsRemoved) {
