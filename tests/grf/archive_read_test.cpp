@@ -34,6 +34,7 @@ TEST_P(ArchiveLayout, CopyEntryCarriesOrDeflatesEveryEntryAndReadsBackTheSame) {
   TempFile file("copy-source", built.bytes), out("copy-target");
   grftest::Opened o = grftest::OpenPath(file.path(), GRF_OPEN_READ_ONLY);
   ASSERT_TRUE(o.ok);
+  EXPECT_EQ(GrfGetMaxRealSize(o.archive), std::ranges::max(built.expected, {}, &fixture::ExpectedEntry::realSize).realSize);
   std::vector<std::string> order;  // listed in offset order, whatever the table's
   grftest::ReadAll(o.archive, &order);
   for (GrfBlockInfo a{}, b{}; order.size() > 1; order.erase(order.begin()))
