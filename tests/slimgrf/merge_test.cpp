@@ -162,8 +162,7 @@ TEST(ToolRemove, LeavesOutWhatThePatternsMatchAndNothingElse) {
     std::vector<std::string> patterns;
     std::set<std::string> removed;
     int status;
-  } rows[] = {{{"*.txt"}, {"data\\a.txt", "data\\b.TXT"}, 0},
-              {{"DATA/A.*", "c.gat"}, {"data\\a.txt", "c.gat"}, 0},
+  } rows[] = {{{"*.txt"}, {"data\\a.txt", "data\\b.TXT"}, 0}, {{"DATA/A.*", "c.gat"}, {"data\\a.txt", "c.gat"}, 0},
               {{"nothing*"}, {}, 1}};
   for (const auto& row : rows) {
     Scratch scratch;

@@ -37,25 +37,15 @@ struct ToolRun {
   }
 };
 
-inline std::string Caught(int fd, const std::string& path, int saved) {
-  std::fflush(fd == 1 ? stdout : stderr);
-  dup2(saved, fd);
-  close(saved);
-  std::string text = ReadAll(path);
-  std::remove(path.c_str());
-  return text;
-}
-
 inline fixture::Bytes ReadPath(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return fixture::Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // An archive of these entries, with a table of this version.
 inline fixture::Bytes ArchiveOf(std::vector<fixture::EntrySpec> entries, uint32_t version = 0x200) {
   fixture::ArchiveSpec archive;
-  archive.version = version;
-  archive.entries = std::move(entries);
+  archive.version = version, archive.entries = std::move(entries);
   return fixture::BuildArchiveBytes(archive);
 }
 
@@ -96,8 +86,7 @@ inline std::map<std::string, fixture::Bytes> Contents(const std::filesystem::pat
 }
 
 inline size_t FilesIn(const std::filesystem::path& folder) {
-  using std::filesystem::directory_iterator;
-  return static_cast<size_t>(std::distance(directory_iterator(folder), directory_iterator()));
+  return static_cast<size_t>(std::ranges::distance(std::filesystem::directory_iterator(folder)));
 }
 
 inline ToolRun RunTool(std::vector<std::string> args) {
@@ -109,18 +98,24 @@ inline ToolRun RunTool(std::vector<std::string> args) {
   ToolRun run;
   if (ParseToolCommandLine(static_cast<int>(argv.size()), argv.data(), &subcommand, &options, &run.err) != ToolCommand::Run)
     return run;
-  const std::string outPath = fixture::TempPath("tool-out"), errPath = fixture::TempPath("tool-err");
+  // stdout and stderr into files while it runs, then put back
+  const std::string paths[] = {fixture::TempPath("tool-out"), fixture::TempPath("tool-err")};
   std::fflush(nullptr);
-  const int savedOut = dup(1), savedErr = dup(2);
-  FILE* out = std::fopen(outPath.c_str(), "wb");
-  FILE* err = std::fopen(errPath.c_str(), "wb");
-  dup2(fileno(out), 1);
-  dup2(fileno(err), 2);
-  std::fclose(out);
-  std::fclose(err);
+  int saved[2];
+  for (const int fd : {1, 2}) {
+    FILE* file = std::fopen(paths[fd - 1].c_str(), "wb");
+    saved[fd - 1] = dup(fd);
+    dup2(fileno(file), fd);
+    std::fclose(file);
+  }
   run.status = subcommand->run(options);
-  run.out = Caught(1, outPath, savedOut);
-  run.err = Caught(2, errPath, savedErr);
+  std::fflush(nullptr);
+  for (const int fd : {1, 2}) {
+    dup2(saved[fd - 1], fd);
+    close(saved[fd - 1]);
+    (fd == 1 ? run.out : run.err) = ReadAll(paths[fd - 1]);
+    std::remove(paths[fd - 1].c_str());
+  }
   return run;
 }
 

@@ -15,12 +15,6 @@ namespace fs = std::filesystem;
 using namespace fixture;
 using namespace tooltest;
 
-std::string Hex(const std::string& bytes) {
-  std::string hex;
-  for (const unsigned char c : bytes) hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
-  return hex;
-}
-
 class ToolLayout : public testing::TestWithParam<Layout> {};
 
 TEST_P(ToolLayout, ListsVerifiesAndExtractsEveryEntryByteForByte) {
@@ -36,10 +30,11 @@ TEST_P(ToolLayout, ListsVerifiesAndExtractsEveryEntryByteForByte) {
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), static_cast<long>(built.expected.size()));
   std::map<std::string, Bytes> expected;
   for (const ExpectedEntry& e : built.expected) {
-    EXPECT_TRUE(list.HasLine({"\"name_hex\":\"" + Hex(e.name) + "\"", "\"size\":" + std::to_string(e.realSize) + ",",
+    std::string hex, converted, path;
+    for (const unsigned char c : e.name) hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+    EXPECT_TRUE(list.HasLine({"\"name_hex\":\"" + hex + "\"", "\"size\":" + std::to_string(e.realSize) + ",",
                               "\"offset\":" + std::to_string(e.offset) + ",", "\"readable\":true"}))
         << e.name << "\n" << list.out;
-    std::string converted, path;
     ASSERT_TRUE(names.ToUtf8(e.name, &converted));
     for (const char c : converted) path += c == '\\' ? '/' : c;
     expected[path] = e.content;
@@ -69,8 +64,7 @@ TEST(ToolVerify, NamesEveryUnreadableEntryLinkAndOverlap) {
                   Link("alias.txt", 0), Entry("overlap.txt", MakeContent(300, 4), Storage::Stored)};
   spec.entries[1].offset = 0xF0000000;
   spec.entries[2].realSize = 0x7FFFFFF0;
-  spec.entries[3].flagByte = ENTRY_COMPRESSED;
-  spec.entries[3].realSize = 9000;
+  spec.entries[3].flagByte = ENTRY_COMPRESSED, spec.entries[3].realSize = 9000;
   spec.entries[5].offset = BuildArchive(spec).Find("ok.txt")->offset + 16;
   Scratch scratch;
   const std::string archive = scratch.Archive(BuildArchiveBytes(spec));
@@ -81,11 +75,9 @@ TEST(ToolVerify, NamesEveryUnreadableEntryLinkAndOverlap) {
   } rows[] = {{"outside.txt", "unreadable", "\"problem\":\"block outside the file\""},
               {"huge.txt", "unreadable", "\"problem\":\"impossible sizes\""},
               {"garbage.bin", "unreadable", "\"problem\":\"undecodable stream\""},
-              {"alias.txt", "link", "\"target\":\"ok.txt\""},
-              {"overlap.txt", "overlap", "\"with\":\"ok.txt\""}};
+              {"alias.txt", "link", "\"target\":\"ok.txt\""}, {"overlap.txt", "overlap", "\"with\":\"ok.txt\""}};
   for (const auto& row : rows)
-    EXPECT_TRUE(run.HasLine({std::string("\"finding\":\"") + row.finding + "\",\"name\":\"" + row.name + "\"",
-                             row.detail}))
+    EXPECT_TRUE(run.HasLine({std::string("\"finding\":\"") + row.finding + "\",\"name\":\"" + row.name + "\"", row.detail}))
         << row.name << "\n" << run.out;
   EXPECT_TRUE(run.HasLine({"\"entries\":6,\"unreadable\":3,\"links\":1,\"overlaps\":1"})) << run.out;
   // Not an archive at all: exit 2, and the other archives are still verified.
@@ -100,30 +92,13 @@ TEST(PathSafety, RefusesEveryNameThatLeavesTheFolderOrIsNoPlainFile) {
     const char* want;  // the components joined by '/', or '!' and the start of the refusal
     const char* onWindows = nullptr;  // where Windows rules differ
   } rows[] = {
-      {"data\\a.txt", "data/a.txt"},
-      {"a/./b//c\\\\d", "a/b/c/d"},
-      {"conx.txt", "conx.txt"},
-      {"com0\\lpt10", "com0/lpt10"},
-      {"..\\evil", "!'..'"},
-      {"a\\..\\..\\evil", "!'..'"},
-      {"/etc/passwd", "!absolute"},
-      {"\\\\server\\share\\x", "!absolute"},
-      {"C:\\x", "!drive letter"},
-      {"c:x", "!drive letter"},
-      {std::string("a\0b", 3), "!NUL"},
-      {"CON", "!Windows device"},
-      {"sub\\nul.txt", "!Windows device"},
-      {"Lpt1.bmp", "!Windows device"},
-      {"aux .txt", "!Windows device"},
-      {"COM\xC2\xB9", "!Windows device"},
-      {"x\\", "!names a folder"},
-      {"", "!empty"},
-      {".\\.", "!empty"},
-      {"file.", "file.", "!name ends in a dot or a space"},
-      {"dir \\file", "dir /file", "!name ends in a dot or a space"},
-      {"ab:c", "ab:c", "!character"},
-      {"a\x01z", "a\x01z", "!character"},
-      {"what?", "what?", "!character"},
+      {"data\\a.txt", "data/a.txt"}, {"a/./b//c\\\\d", "a/b/c/d"}, {"conx.txt", "conx.txt"}, {"com0\\lpt10", "com0/lpt10"},
+      {"..\\evil", "!'..'"}, {"a\\..\\..\\evil", "!'..'"}, {"/etc/passwd", "!absolute"}, {"\\\\server\\share\\x", "!absolute"},
+      {"C:\\x", "!drive letter"}, {"c:x", "!drive letter"}, {std::string("a\0b", 3), "!NUL"}, {"CON", "!Windows device"},
+      {"sub\\nul.txt", "!Windows device"}, {"Lpt1.bmp", "!Windows device"}, {"aux .txt", "!Windows device"},
+      {"COM\xC2\xB9", "!Windows device"}, {"x\\", "!names a folder"}, {"", "!empty"}, {".\\.", "!empty"},
+      {"file.", "file.", "!name ends in a dot or a space"}, {"dir \\file", "dir /file", "!name ends in a dot or a space"},
+      {"ab:c", "ab:c", "!character"}, {"a\x01z", "a\x01z", "!character"}, {"what?", "what?", "!character"},
   };
   for (const auto& row : rows) {
     for (const bool windows : {false, true}) {
