@@ -23,7 +23,7 @@ TEST(HeldFile, SweepTakesOnlyUnheldLeftoversOfThatNameWhateverTheirAge) {
 #endif
   const std::string others[] = {dir.Write("data-cleaned.grf.1234567.partial", ""), dir.Write("data-cleaned.grf.0000000G.partial", ""),
                                 dir.Write("data-cleaned.grf.12345678.part", ""),
-                                dir.Write("other.grf.12345678.partial", "")};
+                                dir.Write("data-cleaned.grx.12345678.partial", "")};
   EXPECT_EQ(SweepLeftovers(prefix.c_str(), ".partial"), 2u);
   EXPECT_FALSE(std::filesystem::exists(droppedName));
   EXPECT_TRUE(std::filesystem::exists(heldName));
