@@ -24,7 +24,7 @@ TEST(Report, KindCopyAndText) {
       {5000, 5000, 3, 1, 0, ReportKind::AlreadyTreated,
        "I have to disappoint you, but this archive will not get any lighter. It seems that it has "
        "been treated already." + facts + "3 entries are replaced with links and 1" + links},
-      {200000, 150000, 12, 0, 61, ReportKind::LostWithLinks,
+      {200000, 150000, 12, 0, 60, ReportKind::LostWithLinks,
        "Congratulations!\r\n\r\nYour archive lost 50 kilobytes in just 1 minute!\r\nBy the way that "
        "means that it's about 25% slimmer, than before." + facts + "12 entries were replaced with links and 0" + links},
       {10999, 10000, 0, 4, 7199, ReportKind::Repacked,
