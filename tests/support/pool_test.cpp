@@ -19,7 +19,8 @@ TEST(Pool, CountersGuardsAndFailedResizesThatKeepTheOldBlock) {
   const PoolCounters before = GetPoolCounters();
   auto* p = static_cast<unsigned char*>(PoolAlloc(40));
   auto* z = static_cast<unsigned char*>(PoolAllocZeroed(8));
-  EXPECT_TRUE(z && std::count(z, z + 8, 0) == 8 && GetPoolCounters().peakLiveBlocks >= before.liveBlocks + 2);
+  EXPECT_TRUE(z && std::count(z, z + 8, 0) == 8 && GetPoolCounters().peakLiveBlocks >= before.liveBlocks + 2 &&
+              GetPoolCounters().peakLiveBytes >= std::max<uint64_t>(before.peakLiveBytes, before.liveBytes + 48));
   EXPECT_FALSE(PoolAlloc(0) || PoolFree(nullptr));
   for (int i = 0; i < 40; ++i) p[i] = static_cast<unsigned char>(i);
   for (const int guard : {40, -4}) {  // one byte into the tail guard, then the head guard
@@ -39,7 +40,9 @@ TEST(Pool, CountersGuardsAndFailedResizesThatKeepTheOldBlock) {
   // Blocks of 40, 8, 100 twice (made, then dropped with the damaged one) and 400.
   EXPECT_EQ(delta, (std::vector<uint64_t>{0, 0, 0, 5, 1, 1, 1, 1, 2, 2, 648, 648 + 5 * pool::kFrameBytes, 648}));
   ClearPoolOptions(pool::kAssertNullFree | pool::kAssertZeroSize | pool::kAssertBadGuard);
-  EXPECT_FALSE(PoolAlloc(0) || PoolFree(nullptr) || g_asserts != 6) << "no assertion once the options are off";
+  auto* q = static_cast<unsigned char*>(PoolAlloc(8));  // damaged, then resized to nothing
+  EXPECT_FALSE(PoolAlloc(0) || PoolFree(nullptr) || (q[8] ^= 1, PoolFree(q)) || (q[8] ^= 1, PoolRealloc(q, 0)) || g_asserts != 6)
+      << "no assertion once the options are off";
   SetDebugAssertHandler(previous);
 }
 }  // namespace
