@@ -296,7 +296,7 @@ TEST(Stream, MeasuringKeepsTheHeadAndOnlyTheSizeOfTheRest) {
 TEST(Stream, FileRefusesWhatItCannotHold) {
   TempFile file("file-stream", fixture::ToBytes("0123456789"));
   GrfStream* s = nullptr;
-  FileHandle handle = kInvalidFile;
+  FileHandle handle = kInvalidFile, copy = kInvalidFile;
   ASSERT_TRUE(FileStreamCreate(file.c_str(), fileio::kGenericRead | fileio::kGenericWrite, 0, nullptr, fileio::kOpenExisting, 0, kInvalidFile, &handle, &s));
   char byte = 0;
   uint32_t moved = 0, size32 = 0;
@@ -307,7 +307,7 @@ TEST(Stream, FileRefusesWhatItCannotHold) {
   EXPECT_TRUE(!StreamSetSize(s, uint64_t{INT64_MAX} + 1) && GetSystemError() == syserr::kNegativeSeek);
   EXPECT_FALSE(StreamSetSize(s, uint64_t{1} << 32) && s->ops->getSize32(StreamState(s), &size32)) << "4 GiB (sparse)";
   EXPECT_TRUE(RefusesShortSize(s));
-  EXPECT_TRUE(StreamFlush(s) && CloseFileHandle(&handle) && !StreamFlush(s)) << "a flush that fails says so";
+  EXPECT_TRUE(StreamFlush(s) && CloseFileHandle(&(copy = handle)) && !CloseFileHandle(&handle) && !StreamFlush(s)) << "failing, says so";
   StreamRelease(&s);
   GrfStream* const set = reinterpret_cast<GrfStream*>(&byte);  // the out value is cleared on failure
   EXPECT_FALSE(FileStreamCreate((file.path() + "/x").c_str(), fileio::kGenericWrite, 0, nullptr, fileio::kCreateNew, 0, kInvalidFile, nullptr, &(s = set)) ||
