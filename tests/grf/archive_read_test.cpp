@@ -253,8 +253,7 @@ TEST(Lzss, KnownStreamsAndBadReferences) {
 // A size asked for with no room, or too little, for its 64 bits.
 bool RefusesShortSize(GrfStream* s) {
   uint64_t size = 0;
-  return !s->ops->control(StreamState(s), stream::kGet, stream::kSize, &size, 4, nullptr) &&
-         !s->ops->control(StreamState(s), stream::kGet, stream::kSize, nullptr, 8, nullptr);
+  return !s->ops->control(StreamState(s), stream::kGet, stream::kSize, &size, 4, nullptr) && !s->ops->control(StreamState(s), stream::kGet, stream::kSize, nullptr, 8, nullptr);
 }
 
 // The measuring stream: sizes and positions beyond 4 GiB for nothing, the header's bytes kept,

@@ -36,7 +36,8 @@ TEST(DialogTemplate, FieldsWhereTheFormatPutsThemAndNothingPastTheBuffer) {
   const DialogItemSpec items[] = {{dlg::kStaticClass, 0x1, 0x20, 1000, 7, -7, 186, 8},
                                   {dlg::kProgressClass, dlg::kPopup, 0, 1001, 7, 22, 186, 15},
                                   {u"Edit", dlg::kChild | 0x1, 0, 1003, -1, 45, 186, 8}};  // a named class: padded to 4
-  DialogFont font{u"Arial", 9, 700, 1, 0xEE};  // an odd length: the header is padded
+  DialogFont font{{}, 9, 700, 1, 0xEE};
+  std::fill_n(font.faceName, dlg::kFaceUnits, u'A');  // no room for its end: cut to 31, an odd length, so padded
   const DialogSpec noItems = {0, 0, 3, 0, 0, 0, 1, 1, nullptr};  // malformed: false, length 0
   size_t noLength = 512;
   EXPECT_FALSE(BuildDialogTemplateFor(&noItems, &font, std::vector<uint8_t>(512).data(), &noLength) || noLength ||
@@ -53,7 +54,7 @@ TEST(DialogTemplate, FieldsWhereTheFormatPutsThemAndNothingPastTheBuffer) {
               std::vector<uint32_t>({1, 0xFFFF, 0, 0x100, style | dlg::kVisible, 3, 10, 0xFFEC, 200, 100, 0, 0, 0}));
     if (style & dlg::kSetFont) {
       EXPECT_EQ(std::vector<uint32_t>({r.U16(), r.U16(), r.U8(), r.U8()}), std::vector<uint32_t>({9, 700, 1, 0xEE}));
-      EXPECT_EQ(r.Sz(), u"Arial");
+      EXPECT_EQ(r.Sz(), std::u16string(dlg::kFaceUnits - 1, u'A'));
     }
     std::vector<size_t> ends = {(r.Align(), r.at)};  // where the header and each item end
     for (const DialogItemSpec& item : items) {
