@@ -172,7 +172,6 @@ constexpr GrfStreamOps kFileOps = {
 }  // namespace
 
 bool FileStreamWrap(FileHandle handle, GrfStream** stream) {
-  *stream = nullptr;
   if (!StreamCreate(stream::kFileTag, &handle, sizeof(handle), stream)) {
     SetSystemError(syserr::kOutOfMemory);
     return false;
