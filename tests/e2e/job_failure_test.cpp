@@ -124,10 +124,8 @@ TEST(JobFailures, BlocksThatCannotBeReadEndThePassCleanly) {
   const char* patches[] = {source.c_str()};
   RecordingHost merging;
   ConsolidationJob* merge = CreateConsolidationJob(&merging, source.c_str(), false, nullptr);
-  std::tie(merge->patchPaths, merge->patchCount, merge->merge) = std::make_tuple(patches, 1u, 1u);
-  merging.onCall = [](const HostCall& call) { if (call.text == "Preparing...") PoolInjectFailures(0, 1); };
-  EXPECT_EQ(ExecuteConsolidationJob(merge), JobOutcome::SourceNotOpened);
-  PoolInjectFailures(0, 0);
-  EXPECT_EQ(merging.Texts(HostCall::kShowError), std::vector<std::string>{kNoMemoryForBuffer});
+  std::tie(merge->patchPaths, merge->patchCount) = std::make_tuple(patches, 1u);
+  EXPECT_EQ((PoolInjectFailures(0, 1), ExecuteConsolidationJob(merge)), JobOutcome::SourceNotOpened);
+  EXPECT_EQ((PoolInjectFailures(0, 0), merging.Texts(HostCall::kShowError)), std::vector<std::string>{kNoMemoryForBuffer});
   std::remove(source.c_str());
 }
