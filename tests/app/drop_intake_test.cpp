@@ -37,8 +37,7 @@ TEST(DropIntake, ClassifiesByContentNotByExtension) {
     EXPECT_EQ(ClassifyDrop(2, path.size(), path.c_str()), DropKind::WrongCount);
     EXPECT_TRUE(DeleteFileA(path.c_str())) << "held open";
   }
-  EXPECT_EQ(Classify(fixture::TestCodecLibraryPath(fixture::CodecVariant::CompressAndUncompress)),
-            DropKind::CodecLibrary);
+  EXPECT_EQ(Classify(fixture::TestCodecLibraryPath(fixture::CodecVariant::CompressAndUncompress)), DropKind::CodecLibrary);
   EXPECT_EQ(Classify(Library()), DropKind::CodecLibrary) << "compress2, uncompress";
   EXPECT_EQ(Classify(Library("compress_only")), DropKind::Unsupported);
   EXPECT_EQ(Classify(Library("plain")), DropKind::Unsupported) << "exports, but no codec name";

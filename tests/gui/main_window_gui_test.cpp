@@ -5,7 +5,6 @@
 #include <shlobj.h>
 #include <gtest/gtest.h>
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -14,7 +13,6 @@
 #include "app/main_window.h"
 #include "app/resource.h"
 #include "app/window_job_host.h"
-#include "engine/codec_library.h"
 #include "support/privilege.h"
 #include "tests/fixtures/archive_builder.h"
 #include "tests/fixtures/test_codec.h"
@@ -26,10 +24,9 @@ struct Box { HWND hwnd = nullptr; std::string text; std::set<int> buttons; HICON
 HWND g_main = nullptr;
 std::thread g_thread;
 std::atomic<DWORD> g_mainThreadId{0};
-std::atomic<bool> g_ended{false};
+std::atomic<bool> g_ended{false}, g_stopping{false};  // g_stopping: "Stopping..." was set on the status line
 ScratchDir* g_dir = nullptr;
 std::vector<Box> g_startupBoxes;
-std::atomic<bool> g_stopping{false};  // "Stopping..." was set on the status line
 WNDPROC g_statusProc = nullptr;
 template <class Done> bool WaitUntil(Done done, DWORD milliseconds = 30000) {
   for (const DWORD start = GetTickCount(); !done(); Sleep(10))
@@ -38,8 +35,7 @@ template <class Done> bool WaitUntil(Done done, DWORD milliseconds = 30000) {
 }
 std::string Text(HWND window, int id = 0) {
   char text[4096] = "";
-  if (id) GetDlgItemTextA(window, id, text, sizeof text);
-  else GetWindowTextA(window, text, sizeof text);
+  GetWindowTextA(id ? GetDlgItem(window, id) : window, text, sizeof text);
   return text;
 }
 // Top-level dialogs (boxes of the window and of its jobs, About boxes) owned by `owner`.
@@ -49,25 +45,20 @@ std::vector<HWND> Dialogs(HWND owner) {
     if (IsWindowVisible(h) && GetWindow(h, GW_OWNER) == owner) found.push_back(h);
   return found;
 }
-void ReadChildren(Box* box) {
-  for (HWND c = nullptr; (c = FindWindowExA(box->hwnd, c, "Button", nullptr));)
-    if ((GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON)
-      box->buttons.insert(GetDlgCtrlID(c));
-  for (HWND c = nullptr; (c = FindWindowExA(box->hwnd, c, "Static", nullptr));)
-    if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
-      box->icon = reinterpret_cast<HICON>(SendMessageA(c, STM_GETICON, 0, 0));
-}
 // The next box, read once it has its buttons; none (null hwnd) if it does not come.
 Box Next(DWORD milliseconds = 30000) {
   std::vector<HWND> found;
   Box box;
-  if (WaitUntil([&] { return !(found = Dialogs(g_main)).empty(); }, milliseconds)) {
+  if (WaitUntil([&] { return !(found = Dialogs(g_main)).empty(); }, milliseconds))
     WaitUntil([&] {
       box = {found[0], Text(found[0]) + "|" + Text(found[0], 0xFFFF), {}, nullptr};
-      ReadChildren(&box);
+      for (HWND c = nullptr; (c = FindWindowExA(box.hwnd, c, "Button", nullptr));)
+        if ((GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON) box.buttons.insert(GetDlgCtrlID(c));
+      for (HWND c = nullptr; (c = FindWindowExA(box.hwnd, c, "Static", nullptr));)
+        if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+          box.icon = reinterpret_cast<HICON>(SendMessageA(c, STM_GETICON, 0, 0));
       return !box.buttons.empty();
     }, 5000);
-  }
   return box;
 }
 bool Answer(const Box& box, int button) {
@@ -87,6 +78,7 @@ HDROP Drop(const std::vector<std::string>& files) {
   PostMessageA(g_main, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
   return static_cast<HDROP>(memory);
 }
+LRESULT Progress() { return SendDlgItemMessageA(g_main, IDC_PROGRESS, PBM_GETPOS, 0, 0); }
 bool Released(HDROP drop) { return WaitUntil([&] { return !GlobalSize(drop); }, 5000); }
 LRESULT CALLBACK StatusRecorder(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_SETTEXT && !strcmp(reinterpret_cast<const char*>(lParam), "Stopping..."))
@@ -123,8 +115,7 @@ const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new MainWi
 bool DropsAccepted() { return GetWindowLongA(g_main, GWL_EXSTYLE) & WS_EX_ACCEPTFILES; }
 std::string Cleaned(const std::string& stem) { return g_dir->File(stem + "-cleaned.grf"); }
 // Every entry comes in three identical copies: two of every three become links.
-std::string WriteFatArchive(const std::string& stem, int distinct, size_t size,
-                            fixture::Storage storage = fixture::Storage::Zlib) {
+std::string WriteFatArchive(const std::string& stem, int distinct, size_t size, fixture::Storage storage = fixture::Storage::Zlib) {
   fixture::ArchiveSpec spec;
   for (int i = 0; i < distinct * 3; ++i)
     spec.entries.push_back(fixture::Entry(std::to_string(i % 3) + "\\item" + std::to_string(i / 3),
@@ -136,14 +127,12 @@ std::string WriteFatArchive(const std::string& stem, int distinct, size_t size,
 void ExpectIdleAfterJob() {
   EXPECT_TRUE(WaitForJobEnd(60000)) << "the job did not end";
   EXPECT_TRUE(WaitUntil(DropsAccepted, 5000)) << "drops stay off";
-  EXPECT_EQ(Text(g_main, IDC_STATUS) + Text(g_main, IDC_ESTIMATE) +
-                std::to_string(SendDlgItemMessageA(g_main, IDC_PROGRESS, PBM_GETPOS, 0, 0)), "0");
+  EXPECT_EQ(Text(g_main, IDC_STATUS) + Text(g_main, IDC_ESTIMATE) + std::to_string(Progress()), "0");
   for (const auto& entry : std::filesystem::directory_iterator(g_dir->Folder()))
     EXPECT_NE(entry.path().filename().string().rfind("zqt", 0), 0u) << "write test left a file";
 }
-const std::string kOverwrite =
-    "Notice|There already seems to be slim version of this archive around. Do you want to "
-    "discard it?";}  // namespace
+const std::string kOverwrite = "Notice|There already seems to be slim version of this archive around. Do you want to discard it?";
+}  // namespace
 
 TEST(MainWindow, ShowsItsTextsAndWarnsOnceAboutAdministratorRights) {
   EXPECT_EQ(Text(g_main) + Text(g_main, IDC_PROMPT) + Text(g_main, IDC_FOOTNOTE),
@@ -179,8 +168,7 @@ TEST(MainWindow, RefusesOrRemembersWhatIsNoSingleArchive) {
     EXPECT_EQ(box.text, "Notice|" + says) << files[0];
     EXPECT_EQ(box.icon, LoadIconA(nullptr, IDI_INFORMATION));
     EXPECT_EQ(box.buttons, std::set<int>{IDOK});
-    EXPECT_TRUE(Answer(box, IDOK));
-    EXPECT_TRUE(Released(drop)) << files[0];
+    EXPECT_TRUE(Answer(box, IDOK) && Released(drop)) << files[0];
   }
   EXPECT_EQ(JobsLaunched(), launched);
   EXPECT_STREQ(SoundPath, sound.c_str());
@@ -241,10 +229,8 @@ TEST(MainWindow, ClosingDuringAJobStopsItAndLeavesNoCopy) {
   const std::string source = WriteFatArchive("big", 80, 256 * 1024, fixture::Storage::Stored), before = ReadAll(source);
   const uint32_t launched = JobsLaunched();
   const HDROP drop = Drop({source});
-  ASSERT_TRUE(WaitUntil([] {
-    const LRESULT position = SendDlgItemMessageA(g_main, IDC_PROGRESS, PBM_GETPOS, 0, 0);
-    return position >= 1 && position < 100;
-  }, 60000)) << "the job did not get going";
+  ASSERT_TRUE(WaitUntil([] { const LRESULT position = Progress(); return position >= 1 && position < 100; }, 60000))
+      << "the job did not get going";
   EXPECT_TRUE(Released(Drop({source})));  // a drop during the job starts nothing
   EXPECT_EQ(JobsLaunched(), launched + 1);
   ASSERT_TRUE(IsJobRunning()) << "the job ended before the window could be closed";
